@@ -1,0 +1,125 @@
+// ASF header parsing: the Header Object walk, one stream record per ASF stream number,
+// the Header Extension (Extended Stream Properties, Metadata) and the video stream choice.
+//
+// Every handler takes the object's bytes in memory with their length and never reads
+// past them. Messages go through print_at_level; nothing here stops the run.
+#ifndef TARVEL_ASF_ASF_H_
+#define TARVEL_ASF_ASF_H_
+
+#include <cstdint>
+
+#include "io/file_reader.h"
+#include "platform/platform.h"
+#include "vc1/header_buffer.h"
+
+constexpr int kMaxStreams = 128;  // slots 1..127 are valid stream numbers
+
+typedef uint8_t AsfGuid[16];  // in the stored (file) byte order
+
+extern const AsfGuid ASF_Header_Object;
+extern const AsfGuid ASF_File_Properties_Object;
+extern const AsfGuid ASF_Stream_Properties_Object;
+extern const AsfGuid ASF_Header_Extension_Object;
+extern const AsfGuid ASF_Extended_Stream_Properties_Object;
+extern const AsfGuid ASF_Metadata_Object;
+extern const AsfGuid ASF_Data_Object;
+extern const AsfGuid ASF_Audio_Media;
+extern const AsfGuid ASF_Video_Media;
+extern const AsfGuid ASF_Command_Media;
+extern const AsfGuid ASF_JFIF_Media;
+extern const AsfGuid ASF_Degradable_JPEG_Media;
+extern const AsfGuid ASF_File_Transfer_Media;
+extern const AsfGuid ASF_Binary_Media;
+
+bool guid_equal(const uint8_t* a, const uint8_t* b);
+
+// The fixed first 88 bytes of an Extended Stream Properties Object, decoded.
+struct AsfExtStreamProperties {
+  uint8_t object_id[16];
+  uint64_t object_size;
+  uint64_t start_time;
+  uint64_t end_time;
+  uint32_t data_bitrate;  // bits per second
+  uint32_t buffer_size;
+  uint32_t initial_buffer_fullness;
+  uint32_t alt_data_bitrate;
+  uint32_t alt_buffer_size;
+  uint32_t alt_initial_buffer_fullness;
+  uint32_t max_object_size;
+  uint32_t flags;
+  uint16_t stream_number;
+  uint16_t language_index;
+  uint64_t avg_time_per_frame;  // 100-ns units; 0 when unknown
+  uint16_t stream_name_count;
+  uint16_t payload_ext_system_count;
+};
+
+struct AsfPayloadExtSystem {
+  uint8_t system_id[16];
+  uint16_t data_size;
+  uint32_t info_length;
+  uint8_t info[256];
+};
+
+constexpr int kMaxPayloadExtSystems = 8;
+constexpr int kPictureTypeCount = 14;
+
+struct AsfStreamRecord {
+  FileReader* reader;        // not owned
+  uint32_t max_packet_size;  // File Properties Maximum Data Packet Size
+  uint32_t stream_number;    // 1..127
+  uint32_t is_video;
+  uint32_t is_wvc1;
+  uint32_t interlaced;       // set by the conversion course
+  uint32_t seq_header_once;  // set by the conversion course (-nseq)
+  uint8_t stream_properties[78];
+  AsfExtStreamProperties ext_stream_properties;
+  AsfPayloadExtSystem payload_ext_systems[kMaxPayloadExtSystems];
+  HeaderBuffer retrieved_headers;
+  HeaderBuffer output_headers;
+  HeaderBuffer entry_point_headers;
+  uint32_t par_x;  // metadata AspectRatioX; 0 = none
+  uint32_t par_y;  // metadata AspectRatioY; 0 = none
+  uint32_t frame_type_counts[kPictureTypeCount];
+  uint32_t frames_written;
+};
+
+struct AsfParserContext {
+  PlatformFile file;         // not owned
+  uint32_t max_packet_size;  // 0 until a File Properties Object is seen
+  AsfStreamRecord* streams[kMaxStreams];
+  FileReader* reader;        // not owned
+  uint64_t header_end;       // the Header Object's declared end (its 64-bit Object Size)
+};
+
+// Returns a new context, or null when it cannot be allocated.
+AsfParserContext* asf_context_create(PlatformFile file, FileReader* reader);
+void asf_context_free(AsfParserContext* context);
+
+// Reads and walks the Header Object at offset 0 with direct file reads. Returns non-zero
+// when a top-level Stream Properties Object of a usable WVC1 stream was found; then every
+// stream record carries the file's Maximum Data Packet Size (wherever the File Properties
+// Object stood) and the file offset is the Header Object's declared end, where the Data
+// Object starts. Returns 0 for a file that is not ASF, is cut short inside the header,
+// or holds no usable WVC1 stream.
+int asf_read_header(AsfParserContext* context);
+
+AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t stream_number);
+AsfStreamRecord* asf_get_stream(AsfParserContext* context, uint32_t stream_number);
+AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, FileReader* reader,
+                                        uint32_t max_packet_size, uint32_t stream_number);
+
+// Handlers of one object's bytes (size = the object's length in memory).
+int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record,
+                                int hidden);
+const char* asf_stream_type_name(const uint8_t* guid);
+void asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context);
+int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record);
+int asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* context);
+uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord* record,
+                                   uint32_t remaining);
+
+// The usable WVC1 stream with the highest data bitrate (ties to the higher number), or 0.
+uint32_t asf_select_video_stream(AsfParserContext* context);
+
+#endif  // TARVEL_ASF_ASF_H_

@@ -1,0 +1,110 @@
+// The run driver: banner, command line, input, ASF header report and the choice between
+// the ASF courses (information, conversion) and the course for a non-ASF input.
+#include "cli/driver.h"
+
+#include <cstring>
+
+#include "cli/console.h"
+#include "cli/options.h"
+#include "io/file_reader.h"
+
+namespace {
+
+void print_banner() {
+  print_at_level(1, "\nTARVEL version %s\n", TARVEL_VERSION);
+  print_at_level(1, "Demuxes WMV WVC1 to VC-1 Elementary Stream. Advanced Profile Only.\n\n");
+}
+
+// An input that is not ASF (or has no usable WVC1 stream) is read as a VC-1 elementary
+// stream, for information only: its first 1024 bytes must hold the sequence and
+// entry-point headers.
+int run_elementary_stream_course(PlatformFile input, Vc1HeaderTable* table, HeaderBuffer* retrieved) {
+  print_at_level(0, "Note: Input file is not ASF, will try parsing it as VC-1 elementary...\n");
+  print_at_level(0, "      (for information purposes only, as explained in \"Usage\".)\n");
+
+  uint32_t got = 0;
+  if (!platform_seek(input, 0) || !platform_read(input, retrieved->data, kHeaderBufferSize, &got)) {
+    got = 0;
+  }
+  retrieved->count = got;
+
+  if (vc1_parse_headers(retrieved, table) != 1) {
+    print_at_level(0, "Not Recognized as VC-1 elementary, no Sequence / Entry Point headers Found\n");
+    return kExitFailure;
+  }
+  print_at_level(0, "File has VC-1 elementary stream headers, details follow:\n");
+  vc1_print_headers(table);
+  // Such an input is never converted: an output path asked for what cannot be done.
+  return output_path == nullptr ? kExitSuccess : kExitFailure;
+}
+
+int run_asf_course(AsfParserContext* context, PlatformFile input, Vc1HeaderTable* table,
+                   HeaderBuffer* retrieved, HeaderBuffer* rebuilt) {
+  uint32_t stream_number = asf_select_video_stream(context);
+  if (stream_number == 0) return kExitFailure;
+
+  AsfStreamRecord* record = asf_get_stream(context, stream_number);
+  *retrieved = record->retrieved_headers;
+
+  // 100-ns units to microseconds, halves rounded upward.
+  uint32_t frame_period = (static_cast<uint32_t>(record->ext_stream_properties.avg_time_per_frame) + 5) / 10;
+
+  print_at_level(2, "\nSuccessfully retrieved %d bytes of VC-1 headers from video stream %d.\n",
+                 static_cast<int>(retrieved->count), static_cast<int>(stream_number));
+  print_at_level(2, "Bytes as retrieved [concatenation of Sequence and Entry Point Headers]:\n");
+  dump_header_bytes(retrieved);
+
+  vc1_parse_headers(retrieved, table);  // the interpretation shows whatever could be read
+  print_at_level(2, "Interpretation of above VC-1 headers:\n");
+  vc1_print_headers(table);
+
+  if (output_path == nullptr) return kExitSuccess;
+  return run_conversion(table, record, frame_period, rebuilt, input);
+}
+
+}  // namespace
+
+int run_tarvel(int argc, char** argv) {
+  static Vc1HeaderTable table;
+  static HeaderBuffer retrieved;
+  static HeaderBuffer rebuilt;
+  vc1_table_init(&table);
+  std::memset(&retrieved, 0, sizeof retrieved);
+  std::memset(&rebuilt, 0, sizeof rebuilt);
+  g_verbosity = 2;
+
+  print_banner();
+
+  int parsed = parse_command_line(argc, argv);
+  if (parsed == 0 || option_is_set(OPT_HELP)) {
+    bool help = option_is_set(OPT_HELP) != 0;
+    print_at_level(help ? 0 : 1, "%s", kUsageText);
+    if (help) print_at_level(0, "%s", kExtendedHelpText);
+    return help ? kExitSuccess : kExitUsage;
+  }
+  g_verbosity = options_verbosity();
+
+  PlatformFile input = platform_open_read(input_path);
+  if (input == kInvalidFile) {
+    print_at_level(0, "Unable to open input file %s: %s\n", input_path, system_error_text());
+    return kExitFailure;
+  }
+
+  int status = kExitFailure;
+  FileReader reader = reader_create();
+  AsfParserContext* context = nullptr;
+  if (!reader_init(input, &reader)) {
+    print_at_level(0, "Error: Unable to read input file %s: %s\n", input_path, system_error_text());
+  } else if ((context = asf_context_create(input, &reader)) == nullptr) {
+    print_at_level(0, "Error: Out of memory\n");
+  } else if (asf_read_header(context) == 0) {
+    status = run_elementary_stream_course(input, &table, &retrieved);
+  } else {
+    status = run_asf_course(context, input, &table, &retrieved, &rebuilt);
+  }
+
+  asf_context_free(context);
+  reader_release(&reader);
+  platform_close(input);
+  return status;
+}

@@ -1,0 +1,27 @@
+// The run driver: the one place that knows the order of a run and how it ends.
+#ifndef TARVEL_CLI_DRIVER_H_
+#define TARVEL_CLI_DRIVER_H_
+
+#include <cstdint>
+
+#include "asf/asf.h"
+#include "platform/platform.h"
+#include "vc1/header_buffer.h"
+#include "vc1/vc1.h"
+
+// Exit statuses of a run.
+enum ExitStatus {
+  kExitSuccess = 0,  // the run did what was asked
+  kExitFailure = 1,  // the input or output could not be used, or the demux fell short
+  kExitUsage = 2,    // the command line could not be parsed; the usage was printed
+};
+
+// Runs the program with its argument vector (UTF-8) and returns the exit status.
+int run_tarvel(int argc, char** argv);
+
+// The conversion course: opens the output, edits and rebuilds the VC-1 headers, stores
+// them in the record and runs the demux. Returns the exit status.
+int run_conversion(Vc1HeaderTable* table, AsfStreamRecord* record, uint32_t frame_period,
+                   HeaderBuffer* rebuilt, PlatformFile input);
+
+#endif  // TARVEL_CLI_DRIVER_H_

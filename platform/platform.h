@@ -1,0 +1,64 @@
+// The operating-system services the program needs, behind one small interface.
+//
+// Files are plain descriptors. Every function that can fail records the reason, which
+// platform_last_error() returns until the next failing call, and platform_error_text()
+// turns into the system's own description. Large-file offsets are enabled here (the
+// build defines _FILE_OFFSET_BITS=64) and nowhere else matters.
+#ifndef TARVEL_PLATFORM_PLATFORM_H_
+#define TARVEL_PLATFORM_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+
+typedef int PlatformFile;
+constexpr PlatformFile kInvalidFile = -1;
+
+// Error codes callers test for; the others are only ever turned into text.
+constexpr int kErrorFileExists = 17;  // EEXIST
+constexpr int kErrorSharingViolation = 16;  // EBUSY: the output is the input itself
+
+enum CreateDisposition {
+  kCreateNew = 1,     // fail with kErrorFileExists when the path exists
+  kCreateAlways = 2,  // create, or replace (truncate) an existing file
+};
+
+// Opens an existing file for reading. A directory is refused (EISDIR).
+// Returns kInvalidFile on failure.
+PlatformFile platform_open_read(const char* path);
+
+// Creates a file for writing. The names "nul" and "nul:" (any letter case) open the null
+// device, which always succeeds without kErrorFileExists. When `protect` is a valid file
+// and the path names that same file (same device and inode, through any link), the file
+// is neither truncated nor kept open: the call fails with kErrorSharingViolation.
+// Returns kInvalidFile on failure.
+PlatformFile platform_create(const char* path, CreateDisposition disposition, PlatformFile protect);
+
+// True when the path is one of the null-device names "nul" / "nul:", in any letter case.
+bool platform_is_null_name(const char* path);
+
+// Reads up to n bytes; *got receives the count delivered (less than n only at the end of
+// the file or on an error). Returns false on a read error.
+bool platform_read(PlatformFile file, void* buffer, uint32_t n, uint32_t* got);
+
+// Writes all n bytes unless an error stops it; *written receives the count written.
+// Returns false when fewer than n bytes were written.
+bool platform_write(PlatformFile file, const void* buffer, uint32_t n, uint32_t* written);
+
+bool platform_file_size(PlatformFile file, uint64_t* size);
+bool platform_tell(PlatformFile file, uint64_t* position);
+bool platform_seek(PlatformFile file, uint64_t position);
+void platform_close(PlatformFile file);
+
+// The last recorded error code (an errno value) and its text, which always ends with "\n".
+int platform_last_error();
+void platform_set_last_error(int code);
+const char* platform_error_text(int code);
+
+// Console: level-0 text goes to the controlling terminal when there is one, else to
+// standard error. The key read takes one key press from the terminal without echo and
+// without waiting for Enter; it returns the byte, or -1 when there is no terminal.
+void platform_console_write(const char* text, size_t length);
+int platform_console_read_key();
+bool platform_stdout_is_terminal();
+
+#endif  // TARVEL_PLATFORM_PLATFORM_H_

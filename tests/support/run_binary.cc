@@ -1,0 +1,157 @@
+#include "tests/support/run_binary.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::vector<char*> make_argv(const std::vector<std::string>& args, std::vector<std::string>* storage) {
+  storage->assign(1, TARVEL_BINARY);
+  storage->insert(storage->end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& s : *storage) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  return argv;
+}
+
+// Reads from every open descriptor until all of them reach end of file; types `keys`
+// into `terminal_fd` once its text contains `prompt`.
+void pump(int out_fd, int err_fd, int terminal_fd, const std::string& prompt, const std::string& keys,
+          BinaryRun* run) {
+  bool typed = prompt.empty();
+  int fds[3] = {out_fd, err_fd, terminal_fd};
+  std::string* sinks[3] = {&run->out, &run->err, &run->terminal};
+  for (;;) {
+    struct pollfd p[3];
+    int n = 0;
+    int which[3];
+    for (int i = 0; i < 3; i++) {
+      if (fds[i] < 0) continue;
+      p[n].fd = fds[i];
+      p[n].events = POLLIN;
+      p[n].revents = 0;
+      which[n++] = i;
+    }
+    if (n == 0) break;
+    if (poll(p, static_cast<nfds_t>(n), 20000) <= 0) break;  // a hung child fails the test
+    for (int k = 0; k < n; k++) {
+      if (p[k].revents == 0) continue;
+      char chunk[4096];
+      ssize_t got = read(p[k].fd, chunk, sizeof chunk);
+      int i = which[k];
+      if (got <= 0) {  // end of file (a pseudo-terminal reports EIO once the child is gone)
+        close(fds[i]);
+        fds[i] = -1;
+        continue;
+      }
+      sinks[i]->append(chunk, static_cast<size_t>(got));
+      if (i == 2 && !typed && run->terminal.find(prompt) != std::string::npos) {
+        ssize_t w = write(terminal_fd, keys.data(), keys.size());
+        (void)w;
+        typed = true;
+      }
+    }
+  }
+  for (int fd : fds) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+BinaryRun run(const std::vector<std::string>& args, const std::string& cwd, bool with_terminal,
+              const std::string& prompt, const std::string& keys) {
+  BinaryRun result;
+  std::vector<std::string> storage;
+  std::vector<char*> argv = make_argv(args, &storage);
+  int out_pipe[2];
+  int err_pipe[2];
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
+
+  int master = -1;
+  std::string slave_name;
+  if (with_terminal) {
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return result;
+    slave_name = ptsname(master);
+  }
+
+  pid_t pid = fork();
+  if (pid == 0) {
+    setsid();  // no controlling terminal, unless the pseudo-terminal becomes it below
+    if (with_terminal) {
+      int slave = open(slave_name.c_str(), O_RDWR);
+      if (slave < 0) _exit(126);
+      ioctl(slave, TIOCSCTTY, 0);
+      dup2(slave, STDIN_FILENO);
+      close(slave);
+      close(master);
+    } else {
+      int null_in = open("/dev/null", O_RDONLY);
+      dup2(null_in, STDIN_FILENO);
+      close(null_in);
+    }
+    dup2(out_pipe[1], STDOUT_FILENO);
+    dup2(err_pipe[1], STDERR_FILENO);
+    close(out_pipe[0]);
+    close(out_pipe[1]);
+    close(err_pipe[0]);
+    close(err_pipe[1]);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  pump(out_pipe[0], err_pipe[0], master, prompt, keys, &result);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+}  // namespace
+
+BinaryRun run_tarvel_binary(const std::vector<std::string>& args, const std::string& cwd) {
+  return run(args, cwd, false, "", "");
+}
+
+BinaryRun run_tarvel_in_terminal(const std::vector<std::string>& args, const std::string& prompt,
+                                 const std::string& keys, const std::string& cwd) {
+  return run(args, cwd, true, prompt, keys);
+}
+
+std::string testdata_path(const std::string& name) {
+  return std::string(TARVEL_SOURCE_DIR) + "/testdata/" + name;
+}
+
+std::string make_scratch_dir() {
+  char pattern[] = "/tmp/tarvel-test-XXXXXX";
+  const char* dir = mkdtemp(pattern);
+  return dir != nullptr ? dir : "/tmp";
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}

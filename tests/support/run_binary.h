@@ -1,0 +1,34 @@
+// Runs the built tarvel binary as a user would, for tests.
+//
+// run_tarvel_binary: the child has no controlling terminal (it starts a new session), so
+// its console text (level 0) arrives on standard error; standard output and standard
+// error are captured separately.
+// run_tarvel_in_terminal: the child runs on a fresh pseudo-terminal as its controlling
+// terminal, standard output still captured apart. When the terminal shows `prompt`, the
+// `keys` are typed; everything the terminal showed is returned.
+#ifndef TARVEL_TESTS_SUPPORT_RUN_BINARY_H_
+#define TARVEL_TESTS_SUPPORT_RUN_BINARY_H_
+
+#include <string>
+#include <vector>
+
+struct BinaryRun {
+  int status = -1;       // exit status, or -1 when the child did not exit normally
+  std::string out;       // standard output
+  std::string err;       // standard error
+  std::string terminal;  // what the pseudo-terminal showed (terminal runs only)
+};
+
+BinaryRun run_tarvel_binary(const std::vector<std::string>& args, const std::string& cwd = "");
+BinaryRun run_tarvel_in_terminal(const std::vector<std::string>& args, const std::string& prompt,
+                                 const std::string& keys, const std::string& cwd = "");
+
+// Paths of the test data folder and a fresh scratch directory for one test.
+std::string testdata_path(const std::string& name);
+std::string make_scratch_dir();
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+bool file_exists(const std::string& path);
+
+#endif  // TARVEL_TESTS_SUPPORT_RUN_BINARY_H_
