@@ -1,0 +1,191 @@
+// VC-1 Advanced Profile sequence header and entry-point header codec.
+//
+// The two headers are described by one constant table of field descriptors (vc1_table.cc).
+// Each row names a bitstream field, its width and a small condition that picks the next
+// row. The parser reads bits into the rows' values, the writer writes the values back as
+// bits, the editor changes values by field id and the printer lists every row that holds
+// a value. Adding or moving a field is a change to the table alone.
+#ifndef TARVEL_VC1_VC1_H_
+#define TARVEL_VC1_VC1_H_
+
+#include <cstdint>
+
+#include "vc1/header_buffer.h"
+
+// Field ids. Field rows carry 3..37 and 39..56, the header rows 2 and 38, the control rows
+// 57..63. Ids 0 and 1 belong to no row (1 is SELF in conditions).
+constexpr int VC1_SEQUENCE_HEADER = 2;
+constexpr int VC1_PROFILE = 3;
+constexpr int VC1_LEVEL = 4;
+constexpr int VC1_COLORDIFF_FORMAT = 5;
+constexpr int VC1_FRMRTQ_POSTPROC = 6;
+constexpr int VC1_BITRTQ_POSTPROC = 7;
+constexpr int VC1_POSTPROCFLAG = 8;
+constexpr int VC1_MAX_CODED_WIDTH = 9;
+constexpr int VC1_MAX_CODED_HEIGHT = 10;
+constexpr int VC1_PULLDOWN = 11;
+constexpr int VC1_INTERLACE = 12;
+constexpr int VC1_TFCNTRFLAG = 13;
+constexpr int VC1_FINTERPFLAG = 14;
+constexpr int VC1_RESERVED = 15;
+constexpr int VC1_PSF = 16;
+constexpr int VC1_DISPLAY_EXT = 17;
+constexpr int VC1_DISP_HORIZ_SIZE = 18;
+constexpr int VC1_DISP_VERT_SIZE = 19;
+constexpr int VC1_ASPECT_RATIO_FLAG = 20;
+constexpr int VC1_ASPECT_RATIO = 21;
+constexpr int VC1_ASPECT_HORIZ_SIZE = 22;
+constexpr int VC1_ASPECT_VERT_SIZE = 23;
+constexpr int VC1_FRAMERATE_FLAG = 24;
+constexpr int VC1_FRAMERATEIND = 25;
+constexpr int VC1_FRAMERATENR = 26;
+constexpr int VC1_FRAMERATEDR = 27;
+constexpr int VC1_FRAMERATEEXP = 28;
+constexpr int VC1_COLOR_FORMAT_FLAG = 29;
+constexpr int VC1_COLOR_PRIM = 30;
+constexpr int VC1_TRANSFER_CHAR = 31;
+constexpr int VC1_MATRIX_COEF = 32;
+constexpr int VC1_HRD_PARAM_FLAG = 33;
+constexpr int VC1_HRD_NUM_LEAKY_BUCKETS = 34;
+constexpr int VC1_BIT_RATE_EXPONENT = 35;
+constexpr int VC1_BUFFER_SIZE_EXPONENT = 36;
+constexpr int VC1_BROKEN_LINK = 37;
+constexpr int VC1_ENTRY_POINT_HEADER = 38;
+constexpr int VC1_CLOSED_ENTRY = 39;
+constexpr int VC1_PANSCAN_FLAG = 40;
+constexpr int VC1_REFDIST_FLAG = 41;
+constexpr int VC1_LOOPFILTER = 42;
+constexpr int VC1_FASTUVMC = 43;
+constexpr int VC1_EXTENDED_MV = 44;
+constexpr int VC1_DQUANT = 45;
+constexpr int VC1_VSTRANSFORM = 46;
+constexpr int VC1_OVERLAP = 47;
+constexpr int VC1_QUANTIZER = 48;
+constexpr int VC1_CODED_SIZE_FLAG = 49;
+constexpr int VC1_CODED_WIDTH = 50;
+constexpr int VC1_CODED_HEIGHT = 51;
+constexpr int VC1_EXTENDED_DMV = 52;
+constexpr int VC1_RANGE_MAPY_FLAG = 53;
+constexpr int VC1_RANGE_MAPY = 54;
+constexpr int VC1_RANGE_MAPUV_FLAG = 55;
+constexpr int VC1_RANGE_MAPUV = 56;
+// Control rows.
+constexpr int VC1_EXTENDED_MV_TEST = 57;
+constexpr int VC1_HRD_RATE_BUFFER_LOOP = 58;
+constexpr int VC1_HRD_FULL_LOOP = 59;
+constexpr int VC1_ENTRY_POINT_START = 60;
+constexpr int VC1_DISPLAY_EXT_TEST = 61;
+constexpr int VC1_ENTRY_POINT_END = 62;
+constexpr int VC1_TABLE_END = 63;
+
+// Condition field id meaning "the row's own value".
+constexpr int SELF = 1;
+
+// Condition kinds: how a row chooses the row after it.
+constexpr uint32_t NO_CONDITION = 0;       // the next row in table order
+constexpr uint32_t CONTINUE_IF_EQUAL = 1;  // next row if the tested value matches, else jump
+constexpr uint32_t ALWAYS_JUMP = 2;        // the row with the jump target id
+
+// Start code values; their 32 bits are the bytes 00 00 01 0F and 00 00 01 0E.
+constexpr uint32_t VC1_SEQUENCE_START_CODE = 0x10F;
+constexpr uint32_t VC1_ENTRY_POINT_START_CODE = 0x10E;
+
+constexpr int kVc1RowCount = 62;
+constexpr int kVc1MaxLeakyBuckets = 32;
+
+struct Vc1FieldDescriptor {
+  int32_t id;
+  const char* name;  // as printed, with one leading '-' per level of nesting
+  uint32_t width;    // bits in the bitstream, 0..32
+  uint32_t present;  // 1 once the field has been read or set
+  uint32_t value;
+  int32_t condition_field;  // id of the row the condition tests, or SELF
+  uint32_t condition_kind;
+  uint32_t condition_value;
+  int32_t jump_target;  // id of the row the walk continues at when sent away
+};
+
+struct Vc1HrdRateBuffer {
+  uint16_t rate;
+  uint16_t buffer;
+};
+
+struct Vc1HeaderTable {
+  Vc1FieldDescriptor rows[kVc1RowCount];
+  Vc1HrdRateBuffer hrd_rate_buffer[kVc1MaxLeakyBuckets];  // entry n-1 holds bucket n
+  uint8_t hrd_full[kVc1MaxLeakyBuckets];                  // entry n-1 holds bucket n
+};
+
+// Bit position k is the bit with mask 128 >> (k % 8) of byte k / 8.
+struct Vc1BitCursor {
+  uint8_t* data;
+  uint32_t length;    // valid bytes at data
+  uint32_t position;  // in bits
+};
+
+// One entry of the pixel aspect ratio table that ASPECT_RATIO indexes (16 entries and an
+// end entry with an empty name).
+struct Vc1ParEntry {
+  const char* name;
+  uint32_t x;
+  uint32_t y;
+};
+constexpr int kVc1ParCount = 16;
+extern const Vc1ParEntry kVc1ParTable[kVc1ParCount + 1];
+
+// --- table (vc1_table.cc) ---
+
+// Copies the template rows into the table and clears the leaky-bucket entries.
+Vc1HeaderTable* vc1_table_init(Vc1HeaderTable* table);
+// Index of the first row with this id; the TABLE_END row's index when no row has it.
+int vc1_find_field(const Vc1HeaderTable* table, int id);
+// The value of that row if it is present, else 0.
+uint32_t vc1_get_field(const Vc1HeaderTable* table, int id);
+// Stores the value in that row and marks it present.
+void vc1_set_field(Vc1HeaderTable* table, int id, uint32_t value);
+// The row after `row` as chosen by its condition on the current values.
+int vc1_next_row(const Vc1HeaderTable* table, int row);
+// Number of leaky buckets the HRD loops handle: HRD_NUM_LEAKY_BUCKETS cut to its 5 bits,
+// exactly as many as the bitstream can announce.
+uint32_t vc1_leaky_bucket_count(const Vc1HeaderTable* table);
+
+// --- parser (vc1_parse.cc) ---
+
+// Searches the cursor's bytes, from the byte holding its position, for the start code of
+// `code` (four bytes, most significant first) followed by at least two more bytes. On a
+// match moves the position to the first bit after it and returns 1; else returns 0.
+int find_start_code(uint32_t code, Vc1BitCursor* cursor);
+// Reads `width` bits at the position (0 when they, or the bit after them, lie outside the
+// buffer) and advances the position by `width` either way.
+uint32_t read_bits(Vc1BitCursor* cursor, uint32_t width);
+// Fills the table from the first `count` bytes of the buffer. Returns 1 when both the
+// sequence-header and, after it, the entry-point start code were found.
+int vc1_parse_headers(const HeaderBuffer* buffer, Vc1HeaderTable* table);
+
+// --- writer (vc1_write.cc) ---
+
+// Writes sequence header + entry-point header (entry_point_only == 0) or the entry-point
+// header alone into `out`, clearing it first and setting its count. Returns 1.
+int vc1_write_headers(int entry_point_only, const Vc1HeaderTable* table, HeaderBuffer* out);
+// ORs the low `width` bits of `value` in at bit `position`, most significant first; does
+// nothing when width > 32 or the bit after the field lies outside the buffer.
+void write_bits(Vc1BitCursor* cursor, uint32_t position, uint32_t value, uint32_t width);
+
+// --- editor (vc1_edit.cc) ---
+
+// Switches the display extension on (display size = maximum coded size, no aspect ratio,
+// frame rate or colour format) unless the header already has it.
+void vc1_enable_display_ext(Vc1HeaderTable* table);
+// Puts the frame period (microseconds) into the frame-rate fields.
+void vc1_insert_frame_period(uint32_t period_us, Vc1HeaderTable* table);
+// Puts the pixel aspect ratio x:y into the aspect-ratio fields; nothing when x or y is 0.
+void vc1_insert_par(uint32_t x, uint32_t y, Vc1HeaderTable* table);
+
+// --- printer (vc1_print.cc) ---
+
+// Prints one line per field with a width, in table order, at level 2.
+void vc1_print_headers(const Vc1HeaderTable* table);
+// Prints the line of one present row (level 2); nothing for an index outside the table.
+void vc1_print_field(const Vc1HeaderTable* table, int row);
+
+#endif  // TARVEL_VC1_VC1_H_

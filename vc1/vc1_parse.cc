@@ -1,0 +1,88 @@
+// Reads a sequence header and an entry-point header into the header field table.
+#include "vc1/vc1.h"
+
+int find_start_code(uint32_t code, Vc1BitCursor* cursor) {
+  if (cursor->length <= 5) return 0;
+  const uint8_t pattern[4] = {static_cast<uint8_t>(code >> 24), static_cast<uint8_t>(code >> 16),
+                              static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)};
+  // At least two bytes must follow the start code, so the last offset examined is
+  // length - 6.
+  for (uint32_t i = cursor->position / 8; i < cursor->length - 5; i++) {
+    const uint8_t* p = cursor->data + i;
+    if (p[0] == pattern[0] && p[1] == pattern[1] && p[2] == pattern[2] && p[3] == pattern[3]) {
+      cursor->position = 8 * i + 32;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+uint32_t read_bits(Vc1BitCursor* cursor, uint32_t width) {
+  uint64_t start = cursor->position;
+  uint64_t end = start + width;
+  cursor->position += width;
+  // The bit just after the field must still lie inside the buffer; a position that would
+  // wrap past 32 bits counts as outside.
+  if (width > 32 || end > UINT32_MAX || end / 8 >= cursor->length) return 0;
+  uint32_t value = 0;
+  for (uint64_t k = start; k < end; k++) {
+    uint32_t bit = (cursor->data[k / 8] >> (7 - k % 8)) & 1u;
+    value = (value << 1) | bit;
+  }
+  return value;
+}
+
+namespace {
+
+void read_hrd_rate_buffer(Vc1HeaderTable* table, Vc1BitCursor* cursor) {
+  uint32_t n = vc1_leaky_bucket_count(table);
+  for (uint32_t j = 0; j < n; j++) {
+    table->hrd_rate_buffer[j].rate = static_cast<uint16_t>(read_bits(cursor, 16));
+    table->hrd_rate_buffer[j].buffer = static_cast<uint16_t>(read_bits(cursor, 16));
+  }
+}
+
+void read_hrd_full(Vc1HeaderTable* table, Vc1BitCursor* cursor) {
+  uint32_t n = vc1_leaky_bucket_count(table);
+  for (uint32_t j = 0; j < n; j++) table->hrd_full[j] = static_cast<uint8_t>(read_bits(cursor, 8));
+}
+
+}  // namespace
+
+int vc1_parse_headers(const HeaderBuffer* buffer, Vc1HeaderTable* table) {
+  // The parser only reads through the cursor; the cursor type is shared with the writer.
+  Vc1BitCursor cursor{const_cast<uint8_t*>(buffer->data), buffer->count, 0};
+  // A count beyond the data would send reads into whatever follows the buffer.
+  if (cursor.length > kHeaderBufferSize) cursor.length = kHeaderBufferSize;
+
+  // Without a sequence start code the fields are read from the first bit of the buffer.
+  int found_sequence = find_start_code(VC1_SEQUENCE_START_CODE, &cursor);
+  int found_entry_point = 0;
+
+  int row = vc1_find_field(table, VC1_SEQUENCE_HEADER) + 1;
+  while (row < kVc1RowCount && table->rows[row].id != VC1_TABLE_END) {
+    Vc1FieldDescriptor& d = table->rows[row];
+    switch (d.id) {
+      case VC1_HRD_RATE_BUFFER_LOOP:
+        read_hrd_rate_buffer(table, &cursor);
+        row++;
+        break;
+      case VC1_HRD_FULL_LOOP:
+        read_hrd_full(table, &cursor);
+        row++;
+        break;
+      case VC1_ENTRY_POINT_START:
+        // Searching from the byte that holds the position skips the sequence header's
+        // stop bit and its padding. Found or not, the entry-point fields follow.
+        found_entry_point = find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor);
+        row = vc1_find_field(table, VC1_ENTRY_POINT_HEADER) + 1;
+        break;
+      default:
+        d.value = read_bits(&cursor, d.width);
+        d.present = 1;
+        row = vc1_next_row(table, row);
+        break;
+    }
+  }
+  return found_sequence && found_entry_point ? 1 : 0;
+}
