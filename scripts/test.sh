@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds tarvel and runs every test: the regular build, the same suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and a short libFuzzer run per target.
+# FUZZ_SECONDS sets the fuzzing time per target (default 20; 0 skips fuzzing).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+jobs=$(nproc)
+
+echo "== Regular build and tests"
+cmake -S . -B build -G Ninja -DTARVEL_WERROR=ON >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+cmake -S . -B build-asan -G Ninja -DTARVEL_WERROR=ON -DTARVEL_SANITIZE=ON >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+seconds=${FUZZ_SECONDS:-20}
+if [ "$seconds" -gt 0 ]; then
+  echo "== libFuzzer: $seconds s per target"
+  cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTARVEL_FUZZ=ON \
+    -DTARVEL_SANITIZE=ON -DTARVEL_TESTS=OFF >/dev/null
+  cmake --build build-fuzz -j"$jobs"
+  for target in build-fuzz/fuzz/fuzz_*; do
+    name=$(basename "$target")
+    work=$(mktemp -d)
+    cp -r "fuzz/corpus/$name/." "$work/"
+    "$target" -max_total_time="$seconds" -dict=fuzz/tarvel.dict -artifact_prefix="$work/" \
+      -print_final_stats=1 "$work" 2>&1 | tail -n 3
+    rm -rf "$work"
+  done
+fi
+echo "All tests passed."
