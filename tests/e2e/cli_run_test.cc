@@ -1,0 +1,134 @@
+// The built binary from a user's point of view: usage and help, unusable inputs, and the
+// overwrite prompt answered on a real pseudo-terminal.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/run_binary.h"
+
+namespace {
+
+const std::string kBanner =
+    "\nTARVEL version " TARVEL_VERSION "\nDemuxes WMV WVC1 to VC-1 Elementary Stream. Advanced Profile Only.\n\n";
+
+std::string usage_text() { return read_file(testdata_path("expected/usage.txt")); }
+std::string help_text() { return read_file(testdata_path("expected/help.txt")); }
+
+TEST(UsageRun, NoArgumentsPrintsTheUsageAndFailsAsUsageError) {
+  BinaryRun run = run_tarvel_binary({});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, kBanner + usage_text());
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(UsageRun, UnknownOptionPrintsTheUsageOnStandardOutput) {
+  BinaryRun run = run_tarvel_binary({"-x", testdata_path("vc1ap_240x104.wmv")});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, kBanner + usage_text());
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(UsageRun, HelpGoesToTheConsoleAndWinsOverEverythingElse) {
+  std::string dir = make_scratch_dir();
+  for (auto args : {std::vector<std::string>{"--help"},
+                    std::vector<std::string>{"--help", "-bogus", dir + "/in.wmv", dir + "/out.vc1"}}) {
+    BinaryRun run = run_tarvel_binary(args);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, kBanner);  // standard output gets the banner only
+    EXPECT_EQ(run.err, usage_text() + help_text());
+  }
+  EXPECT_FALSE(file_exists(dir + "/out.vc1"));
+}
+
+TEST(InputRun, MissingInputIsReportedWithTheSystemText) {
+  std::string path = make_scratch_dir() + "/missing.wmv";
+  BinaryRun run = run_tarvel_binary({path});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kBanner);
+  EXPECT_EQ(run.err, "Unable to open input file " + path + ": No such file or directory\n");
+}
+
+TEST(InputRun, DirectoryAsInputIsRefused) {
+  std::string dir = make_scratch_dir();
+  BinaryRun run = run_tarvel_binary({dir, dir + "/out.vc1"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Unable to open input file " + dir + ": Is a directory\n");
+  EXPECT_FALSE(file_exists(dir + "/out.vc1"));
+}
+
+// The overwrite prompt, answered by typing on the terminal the program runs on.
+class OverwritePrompt : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = make_scratch_dir();
+    input_ = dir_ + "/in.wmv";
+    output_ = dir_ + "/out.vc1";
+    write_file(input_, read_file(testdata_path("vc1ap_240x104.wmv")));
+    write_file(output_, "previous contents");
+  }
+  BinaryRun answer(const std::string& keys, const std::string& output) {
+    return run_tarvel_in_terminal({"-v1", input_, output}, "(y/N):", keys, dir_);
+  }
+  std::string dir_, input_, output_;
+};
+
+TEST_F(OverwritePrompt, LowerOrUpperCaseYReplacesTheOutput) {
+  for (std::string key : {"y", "Y"}) {
+    write_file(output_, "previous contents");
+    BinaryRun run = answer(key, output_);
+    EXPECT_EQ(run.status, 0) << key;
+    EXPECT_NE(run.terminal.find("\nOutput file " + output_ + " already exists - Overwrite? (y/N):"),
+              std::string::npos);
+    EXPECT_EQ(run.err, key + "\n");  // the answer is echoed on standard error
+    std::string out = read_file(output_);
+    ASSERT_GE(out.size(), 8u);
+    EXPECT_EQ(out.substr(0, 4), std::string("\x00\x00\x01\x0F", 4));
+    EXPECT_EQ(out.substr(out.size() - 4), std::string("\x00\x00\x01\x0A", 4));
+  }
+}
+
+TEST_F(OverwritePrompt, AnyOtherKeyLeavesTheOutputAlone) {
+  for (std::string key : {"n", "\r", "q"}) {
+    BinaryRun run = answer(key, output_);
+    EXPECT_EQ(run.status, 1) << key;
+    EXPECT_EQ(read_file(output_), "previous contents") << key;
+    EXPECT_EQ(run.out.find("Generating modified headers"), std::string::npos) << key;
+  }
+}
+
+TEST_F(OverwritePrompt, PromptStaysOffARedirectedStandardOutput) {
+  BinaryRun run = answer("n", output_);
+  EXPECT_EQ(run.out.find("Overwrite?"), std::string::npos);
+  EXPECT_NE(run.terminal.find("Overwrite?"), std::string::npos);
+}
+
+TEST_F(OverwritePrompt, NoTerminalMeansNo) {
+  BinaryRun run = run_tarvel_binary({"-v1", input_, output_}, dir_);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(read_file(output_), "previous contents");
+  EXPECT_NE(run.err.find("already exists - Overwrite? (y/N):"), std::string::npos);
+}
+
+TEST_F(OverwritePrompt, OutputNamingTheInputNeverTouchesIt) {
+  std::string original = read_file(input_);
+  ASSERT_EQ(link(input_.c_str(), (dir_ + "/hard.wmv").c_str()), 0);
+  ASSERT_EQ(symlink(input_.c_str(), (dir_ + "/soft.wmv").c_str()), 0);
+  for (std::string output : {input_, std::string("in.wmv"), dir_ + "/hard.wmv", dir_ + "/soft.wmv"}) {
+    BinaryRun run = answer("y", output);
+    EXPECT_EQ(run.status, 1) << output;
+    EXPECT_NE(run.terminal.find("\nUnable to overwrite output file: Device or resource busy\n"), std::string::npos)
+        << output;
+    EXPECT_EQ(read_file(input_), original) << output;
+  }
+}
+
+TEST(OutputRun, UncreatableOutputIsReportedWithTheSystemText) {
+  std::string dir = make_scratch_dir();
+  BinaryRun run = run_tarvel_binary({"-v1", testdata_path("vc1ap_240x104.wmv"), dir + "/no/such/dir/out.vc1"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "\nUnable to create output file: No such file or directory\n");
+}
+
+}  // namespace
