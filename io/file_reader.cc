@@ -1,0 +1,130 @@
+// The buffered reader: a power-of-two ring topped up to a fixed level in at most two
+// sequential file reads, and consumed a few bytes at a time by the demux.
+#include "io/file_reader.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kSizeLog2 = 20;
+constexpr uint32_t kRingSize = 1u << kSizeLog2;
+constexpr uint32_t kReserve = 0x20000;
+constexpr uint32_t kFillTarget = kRingSize - kReserve;
+
+uint32_t buffered_amount(const FileReader* reader) {
+  if (reader->write_index >= reader->read_index) return reader->write_index - reader->read_index;
+  return reader->ring_size + reader->write_index - reader->read_index;
+}
+
+// Reads n bytes into the ring at index `at` (the piece must not pass the ring's end).
+// Returns the count the file delivered; once the input has ended nothing more is read.
+// Ring bytes a short read left unwritten are zeroed, so that bytes consumed past the end
+// of the input are zeros rather than stale data.
+uint32_t read_piece(FileReader* reader, uint32_t at, uint32_t n) {
+  uint32_t got = 0;
+  if (reader->ended == 0) {
+    // A failing read reports what it delivered before the error; the input ends there.
+    if (!platform_read(reader->file, reader->buffer + at, n, &got)) reader->ended = 1;
+    if (got > n) got = n;
+
+  }
+  if (got < n) std::memset(reader->buffer + at + got, 0, n - got);
+  return got;
+}
+
+}  // namespace
+
+FileReader reader_create() {
+  FileReader reader;
+  std::memset(&reader, 0, sizeof reader);
+  reader.file = kInvalidFile;
+  return reader;
+}
+
+bool reader_init(PlatformFile file, FileReader* reader) {
+  reader->file = file;
+  reader->size_log2 = kSizeLog2;
+  reader->ring_size = kRingSize;
+  reader->index_mask = kRingSize - 1;
+  reader->reserve = kReserve;
+  reader->fill_target = kFillTarget;
+  if (file == kInvalidFile) return false;
+
+  uint64_t size = 0;
+  if (!platform_file_size(file, &size)) return false;
+  reader->file_size = size;
+  reader->position = file_tell(reader);
+  reader->ended = 0;
+  reader->data_end = 0;
+  reader->buffer = static_cast<uint8_t*>(std::malloc(kRingSize));
+  return reader->buffer != nullptr;
+}
+
+void reader_release(FileReader* reader) {
+  std::free(reader->buffer);
+  reader->buffer = nullptr;
+}
+
+uint64_t file_tell(const FileReader* reader) {
+  uint64_t position = 0;
+  if (!platform_tell(reader->file, &position)) return 0;
+  return position;
+}
+
+bool reader_fill(FileReader* reader, uint32_t n) {
+  uint32_t buffered = buffered_amount(reader);
+  if (buffered >= n) return true;
+  uint32_t want = reader->fill_target - buffered;
+  if (want == 0) return true;
+
+  bool was_ended = reader->ended != 0;
+  uint32_t got = 0;
+  // ended is raised by read_piece on a read error or here on a short read; data_end is
+  // recorded once, by the fill in which the input ended.
+  if (reader->write_index < reader->read_index) {
+    got = read_piece(reader, reader->write_index, want);
+  } else {
+    uint32_t room = reader->ring_size - reader->write_index;
+    uint32_t first = want < room ? want : room;
+    got = read_piece(reader, reader->write_index, first);
+    if (want > first) {
+      // After a short first piece the input has ended; the second piece is only zeroed.
+      if (got < first) reader->ended = 1;
+      got += read_piece(reader, 0, want - first);
+    }
+  }
+  if (got < want) reader->ended = 1;
+  if (!was_ended && reader->ended != 0) {
+    reader->data_end = reader->position + buffered + got;
+  }
+  // The write index moves by the amount asked for, whatever the file delivered: the
+  // buffered amount is then exactly fill_target, and end-of-input tracking tells the
+  // file's bytes from the zeros behind them.
+  reader->write_index = (reader->write_index + want) & reader->index_mask;
+  return true;
+}
+
+uint32_t reader_read(FileReader* reader, uint32_t n, void* destination) {
+  if (n >= reader->fill_target) return n;
+  reader_fill(reader, n);
+  if (destination != nullptr && n != 0) {
+    uint8_t* out = static_cast<uint8_t*>(destination);
+    uint32_t room = reader->ring_size - reader->read_index;
+    uint32_t first = n < room ? n : room;
+    std::memcpy(out, reader->buffer + reader->read_index, first);
+    if (n > first) std::memcpy(out + first, reader->buffer, n - first);
+  }
+  reader->read_index = (reader->read_index + n) & reader->index_mask;
+  reader->position += n;
+  return n;
+}
+
+uint32_t reader_skip(FileReader* reader, uint32_t n) { return reader_read(reader, n, nullptr); }
+
+bool reader_available(FileReader* reader, uint32_t n) {
+  if (n >= reader->fill_target || n == 0) return true;
+  reader_fill(reader, n);
+  if (reader->ended == 0) return true;
+  return reader->data_end >= reader->position && reader->data_end - reader->position >= n;
+}
