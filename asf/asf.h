@@ -14,6 +14,10 @@
 
 constexpr int kMaxStreams = 128;  // slots 1..127 are valid stream numbers
 
+// The most bytes of the Header Object's child area that are read and walked. Real files
+// carry album art and padding there; a longer child area is walked over its first part.
+constexpr uint32_t kMaxHeaderChildArea = 16u << 20;
+
 typedef uint8_t AsfGuid[16];  // in the stored (file) byte order
 
 extern const AsfGuid ASF_Header_Object;
@@ -118,6 +122,12 @@ int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStr
 int asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* context);
 uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord* record,
                                    uint32_t remaining);
+
+// Converts UTF-16LE text of `length` bytes, up to its first zero character, to UTF-8 in
+// `out` (always terminated, cut at a character boundary when out_size is too small; a
+// lone surrogate becomes U+FFFD). (length / 2) * 3 + 1 bytes of out always suffice.
+// Returns the bytes written, terminator excluded.
+uint32_t asf_utf16_to_utf8(const uint8_t* text, uint32_t length, char* out, uint32_t out_size);
 
 // The usable WVC1 stream with the highest data bitrate (ties to the higher number), or 0.
 uint32_t asf_select_video_stream(AsfParserContext* context);

@@ -1,0 +1,161 @@
+// The parser context, the stream-number lookup and the Header Object walk.
+#include <cstdlib>
+#include <cstring>
+
+#include "asf/asf.h"
+#include "cli/console.h"
+
+namespace {
+
+constexpr uint32_t kHeaderFixedSize = 30;
+constexpr uint32_t kObjectHeaderSize = 24;
+constexpr uint32_t kFilePropertiesPacketSizeOffset = 96;
+constexpr uint32_t kFilePropertiesMinSize = 100;
+constexpr uint32_t kStreamPropertiesFixedSize = 78;
+constexpr uint32_t kStreamPropertiesFlagsOffset = 72;
+
+uint32_t read_le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint64_t read_le64(const uint8_t* p) {
+  return static_cast<uint64_t>(read_le32(p)) | static_cast<uint64_t>(read_le32(p + 4)) << 32;
+}
+
+bool read_exactly(PlatformFile file, uint8_t* buffer, uint32_t n) {
+  uint32_t got = 0;
+  return platform_read(file, buffer, n, &got) && got == n;
+}
+
+// Takes the Maximum Data Packet Size from a File Properties Object; one too short to hold
+// the field gives none.
+void take_packet_size(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+  if (size < kFilePropertiesMinSize) return;
+  context->max_packet_size = read_le32(object + kFilePropertiesPacketSizeOffset);
+}
+
+// Handles one top-level child that lies wholly within the child area. Returns non-zero
+// when it was the Stream Properties Object of a usable WVC1 stream.
+int dispatch_child(const uint8_t* child, uint32_t size, AsfParserContext* context) {
+  if (guid_equal(child, ASF_Stream_Properties_Object)) {
+    // Too short for its fixed part: not a usable object, and no stream number to name.
+    if (size < kStreamPropertiesFixedSize) return 0;
+    uint32_t number = child[kStreamPropertiesFlagsOffset] & 0x7F;
+    AsfStreamRecord* record = asf_find_or_create_stream(context, number);
+    if (record == nullptr) return 0;
+    return asf_parse_stream_properties(child, size, record, 0);
+  }
+  if (guid_equal(child, ASF_File_Properties_Object)) {
+    print_at_level(2, "-- Found ASF_File_Properties_Object\n");
+    take_packet_size(child, size, context);
+    return 0;
+  }
+  if (guid_equal(child, ASF_Header_Extension_Object)) {
+    asf_parse_header_extension(child, size, context);
+  }
+  return 0;
+}
+
+// Walks the children of the Header Object in `area`. Once a child has given a usable
+// WVC1 stream, the rest are framed by the same rules only to find a File Properties
+// Object standing behind it, without messages. A child shorter than an object header
+// ends the walk, as does one that runs past the area.
+int walk_children(const uint8_t* area, uint32_t length, uint32_t count,
+                  AsfParserContext* context) {
+  int result = 0;
+  uint32_t off = 0;
+  for (uint32_t i = 0; i < count && length - off > kObjectHeaderSize; i++) {
+    const uint8_t* child = area + off;
+    uint64_t size = read_le64(child + 16);
+    if (size < kObjectHeaderSize || size > length - off) break;
+    uint32_t child_size = static_cast<uint32_t>(size);
+    if (result == 0) {
+      result = dispatch_child(child, child_size, context);
+    } else if (guid_equal(child, ASF_File_Properties_Object)) {
+      take_packet_size(child, child_size, context);
+    }
+    off += child_size;
+  }
+  return result;
+}
+
+}  // namespace
+
+AsfParserContext* asf_context_create(PlatformFile file, FileReader* reader) {
+  AsfParserContext* context = static_cast<AsfParserContext*>(std::calloc(1, sizeof(AsfParserContext)));
+  if (context == nullptr) return nullptr;
+  context->file = file;
+  context->reader = reader;
+  context->max_packet_size = 0;
+  context->header_end = 0;
+  for (AsfStreamRecord*& slot : context->streams) slot = nullptr;
+  return context;
+}
+
+void asf_context_free(AsfParserContext* context) {
+  if (context == nullptr) return;
+  for (AsfStreamRecord* record : context->streams) std::free(record);
+  std::free(context);
+}
+
+AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t stream_number) {
+  if (stream_number == 0 || stream_number >= static_cast<uint32_t>(kMaxStreams)) {
+    // Shown at every verbosity level.
+    print_always("Invalid stream #%d\n", static_cast<int>(stream_number));
+    return nullptr;
+  }
+  if (context->streams[stream_number] == nullptr) {
+    AsfStreamRecord* record = static_cast<AsfStreamRecord*>(std::malloc(sizeof(AsfStreamRecord)));
+    if (record != nullptr) {
+      context->streams[stream_number] =
+          asf_stream_record_init(record, context->reader, context->max_packet_size, stream_number);
+    }
+  }
+  return context->streams[stream_number];
+}
+
+AsfStreamRecord* asf_get_stream(AsfParserContext* context, uint32_t stream_number) {
+  if (stream_number == 0 || stream_number >= static_cast<uint32_t>(kMaxStreams)) return nullptr;
+  return context->streams[stream_number];
+}
+
+int asf_read_header(AsfParserContext* context) {
+  uint8_t fixed[kHeaderFixedSize];
+  if (!platform_seek(context->file, 0)) return 0;
+  if (!read_exactly(context->file, fixed, kHeaderFixedSize)) return 0;
+  if (!guid_equal(fixed, ASF_Header_Object)) return 0;
+  print_at_level(2, "Found ASF_Header_Object\n\n");
+
+  uint64_t object_size = read_le64(fixed + 16);
+  if (object_size < kHeaderFixedSize) return 0;
+  context->header_end = object_size;
+  uint64_t declared_children = object_size - kHeaderFixedSize;
+  uint32_t length = declared_children > kMaxHeaderChildArea
+                        ? kMaxHeaderChildArea
+                        : static_cast<uint32_t>(declared_children);
+  uint32_t count = read_le32(fixed + 24);
+
+  // One extra byte keeps the allocation non-empty for a header without children.
+  uint8_t* area = static_cast<uint8_t*>(std::malloc(length + 1u));
+  if (area == nullptr) return 0;
+  if (!read_exactly(context->file, area, length)) {
+    std::free(area);
+    return 0;
+  }
+  int result = walk_children(area, length, count, context);
+  std::free(area);
+
+  // Records made before the File Properties Object was walked get its packet size too.
+  for (AsfStreamRecord* record : context->streams) {
+    if (record != nullptr) record->max_packet_size = context->max_packet_size;
+  }
+  if (result == 0) return 0;
+
+  // The demux's reader starts at the file's offset: put it where the Data Object begins.
+  // A header that declares more bytes than the file holds is cut short.
+  uint64_t file_size = 0;
+  if (!platform_file_size(context->file, &file_size) || object_size > file_size) return 0;
+  if (!platform_seek(context->file, object_size)) return 0;
+  return result;
+}
