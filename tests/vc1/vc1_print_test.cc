@@ -1,0 +1,216 @@
+// The interpretation listing of the header field table.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "cli/console.h"
+#include "vc1/vc1.h"
+
+namespace {
+
+// Captures standard-output text at the default verbosity for the length of a test.
+struct Capture {
+  std::string console;
+  std::string out;
+  uint32_t saved_verbosity = g_verbosity;
+  Capture() {
+    g_verbosity = 2;
+    console_capture(&console, &out);
+  }
+  ~Capture() {
+    console_capture(nullptr, nullptr);
+    g_verbosity = saved_verbosity;
+  }
+};
+
+std::string field_line(const Vc1HeaderTable& t, int id) {
+  Capture c;
+  vc1_print_field(&t, vc1_find_field(&t, id));
+  EXPECT_EQ(c.console, "");
+  return c.out;
+}
+
+std::string listing(const Vc1HeaderTable& t) {
+  Capture c;
+  vc1_print_headers(&t);
+  EXPECT_EQ(c.console, "");
+  return c.out;
+}
+
+Vc1HeaderTable parsed_nineteen() {
+  const uint8_t bytes[19] = {0x25, 0x00, 0x00, 0x01, 0x0F, 0xDB, 0xFF, 0x3B, 0xF2, 0x1B,
+                             0x08, 0x80, 0x00, 0x00, 0x01, 0x0E, 0x58, 0x68, 0x80};
+  HeaderBuffer b;
+  std::memset(&b, 0, sizeof b);
+  std::memcpy(b.data, bytes, sizeof bytes);
+  b.count = sizeof bytes;
+  Vc1HeaderTable t;
+  vc1_table_init(&t);
+  EXPECT_EQ(vc1_parse_headers(&b, &t), 1);
+  return t;
+}
+
+TEST(Vc1Print, ParsedHeadersListEveryFieldWithTitles) {
+  const std::string expected =
+      "\n---- Sequence Header ----\n"
+      "PROFILE: 3\nLEVEL: 3 (AP3@L3)\nCOLORDIFF_FORMAT: 1 (=4:2:0)\nFRMRTQ_POSTPROC: 7\n"
+      "BITRTQ_POSTPROC: 31\nPOSTPROCFLAG: 1\nMAX_CODED_WIDTH: 959 (=1920)\n"
+      "MAX_CODED_HEIGHT: 539 (=1080)\nPULLDOWN: 0\nINTERLACE: 0\nTFCNTRFLAG: 0\n"
+      "FINTERPFLAG: 0\nRESERVED: 1\nPSF: 0\nDISPLAY_EXT: 0\n"
+      "-DISP_HORIZ_SIZE: --\n-DISP_VERT_SIZE: --\n-ASPECT_RATIO_FLAG: --\n--ASPECT_RATIO: --\n"
+      "---ASPECT_HORIZ_SIZE: --\n---ASPECT_VERT_SIZE: --\n-FRAMERATE_FLAG: --\n"
+      "--FRAMERATEIND: --\n--FRAMERATENR: --\n--FRAMERATEDR: --\n--FRAMERATEEXP: --\n"
+      "-COLOR_FORMAT_FLAG: --\n--COLOR_PRIM: --\n--TRANSFER_CHAR: --\n--MATRIX_COEF: --\n"
+      "HRD_PARAM_FLAG: 0\n-HRD_NUM_LEAKY_BUCKETS: --\n-BIT_RATE_EXPONENT: --\n"
+      "-BUFFER_SIZE_EXPONENT: --\n"
+      "\n---- Entry Point Header  ----\n"
+      "BROKEN_LINK: 0\nCLOSED_ENTRY: 1\nPANSCAN_FLAG: 0\nREFDIST_FLAG: 1\nLOOPFILTER: 1\n"
+      "FASTUVMC: 0\nEXTENDED_MV: 0\nDQUANT: 0\nVSTRANSFORM: 1\nOVERLAP: 1\nQUANTIZER: 1\n"
+      "CODED_SIZE_FLAG: 0\n-CODED_WIDTH: --\n-CODED_HEIGHT: --\nEXTENDED_DMV: --\n"
+      "RANGE_MAPY_FLAG: 0\n-RANGE_MAPY: --\nRANGE_MAPUV_FLAG: 0\n-RANGE_MAPUV: --\n";
+  Vc1HeaderTable t = parsed_nineteen();
+  // The parse marked the zero-width control rows present; they still print nothing.
+  EXPECT_EQ(t.rows[vc1_find_field(&t, VC1_ENTRY_POINT_END)].present, 1u);
+  EXPECT_EQ(listing(t), expected);
+}
+
+TEST(Vc1Print, ListingIsHiddenBelowVerbosityTwo) {
+  Vc1HeaderTable t = parsed_nineteen();
+  Capture c;
+  g_verbosity = 1;
+  vc1_print_headers(&t);
+  EXPECT_EQ(c.out, "");
+  EXPECT_EQ(c.console, "");
+}
+
+TEST(Vc1Print, SizesShowThePictureDimension) {
+  Vc1HeaderTable t;
+  vc1_table_init(&t);
+  vc1_set_field(&t, VC1_MAX_CODED_WIDTH, 959);
+  vc1_set_field(&t, VC1_DISP_VERT_SIZE, 1079);
+  vc1_set_field(&t, VC1_CODED_HEIGHT, 51);
+  EXPECT_EQ(field_line(t, VC1_MAX_CODED_WIDTH), "MAX_CODED_WIDTH: 959 (=1920)\n");
+  EXPECT_EQ(field_line(t, VC1_DISP_VERT_SIZE), "-DISP_VERT_SIZE: 1079 (=1080)\n");
+  EXPECT_EQ(field_line(t, VC1_CODED_HEIGHT), "-CODED_HEIGHT: 51 (=104)\n");
+}
+
+TEST(Vc1Print, LevelAndColourDifferenceFormatShowLegalityAndMeaning) {
+  Vc1HeaderTable t;
+  vc1_table_init(&t);
+  vc1_set_field(&t, VC1_LEVEL, 3);
+  EXPECT_EQ(field_line(t, VC1_LEVEL), "LEVEL: 3 (AP3@L3)\n");
+  vc1_set_field(&t, VC1_LEVEL, 5);
+  EXPECT_EQ(field_line(t, VC1_LEVEL), "LEVEL: 5 (* illegal *)\n");
+  vc1_set_field(&t, VC1_COLORDIFF_FORMAT, 2);
+  EXPECT_EQ(field_line(t, VC1_COLORDIFF_FORMAT), "COLORDIFF_FORMAT: 2 (* illegal *)\n");
+}
+
+TEST(Vc1Print, FrameRateCodesShowTheRateOnBothLines) {
+  Vc1HeaderTable t;
+  vc1_table_init(&t);
+  vc1_set_field(&t, VC1_FRAMERATENR, 1);
+  vc1_set_field(&t, VC1_FRAMERATEDR, 2);
+  EXPECT_EQ(field_line(t, VC1_FRAMERATENR), "--FRAMERATENR: 1 (=24000/1001, =23.976 FPS)\n");
+  EXPECT_EQ(field_line(t, VC1_FRAMERATEDR), "--FRAMERATEDR: 2 (=24000/1001, =23.976 FPS)\n");
+  vc1_set_field(&t, VC1_FRAMERATENR, 7);
+  vc1_set_field(&t, VC1_FRAMERATEDR, 1);
+  EXPECT_EQ(field_line(t, VC1_FRAMERATENR), "--FRAMERATENR: 7 (=72000/1000, =72.000 FPS)\n");
+  vc1_set_field(&t, VC1_FRAMERATENR, 0);
+  EXPECT_EQ(field_line(t, VC1_FRAMERATENR), "--FRAMERATENR: 0 (* illegal framerate *)\n");
+  EXPECT_EQ(field_line(t, VC1_FRAMERATEDR), "--FRAMERATEDR: 1 (* illegal framerate *)\n");
+  vc1_set_field(&t, VC1_FRAMERATENR, 8);
+  EXPECT_EQ(field_line(t, VC1_FRAMERATEDR), "--FRAMERATEDR: 1 (* illegal framerate *)\n");
+  vc1_set_field(&t, VC1_FRAMERATENR, 1);
+  vc1_set_field(&t, VC1_FRAMERATEDR, 3);
+  EXPECT_EQ(field_line(t, VC1_FRAMERATENR), "--FRAMERATENR: 1 (* illegal framerate *)\n");
+}
+
+TEST(Vc1Print, FrameRateExponentShowsFramesPerSecond) {
+  Vc1HeaderTable t;
+  vc1_table_init(&t);
+  vc1_set_field(&t, VC1_FRAMERATEEXP, 767);
+  EXPECT_EQ(field_line(t, VC1_FRAMERATEEXP), "--FRAMERATEEXP: 767 (= 24.000 FPS)\n");
+  vc1_insert_frame_period(10000, &t);
+  EXPECT_EQ(field_line(t, VC1_FRAMERATEEXP), "--FRAMERATEEXP: 3199 (= 100.000 FPS)\n");
+}
+
+TEST(Vc1Print, AspectRatioShowsTableNameOrCustomTerms) {
+  Vc1HeaderTable t;
+  vc1_table_init(&t);
+  vc1_set_field(&t, VC1_ASPECT_RATIO, 15);
+  vc1_set_field(&t, VC1_ASPECT_HORIZ_SIZE, 39);
+  vc1_set_field(&t, VC1_ASPECT_VERT_SIZE, 32);
+  EXPECT_EQ(field_line(t, VC1_ASPECT_RATIO), "--ASPECT_RATIO: 15 (PAR=custom:)\n");
+  EXPECT_EQ(field_line(t, VC1_ASPECT_HORIZ_SIZE), "---ASPECT_HORIZ_SIZE: 39 (PAR= 40/33, =1.212)\n");
+  EXPECT_EQ(field_line(t, VC1_ASPECT_VERT_SIZE), "---ASPECT_VERT_SIZE: 32 (PAR= 40/33, =1.212)\n");
+  vc1_set_field(&t, VC1_ASPECT_RATIO, 13);
+  EXPECT_EQ(field_line(t, VC1_ASPECT_RATIO), "--ASPECT_RATIO: 13 (PAR=160:99)\n");
+  vc1_set_field(&t, VC1_ASPECT_RATIO, 0);
+  EXPECT_EQ(field_line(t, VC1_ASPECT_RATIO), "--ASPECT_RATIO: 0 (PAR=Unspecified)\n");
+  // A value the 4-bit field cannot hold, set by hand, has no table entry.
+  vc1_set_field(&t, VC1_ASPECT_RATIO, 200);
+  EXPECT_EQ(field_line(t, VC1_ASPECT_RATIO), "--ASPECT_RATIO: 200 (PAR=*ILLEGAL*)\n");
+}
+
+TEST(Vc1Print, TransferCharacteristicNamesTheStandard) {
+  Vc1HeaderTable t;
+  vc1_table_init(&t);
+  vc1_set_field(&t, VC1_TRANSFER_CHAR, 12);
+  EXPECT_EQ(field_line(t, VC1_TRANSFER_CHAR),
+            "--TRANSFER_CHAR: 12 (= ITU-R BT.1361 [Conventional Color Space])\n");
+  vc1_set_field(&t, VC1_TRANSFER_CHAR, 5);
+  EXPECT_EQ(field_line(t, VC1_TRANSFER_CHAR),
+            "--TRANSFER_CHAR: 5 (= ITU-R BT. 1700 Part B and Part C [gamma = 2.8])\n");
+  vc1_set_field(&t, VC1_COLOR_PRIM, 12);
+  EXPECT_EQ(field_line(t, VC1_COLOR_PRIM), "--COLOR_PRIM: 12\n");
+}
+
+TEST(Vc1Print, InsertedFrameRateListsTheSkippedExponentAsUnset) {
+  Vc1HeaderTable t = parsed_nineteen();
+  vc1_insert_frame_period(41708, &t);
+  const std::string text = listing(t);
+  EXPECT_NE(text.find("DISPLAY_EXT: 1\n-DISP_HORIZ_SIZE: 1919 (=1920)\n-DISP_VERT_SIZE: 1079 (=1080)\n"
+                      "-ASPECT_RATIO_FLAG: 0\n--ASPECT_RATIO: --\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("--FRAMERATEDR: 2 (=24000/1001, =23.976 FPS)\n--FRAMERATEEXP: --\n"
+                      "-COLOR_FORMAT_FLAG: 0\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST(Vc1Print, LeakyBucketLinesStandAfterTheExponentsAndAtTheEnd) {
+  Vc1HeaderTable t = parsed_nineteen();
+  vc1_set_field(&t, VC1_HRD_PARAM_FLAG, 1);
+  vc1_set_field(&t, VC1_HRD_NUM_LEAKY_BUCKETS, 2);
+  vc1_set_field(&t, VC1_BIT_RATE_EXPONENT, 3);
+  vc1_set_field(&t, VC1_BUFFER_SIZE_EXPONENT, 4);
+  t.hrd_rate_buffer[0] = {65535, 2};
+  t.hrd_rate_buffer[1] = {3, 4};
+  t.hrd_full[0] = 255;
+  t.hrd_full[1] = 7;
+  const std::string text = listing(t);
+  EXPECT_NE(text.find("-BUFFER_SIZE_EXPONENT: 4\nHRD_RATE[1]: 65535\nHRD_BUFFER[1]: 2\n"
+                      "HRD_RATE[2]: 3\nHRD_BUFFER[2]: 4\n\n---- Entry Point Header  ----\n"),
+            std::string::npos)
+      << text;
+  const std::string tail = "-RANGE_MAPUV: --\nHRD_FULL[1]: 255\nHRD_FULL[2]: 7\n";
+  ASSERT_GE(text.size(), tail.size());
+  EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+  EXPECT_EQ(text.find("HRD_RATE[3]"), std::string::npos);
+
+  vc1_set_field(&t, VC1_HRD_NUM_LEAKY_BUCKETS, 0);
+  EXPECT_EQ(listing(t).find("HRD_RATE"), std::string::npos);
+  EXPECT_EQ(listing(t).find("HRD_FULL"), std::string::npos);
+}
+
+TEST(Vc1Print, RowOutsideTheTablePrintsNothing) {
+  Vc1HeaderTable t = parsed_nineteen();
+  Capture c;
+  vc1_print_field(&t, -1);
+  vc1_print_field(&t, kVc1RowCount);
+  EXPECT_EQ(c.out, "");
+}
+
+}  // namespace
