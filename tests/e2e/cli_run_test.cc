@@ -13,8 +13,8 @@ namespace {
 const std::string kBanner =
     "\nTARVEL version " TARVEL_VERSION "\nDemuxes WMV WVC1 to VC-1 Elementary Stream. Advanced Profile Only.\n\n";
 
-std::string usage_text() { return read_file(testdata_path("expected/usage.txt")); }
-std::string help_text() { return read_file(testdata_path("expected/help.txt")); }
+std::string usage_text() { return load_file(testdata_path("expected/usage.txt")); }
+std::string help_text() { return load_file(testdata_path("expected/help.txt")); }
 
 TEST(UsageRun, NoArgumentsPrintsTheUsageAndFailsAsUsageError) {
   BinaryRun run = run_tarvel_binary({});
@@ -47,14 +47,14 @@ TEST(InputRun, MissingInputIsReportedWithTheSystemText) {
   BinaryRun run = run_tarvel_binary({path});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, kBanner);
-  EXPECT_EQ(run.err, "Unable to open input file " + path + ": No such file or directory\n");
+  EXPECT_EQ(run.err, "Unable to open input file " + path + ": No such file or directory\n\n");
 }
 
 TEST(InputRun, DirectoryAsInputIsRefused) {
   std::string dir = make_scratch_dir();
   BinaryRun run = run_tarvel_binary({dir, dir + "/out.vc1"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Unable to open input file " + dir + ": Is a directory\n");
+  EXPECT_EQ(run.err, "Unable to open input file " + dir + ": Is a directory\n\n");
   EXPECT_FALSE(file_exists(dir + "/out.vc1"));
 }
 
@@ -65,8 +65,8 @@ class OverwritePrompt : public ::testing::Test {
     dir_ = make_scratch_dir();
     input_ = dir_ + "/in.wmv";
     output_ = dir_ + "/out.vc1";
-    write_file(input_, read_file(testdata_path("vc1ap_240x104.wmv")));
-    write_file(output_, "previous contents");
+    save_file(input_, load_file(testdata_path("vc1ap_240x104.wmv")));
+    save_file(output_, "previous contents");
   }
   BinaryRun answer(const std::string& keys, const std::string& output) {
     return run_tarvel_in_terminal({"-v1", input_, output}, "(y/N):", keys, dir_);
@@ -76,13 +76,13 @@ class OverwritePrompt : public ::testing::Test {
 
 TEST_F(OverwritePrompt, LowerOrUpperCaseYReplacesTheOutput) {
   for (std::string key : {"y", "Y"}) {
-    write_file(output_, "previous contents");
+    save_file(output_, "previous contents");
     BinaryRun run = answer(key, output_);
     EXPECT_EQ(run.status, 0) << key;
     EXPECT_NE(run.terminal.find("\nOutput file " + output_ + " already exists - Overwrite? (y/N):"),
               std::string::npos);
     EXPECT_EQ(run.err, key + "\n");  // the answer is echoed on standard error
-    std::string out = read_file(output_);
+    std::string out = load_file(output_);
     ASSERT_GE(out.size(), 8u);
     EXPECT_EQ(out.substr(0, 4), std::string("\x00\x00\x01\x0F", 4));
     EXPECT_EQ(out.substr(out.size() - 4), std::string("\x00\x00\x01\x0A", 4));
@@ -93,7 +93,7 @@ TEST_F(OverwritePrompt, AnyOtherKeyLeavesTheOutputAlone) {
   for (std::string key : {"n", "\r", "q"}) {
     BinaryRun run = answer(key, output_);
     EXPECT_EQ(run.status, 1) << key;
-    EXPECT_EQ(read_file(output_), "previous contents") << key;
+    EXPECT_EQ(load_file(output_), "previous contents") << key;
     EXPECT_EQ(run.out.find("Generating modified headers"), std::string::npos) << key;
   }
 }
@@ -107,12 +107,12 @@ TEST_F(OverwritePrompt, PromptStaysOffARedirectedStandardOutput) {
 TEST_F(OverwritePrompt, NoTerminalMeansNo) {
   BinaryRun run = run_tarvel_binary({"-v1", input_, output_}, dir_);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(read_file(output_), "previous contents");
+  EXPECT_EQ(load_file(output_), "previous contents");
   EXPECT_NE(run.err.find("already exists - Overwrite? (y/N):"), std::string::npos);
 }
 
 TEST_F(OverwritePrompt, OutputNamingTheInputNeverTouchesIt) {
-  std::string original = read_file(input_);
+  std::string original = load_file(input_);
   ASSERT_EQ(link(input_.c_str(), (dir_ + "/hard.wmv").c_str()), 0);
   ASSERT_EQ(symlink(input_.c_str(), (dir_ + "/soft.wmv").c_str()), 0);
   for (std::string output : {input_, std::string("in.wmv"), dir_ + "/hard.wmv", dir_ + "/soft.wmv"}) {
@@ -120,7 +120,7 @@ TEST_F(OverwritePrompt, OutputNamingTheInputNeverTouchesIt) {
     EXPECT_EQ(run.status, 1) << output;
     EXPECT_NE(run.terminal.find("\nUnable to overwrite output file: Device or resource busy\n"), std::string::npos)
         << output;
-    EXPECT_EQ(read_file(input_), original) << output;
+    EXPECT_EQ(load_file(input_), original) << output;
   }
 }
 

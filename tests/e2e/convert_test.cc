@@ -89,7 +89,7 @@ std::vector<Packet> asf_packets(const std::string& path) {
 }
 
 TEST(SampleConversion, OutputIsHeadersFramesAndEndCode) {
-  std::string out = read_file(convert_sample(make_scratch_dir()));
+  std::string out = load_file(convert_sample(make_scratch_dir()));
   ASSERT_GT(out.size(), 100u);
   EXPECT_EQ(out.substr(0, 4), kSequenceStart);
   EXPECT_EQ(out.substr(out.size() - 4), kEndOfSequence);
@@ -100,7 +100,7 @@ TEST(SampleConversion, OutputIsHeadersFramesAndEndCode) {
 
 TEST(SampleConversion, EveryFrameIsTheAsfPacketBehindItsStartCode) {
   if (!have_ffmpeg()) GTEST_SKIP() << "FFmpeg is not installed: interop check skipped";
-  std::string out = read_file(convert_sample(make_scratch_dir()));
+  std::string out = load_file(convert_sample(make_scratch_dir()));
   std::vector<Packet> packets = asf_packets(testdata_path("vc1ap_240x104.wmv"));
   ASSERT_EQ(packets.size(), 120u);
   std::string headers = out.substr(0, out.find(kFrameStart));
@@ -136,7 +136,7 @@ TEST(SampleConversion, NoRepeatedSequenceHeaderKeepsTheFramesDecodable) {
   if (!have_ffmpeg()) GTEST_SKIP() << "FFmpeg is not installed: interop check skipped";
   std::string dir = make_scratch_dir();
   std::string output = convert_sample(dir, {"-nseq"});
-  std::string out = read_file(output);
+  std::string out = load_file(output);
   size_t sequence_headers = 0;
   for (size_t at = out.find(kSequenceStart); at != std::string::npos; at = out.find(kSequenceStart, at + 4)) {
     sequence_headers++;

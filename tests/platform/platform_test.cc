@@ -36,12 +36,12 @@ TEST(PlatformFiles, CreateNewFailsOnAnExistingFileAndCreateAlwaysTruncates) {
   f = platform_create(path.c_str(), kCreateAlways, kInvalidFile);
   ASSERT_NE(f, kInvalidFile);
   platform_close(f);
-  EXPECT_EQ(read_file(path), "");
+  EXPECT_EQ(load_file(path), "");
 }
 
 TEST(PlatformFiles, ReadSeekTellAndSizeAgree) {
   std::string path = make_scratch_dir() + "/in.bin";
-  write_file(path, "0123456789");
+  save_file(path, "0123456789");
   PlatformFile f = platform_open_read(path.c_str());
   ASSERT_NE(f, kInvalidFile);
   uint64_t size = 0, at = 99;
@@ -81,7 +81,7 @@ TEST(PlatformFiles, NullNamesInAnyCaseOpenTheNullDevice) {
 TEST(PlatformFiles, ReplacingTheProtectedFileFailsWhateverPathNamesIt) {
   std::string dir = make_scratch_dir();
   std::string input = dir + "/input.wmv";
-  write_file(input, "precious");
+  save_file(input, "precious");
   ASSERT_EQ(link(input.c_str(), (dir + "/hard.wmv").c_str()), 0);
   ASSERT_EQ(symlink(input.c_str(), (dir + "/soft.wmv").c_str()), 0);
   PlatformFile in = platform_open_read(input.c_str());
@@ -90,14 +90,14 @@ TEST(PlatformFiles, ReplacingTheProtectedFileFailsWhateverPathNamesIt) {
   for (std::string path : {input, dir + "/./input.wmv", dir + "/hard.wmv", dir + "/soft.wmv"}) {
     EXPECT_EQ(platform_create(path.c_str(), kCreateAlways, in), kInvalidFile) << path;
     EXPECT_EQ(platform_last_error(), kErrorSharingViolation) << path;
-    EXPECT_EQ(read_file(input), "precious") << path;
+    EXPECT_EQ(load_file(input), "precious") << path;
   }
   // Another file is replaced as usual.
-  write_file(dir + "/other.vc1", "old");
+  save_file(dir + "/other.vc1", "old");
   PlatformFile out = platform_create((dir + "/other.vc1").c_str(), kCreateAlways, in);
   EXPECT_NE(out, kInvalidFile);
   platform_close(out);
-  EXPECT_EQ(read_file(dir + "/other.vc1"), "");
+  EXPECT_EQ(load_file(dir + "/other.vc1"), "");
   platform_close(in);
 }
 

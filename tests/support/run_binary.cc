@@ -112,6 +112,9 @@ BinaryRun run(const std::vector<std::string>& args, const std::string& cwd, bool
   close(out_pipe[1]);
   close(err_pipe[1]);
   pump(out_pipe[0], err_pipe[0], master, prompt, keys, &result);
+  // The terminal turns each line feed into CR LF on output; give the text back as written.
+  std::string& t = result.terminal;
+  for (size_t at = t.find("\r\n"); at != std::string::npos; at = t.find("\r\n", at)) t.erase(at, 1);
   int status = 0;
   waitpid(pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -139,14 +142,14 @@ std::string make_scratch_dir() {
   return dir != nullptr ? dir : "/tmp";
 }
 
-std::string read_file(const std::string& path) {
+std::string load_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
 }
 
-void write_file(const std::string& path, const std::string& bytes) {
+void save_file(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

@@ -5,7 +5,7 @@
 // error are captured separately.
 // run_tarvel_in_terminal: the child runs on a fresh pseudo-terminal as its controlling
 // terminal, standard output still captured apart. When the terminal shows `prompt`, the
-// `keys` are typed; everything the terminal showed is returned.
+// `keys` are typed; everything the terminal showed is returned (CR LF read back as LF).
 #ifndef TARVEL_TESTS_SUPPORT_RUN_BINARY_H_
 #define TARVEL_TESTS_SUPPORT_RUN_BINARY_H_
 
@@ -27,8 +27,8 @@ BinaryRun run_tarvel_in_terminal(const std::vector<std::string>& args, const std
 std::string testdata_path(const std::string& name);
 std::string make_scratch_dir();
 
-std::string read_file(const std::string& path);
-void write_file(const std::string& path, const std::string& bytes);
+std::string load_file(const std::string& path);
+void save_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
 
 #endif  // TARVEL_TESTS_SUPPORT_RUN_BINARY_H_

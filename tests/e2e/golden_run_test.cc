@@ -1,0 +1,114 @@
+// Whole runs of the built binary compared with expected text kept in testdata/expected:
+// standard output (<case>.stdout), console text (<case>.console; the run has no terminal,
+// so it arrives on standard error) and exit status (<case>.status). Inputs are the
+// sample files and ASF files built here. Run with TARVEL_REGENERATE=1 to rewrite the
+// expected files after a deliberate change, then review the diff line by line.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/support/asf_builder.h"
+#include "tests/support/run_binary.h"
+
+namespace {
+
+// A sequence header and an entry-point header, behind the one byte the codec data skips.
+const Bytes kCodecHeaders = {0x00, 0x00, 0x01, 0x0F, 0xDB, 0xFF, 0x3B, 0xF2, 0x1B, 0x08, 0x80,
+                             0x00, 0x00, 0x01, 0x0E, 0x58, 0x68, 0x80};
+
+struct Case {
+  std::string name;
+  std::vector<std::string> args;  // "IN" stands for the input copied into the scratch dir
+  std::string input;              // file under testdata, or bytes given below
+  Bytes bytes;
+  bool output_expected = false;   // whether "out.vc1" may exist after the run
+};
+
+std::string to_string(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+void check_case(const Case& c) {
+  std::string dir = make_scratch_dir();
+  std::string input_name = c.input.empty() ? "input.bin" : c.input;
+  save_file(dir + "/" + input_name, c.input.empty() ? to_string(c.bytes) : load_file(testdata_path(c.input)));
+  std::vector<std::string> args;
+  for (const std::string& a : c.args) args.push_back(a == "IN" ? input_name : a);
+  BinaryRun run = run_tarvel_binary(args, dir);
+
+  std::string base = testdata_path("expected/" + c.name);
+  if (std::getenv("TARVEL_REGENERATE") != nullptr) {
+    save_file(base + ".stdout", run.out);
+    save_file(base + ".console", run.err);
+    save_file(base + ".status", std::to_string(run.status) + "\n");
+  }
+  EXPECT_EQ(run.out, load_file(base + ".stdout")) << c.name;
+  EXPECT_EQ(run.err, load_file(base + ".console")) << c.name;
+  EXPECT_EQ(std::to_string(run.status) + "\n", load_file(base + ".status")) << c.name;
+  EXPECT_EQ(file_exists(dir + "/out.vc1"), c.output_expected) << c.name;
+}
+
+Bytes wvc1_stream(uint16_t number, const std::string& fourcc = "WVC1") {
+  return build_stream_properties({.flags = number, .fourcc = fourcc, .codec_data = kCodecHeaders});
+}
+
+Bytes ext_stream(uint16_t number, uint32_t bitrate, uint64_t avg_time_per_frame, Bytes embedded = {}) {
+  return build_ext_stream_properties({.stream_number = number,
+                                      .data_bitrate = bitrate,
+                                      .max_object_size = 4000,
+                                      .avg_time_per_frame = avg_time_per_frame,
+                                      .embedded = embedded});
+}
+
+TEST(GoldenRun, SampleInformationAtEachVerbosity) {
+  check_case({"sample_info_v0", {"-v0", "IN"}, "vc1ap_240x104.wmv", {}});
+  check_case({"sample_info_v1", {"IN", "--verbose=1"}, "vc1ap_240x104.wmv", {}});
+  check_case({"sample_info_v2", {"IN"}, "vc1ap_240x104.wmv", {}});
+  check_case({"sample_info_v3", {"-v3", "IN"}, "vc1ap_240x104.wmv", {}});
+}
+
+TEST(GoldenRun, SampleConversionReports) {
+  check_case({"sample_convert_v0", {"-v0", "IN", "out.vc1"}, "vc1ap_240x104.wmv", {}, true});
+  check_case({"sample_convert_v1", {"-v1", "IN", "out.vc1"}, "vc1ap_240x104.wmv", {}, true});
+  check_case({"sample_convert_v2", {"IN", "out.vc1"}, "vc1ap_240x104.wmv", {}, true});
+  check_case({"sample_convert_v3", {"-v3", "IN", "out.vc1"}, "vc1ap_240x104.wmv", {}, true});
+  check_case({"sample_convert_options", {"-nseq", "-nfrm", "-npar", "IN", "out.vc1"}, "vc1ap_240x104.wmv", {}, true});
+}
+
+TEST(GoldenRun, ElementaryStreamInputIsInterpretedButNeverConverted) {
+  check_case({"es_info", {"IN"}, "vc1ap_240x104.vc1", {}});
+  check_case({"es_with_output", {"IN", "out.vc1"}, "vc1ap_240x104.vc1", {}});
+}
+
+TEST(GoldenRun, ShortEmptyAndForeignFilesAreNotRecognised) {
+  check_case({"empty_file", {"IN"}, "", {}});
+  check_case({"short_file", {"IN", "out.vc1"}, "", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}});
+}
+
+TEST(GoldenRun, AsfWhoseOnlyVideoIsNotWvc1FallsBackToElementaryStream) {
+  Bytes file = build_header_object({build_file_properties(3200), wvc1_stream(1, "WMV3")});
+  check_case({"asf_wmv3_only", {"IN"}, "", file});
+}
+
+TEST(GoldenRun, HighestBitrateWvc1StreamIsChosen) {
+  // Stream 2 is known only through the stream properties embedded in its extended
+  // stream properties; stream 3 is the top-level stream that ends the header walk.
+  Bytes extension = build_header_extension(
+      {ext_stream(2, 2000000, 417083, wvc1_stream(2)), ext_stream(3, 1000000, 400000)});
+  Bytes file = build_header_object({build_file_properties(3200), extension, wvc1_stream(3)});
+  check_case({"asf_two_wvc1", {"IN"}, "", file});
+}
+
+TEST(GoldenRun, Wvc1StreamIsChosenOverAFasterForeignVideo) {
+  Bytes extension = build_header_extension({ext_stream(1, 9000000, 333670), ext_stream(2, 500, 333670)});
+  Bytes file = build_header_object(
+      {build_file_properties(3200), extension, wvc1_stream(1, "WMV3"), wvc1_stream(2)});
+  check_case({"asf_wmv3_and_wvc1", {"IN"}, "", file});
+}
+
+TEST(GoldenRun, ConversionWithoutDataObjectFails) {
+  Bytes file = build_header_object({build_file_properties(3200), wvc1_stream(1)});
+  check_case({"asf_no_data_object", {"-v1", "IN", "out.vc1"}, "", file, true});
+}
+
+}  // namespace
