@@ -1,6 +1,9 @@
 // The built binary from a user's point of view: usage and help, unusable inputs, and the
 // overwrite prompt answered on a real pseudo-terminal.
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -129,6 +132,21 @@ TEST(OutputRun, UncreatableOutputIsReportedWithTheSystemText) {
   BinaryRun run = run_tarvel_binary({"-v1", testdata_path("vc1ap_240x104.wmv"), dir + "/no/such/dir/out.vc1"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "\nUnable to create output file: No such file or directory\n");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(OutputRun, UnwritableStandardOutputIsAFailure) {
+  std::string dir = make_scratch_dir();
+  // setsid: no controlling terminal, so the console text lands in the captured stderr.
+  std::string command = std::string("setsid -w ") + TARVEL_BINARY + " '" + testdata_path("vc1ap_240x104.wmv") +
+                        "' > /dev/full 2> '" + dir + "/err'";
+  int rc = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(rc));
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  EXPECT_EQ(load_file(dir + "/err"), "Error: Unable to write to standard output: No space left on device\n");
 }
 
 }  // namespace
