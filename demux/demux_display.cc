@@ -1,0 +1,140 @@
+// Picture types, the per-frame display (char-per-frame line or listing line) and the
+// summary that ends every conversion.
+#include <cinttypes>
+#include <cstdint>
+#include <cstring>
+
+#include "asf/asf.h"
+#include "cli/console.h"
+#include "demux/demux.h"
+
+namespace {
+
+enum PictureType {
+  kPictureI = 1,
+  kPictureP = 2,
+  kPictureB = 3,
+  kPictureBI = 4,
+  kPictureSkip = 5,
+  kPictureFieldII = 6,
+  kPictureFieldIP = 7,
+  kPictureFieldPI = 8,
+  kPictureFieldBIBI = 13,
+};
+
+// PTYPE read from a fixed four-bit window: 0xxx P, 10xx B, 110x I, 1110 BI, 1111 skipped.
+constexpr uint8_t kPtypeTable[16] = {
+    kPictureP, kPictureP, kPictureP, kPictureP, kPictureP,  kPictureP, kPictureP, kPictureP,
+    kPictureB, kPictureB, kPictureB, kPictureB, kPictureI,  kPictureI, kPictureBI, kPictureSkip,
+};
+
+constexpr const char* kPictureNames[kPictureTypeCount] = {
+    "?????", "I    ", "P    ", "B    ", "BI   ", "SKIP ", "I/I  ",
+    "I/P  ", "P/I  ", "P/P  ", "B/B  ", "B/BI ", "BI/B ", "BI/BI",
+};
+
+constexpr char kPictureChars[kPictureTypeCount + 1] = "?|-<^_!!======";
+
+bool is_keyframe_type(int picture_type) {
+  return picture_type == kPictureI || picture_type == kPictureFieldII ||
+         picture_type == kPictureFieldIP;
+}
+
+int valid_type(int picture_type) {
+  return picture_type >= 0 && picture_type < kPictureTypeCount ? picture_type
+                                                               : kPictureUnclassified;
+}
+
+void print_frame_type_counts(const uint32_t* count) {
+  print_at_level(2, "Summary of Frames Written:\n\n");
+  print_at_level(2, "  Progressive or Frame Coded Interlaced Frames\n");
+  print_at_level(2, "  --------------------------------------------\n");
+  if (g_verbosity == 2) {
+    print_at_level(2, "  '|'  [I]  Intra-Coded (Keyframe)     : %d\n", count[kPictureI]);
+    print_at_level(2, "  '-'  [P]  Predictive                 : %d\n", count[kPictureP]);
+    print_at_level(2, "  '<'  [B]  Bidirectionally Predictive : %d\n", count[kPictureB]);
+    print_at_level(2, "  '^'  [BI] Intra-Coded [B]-Like Frames: %d\n", count[kPictureBI]);
+    print_at_level(2, "  '_'  [D]  Skipped (\"Duplicated\")     : %d\n", count[kPictureSkip]);
+  } else if (g_verbosity == 3) {
+    print_at_level(3, "  [I]  Intra-Coded (Keyframe)       (K): %d\n", count[kPictureI]);
+    print_at_level(3, "  [P]  Predictive                      : %d\n", count[kPictureP]);
+    print_at_level(3, "  [B]  Bidirectionally Predictive      : %d\n", count[kPictureB]);
+    print_at_level(3, "  [BI] Intra-Coded [B]-Like Frames     : %d\n", count[kPictureBI]);
+    print_at_level(3, "  [D]  Skipped (\"Duplicated\")          : %d\n", count[kPictureSkip]);
+  }
+
+  print_at_level(2, "\n  Field Coded Interlaced Frames\n");
+  print_at_level(2, "  --------------------------------------------\n");
+  if (g_verbosity == 2) {
+    uint32_t non_key_pairs = 0;
+    for (int t = kPictureFieldPI; t <= kPictureFieldBIBI; ++t) non_key_pairs += count[t];
+    print_at_level(2, "  '!'  [I/I] or [I/P] (\"Keyframe\" Field Pairs): %d\n",
+                   count[kPictureFieldII] + count[kPictureFieldIP]);
+    print_at_level(2, "  '='  All VC-1 Supported \"Non-keyframe\" Pairs: %d\n", non_key_pairs);
+    print_at_level(2, "\n");
+    print_at_level(2,
+                   "      Note: [P/I], [P/P], [B/B], [B/BI], [BI/B] and [BI/BI] pairs are all "
+                   "shown as '=' in the frame table.\n");
+    print_at_level(2, "      Use the \"-v3\" command line option for a specific breakdown.\n");
+  } else if (g_verbosity == 3) {
+    print_at_level(3, "  [I/I]   Field 1=[I],  Field 2=[I] (K): %d\n", count[6]);
+    print_at_level(3, "  [I/P]   Field 1=[I],  Field 2=[P] (K): %d\n", count[7]);
+    print_at_level(3, "  [P/I]   Field 1=[P],  Field 2=[I]    : %d\n", count[8]);
+    print_at_level(3, "  [P/P]   Field 1=[P],  Field 2=[P]    : %d\n", count[9]);
+    print_at_level(3, "  [B/B]   Field 1=[B],  Field 2=[B]    : %d\n", count[10]);
+    print_at_level(3, "  [B/BI]  Field 1=[B],  Field 2=[BI]   : %d\n", count[11]);
+    print_at_level(3, "  [BI/B]  Field 1=[BI], Field 2=[B]    : %d\n", count[12]);
+    print_at_level(3, "  [BI/BI] Field 1=[BI], Field 2=[BI]   : %d\n", count[13]);
+    print_at_level(3, "  \nNote: Frame types designated (K) are considered keyframes.\n");
+  }
+}
+
+}  // namespace
+
+int classify_picture_type(uint8_t first_byte, uint32_t interlaced) {
+  uint32_t b = first_byte;
+  if (!interlaced) return kPtypeTable[b >> 4];
+  if ((b & 0x80) == 0) return kPtypeTable[(b >> 3) & 15];  // progressive picture
+  if ((b & 0xC0) == 0x80) return kPtypeTable[(b >> 2) & 15];  // frame-interlaced picture
+  return kPictureFieldII + static_cast<int>((b >> 3) & 7);  // field pair: FPTYPE
+}
+
+const char* picture_type_name(int picture_type) { return kPictureNames[valid_type(picture_type)]; }
+
+char picture_type_char(int picture_type) { return kPictureChars[valid_type(picture_type)]; }
+
+void demux_show_frame(DemuxState* state, const AsfStreamRecord* record, int picture_type,
+                      uint32_t key_frame, uint32_t object_size) {
+  uint32_t frame = record->frames_written;
+  if (frame != 0 && frame % kFrameLineLength == 0) {
+    if (g_verbosity < 3) print_at_level(2, "%s\n", state->frame_line);
+    std::memset(state->frame_line, 0, sizeof state->frame_line);
+  }
+  state->frame_line[frame % kFrameLineLength] =
+      key_frame && !is_keyframe_type(picture_type) ? '*' : picture_type_char(picture_type);
+
+  // The frame's nominal time: its place in the stream times the average frame period.
+  int32_t period = static_cast<int32_t>(
+      static_cast<uint32_t>(record->ext_stream_properties.avg_time_per_frame));
+  double seconds = static_cast<double>(frame) * period / 10000000.0;
+  print_at_level(3, "Frame:%6d  Time:%.3f sec  %c  Type:%s  Bytes:%d\n", frame + 1, seconds,
+                 key_frame ? 'K' : ' ', picture_type_name(picture_type), object_size);
+}
+
+void demux_print_summary(const DemuxState* state, const AsfStreamRecord* record) {
+  const uint32_t* count = record->frame_type_counts;
+  if (g_verbosity < 3) print_at_level(2, "%s\n", state->frame_line);
+  print_at_level(1, "\nDone.\n\n");
+  print_frame_type_counts(count);
+
+  print_at_level(1, "\nOverall summary:\n\n");
+  print_at_level(1, "Interlaced Content     : %s\n", record->interlaced ? "Yes" : "No");
+  print_at_level(1, "Max Keyframe Distance *: %d\n", state->max_keyframe_distance + 1);
+  print_at_level(1, "Total Keyframes Written: %d\n",
+                 count[kPictureI] + count[kPictureFieldII] + count[kPictureFieldIP]);
+  print_at_level(1, "Total Frames Written   : %d\n", record->frames_written);
+  print_at_level(1, "Total Bytes Written    : %" PRIu64 "\n\n", g_total_bytes_written);
+  print_at_level(1,
+                 "* \"1-based\" - i.e. a file composed of 100%% keyframes displays \"1\", not "
+                 "\"0\".\n");
+}

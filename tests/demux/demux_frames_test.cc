@@ -1,0 +1,313 @@
+// Frame reassembly and the elementary-stream output: headers before keyframes, joined
+// fragments, the frame buffer's size and growth, and failed writes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/asf_packets.h"
+
+namespace {
+
+const Bytes kHeaders = pattern_bytes(36, 501);       // sequence + entry-point header
+const Bytes kEntryPoint = pattern_bytes(11, 502);    // entry-point header alone
+
+Bytes frame_of(size_t n, uint8_t first_byte, uint32_t seed) {
+  Bytes frame = pattern_bytes(n, seed);
+  frame[0] = first_byte;
+  return frame;
+}
+
+PayloadSpec fragment(uint8_t stream, bool key_frame, uint32_t object_size, uint32_t offset,
+                     Bytes data) {
+  PayloadSpec payload;
+  payload.stream_number = stream;
+  payload.key_frame = key_frame;
+  payload.object_size = object_size;
+  payload.offset_into_object = offset;
+  payload.data = std::move(data);
+  return payload;
+}
+
+PacketSpec packet_of(std::vector<PayloadSpec> payloads) {
+  PacketSpec packet;
+  packet.multiple_payloads = true;
+  packet.payload_length_code = 3;
+  packet.payloads = std::move(payloads);
+  return packet;
+}
+
+// One packet per frame; frames[i] goes out with key flag keys[i].
+Bytes stream_of(const std::vector<Bytes>& frames, const std::vector<bool>& keys) {
+  std::vector<PacketSpec> packets;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    packets.push_back(whole_object_packet(1, keys[i], frames[i]));
+  }
+  return build_data_object(packets);
+}
+
+size_t count_of(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(DemuxFramesTest, ThreeFramesGiveHeadersStartCodesFramesAndEndCode) {
+  std::vector<Bytes> frames = {frame_of(100, 0xC5, 1), frame_of(40, 0x12, 2),
+                               frame_of(30, 0x9A, 3)};
+  DemuxRun run;
+  run.output_headers = kHeaders;
+  run.entry_point_headers = kEntryPoint;
+  ASSERT_TRUE(run_demux(stream_of(frames, {true, false, false}), &run));
+  EXPECT_EQ(run.result, kDemuxCompleted);
+  Bytes expected = expected_frame(kHeaders, frames[0]);
+  append(&expected, expected_frame({}, frames[1]));
+  append(&expected, expected_frame({}, frames[2]));
+  append(&expected, end_of_sequence());
+  EXPECT_EQ(run.output, expected);
+  EXPECT_EQ(run.bytes_written, 222u);
+  EXPECT_EQ(run.frames_written, 3u);
+  EXPECT_NE(run.out.find("Total Bytes Written    : 222\n\n"), std::string::npos);
+}
+
+TEST(DemuxFramesTest, LaterKeyframesGetEntryPointAloneOnlyWithSequenceHeaderOnce) {
+  std::vector<Bytes> frames;
+  for (uint32_t i = 0; i < 5; ++i) frames.push_back(frame_of(20 + i, 0xC0, 10 + i));
+  std::vector<bool> keys = {true, false, true, false, true};
+  for (uint32_t once : {0u, 1u}) {
+    SCOPED_TRACE(once ? "-nseq" : "sequence header on every keyframe");
+    DemuxRun run;
+    run.output_headers = kHeaders;
+    run.entry_point_headers = kEntryPoint;
+    run.seq_header_once = once;
+    ASSERT_TRUE(run_demux(stream_of(frames, keys), &run));
+    Bytes expected;
+    for (size_t i = 0; i < frames.size(); ++i) {
+      Bytes headers = !keys[i] ? Bytes{} : (once && i > 0) ? kEntryPoint : kHeaders;
+      append(&expected, expected_frame(headers, frames[i]));
+    }
+    append(&expected, end_of_sequence());
+    EXPECT_EQ(run.output, expected);
+  }
+}
+
+TEST(DemuxFramesTest, FirstFrameWithoutKeyFlagIsWrittenBareAndReported) {
+  std::vector<Bytes> frames = {frame_of(25, 0x12, 20), frame_of(26, 0xC0, 21),
+                               frame_of(27, 0x12, 22)};
+  DemuxRun run;
+  run.output_headers = kHeaders;
+  run.entry_point_headers = kEntryPoint;
+  run.seq_header_once = 1;
+  ASSERT_TRUE(run_demux(stream_of(frames, {false, true, false}), &run));
+  // With -nseq the first keyframe comes after frame 0, so no sequence header is written.
+  Bytes expected = expected_frame({}, frames[0]);
+  append(&expected, expected_frame(kEntryPoint, frames[1]));
+  append(&expected, expected_frame({}, frames[2]));
+  append(&expected, end_of_sequence());
+  EXPECT_EQ(run.output, expected);
+  EXPECT_EQ(count_of(run.out, "Error: First frame in file is not a keyframe\n"), 1u);
+  EXPECT_EQ(run.result, kDemuxCompleted);
+}
+
+TEST(DemuxFramesTest, FragmentsInterleavedWithAnotherStreamAreJoinedIntoOneFrame) {
+  Bytes frame = frame_of(10000, 0xC2, 30);
+  Bytes audio = pattern_bytes(900, 31);
+  auto piece = [](const Bytes& bytes, size_t from, size_t n) {
+    return Bytes(bytes.begin() + from, bytes.begin() + from + n);
+  };
+  std::vector<PacketSpec> packets = {
+      packet_of({fragment(1, true, 10000, 0, piece(frame, 0, 4000)),
+                 fragment(2, false, 900, 0, piece(audio, 0, 300))}),
+      packet_of({fragment(2, false, 900, 300, piece(audio, 300, 300)),
+                 fragment(1, true, 10000, 4000, piece(frame, 4000, 4000))}),
+      packet_of({fragment(2, false, 900, 600, piece(audio, 600, 300))}),
+      packet_of({fragment(1, true, 10000, 8000, piece(frame, 8000, 2000))}),
+  };
+  DemuxRun run;
+  run.output_headers = kHeaders;
+  ASSERT_TRUE(run_demux(build_data_object(packets), &run));
+  Bytes expected = expected_frame(kHeaders, frame);
+  append(&expected, end_of_sequence());
+  EXPECT_EQ(run.output, expected);
+  EXPECT_EQ(run.frames_written, 1u);
+}
+
+TEST(DemuxFramesTest, FragmentsAreJoinedInArrivalOrderWhateverTheirOffsets) {
+  Bytes first = frame_of(50, 0x12, 40);
+  Bytes second = pattern_bytes(30, 41);
+  std::vector<PacketSpec> packets = {packet_of({fragment(1, false, 80, 30, first)}),
+                                     packet_of({fragment(1, false, 80, 0, second)})};
+  DemuxRun run;
+  ASSERT_TRUE(run_demux(build_data_object(packets), &run));
+  Bytes joined = first;
+  append(&joined, second);
+  Bytes expected = expected_frame({}, joined);
+  append(&expected, end_of_sequence());
+  EXPECT_EQ(run.output, expected);
+}
+
+TEST(DemuxFramesTest, ChosenStreamWithoutPayloadsGivesOnlyEndOfSequence) {
+  DemuxRun run;
+  run.stream_number = 3;
+  ASSERT_TRUE(run_demux(stream_of({frame_of(40, 0xC0, 50)}, {true}), &run));
+  EXPECT_EQ(run.output, end_of_sequence());
+  EXPECT_EQ(run.bytes_written, 4u);
+  EXPECT_EQ(run.frames_written, 0u);
+}
+
+TEST(DemuxFramesTest, OutputToNulRunsTheWholeWalkAndCountsTheBytes) {
+  std::vector<Bytes> frames = {frame_of(64, 0xC0, 60), frame_of(32, 0x12, 61)};
+  DemuxRun run;
+  run.output_path = "nul";
+  run.output_headers = kHeaders;
+  ASSERT_TRUE(run_demux(stream_of(frames, {true, false}), &run));
+  EXPECT_EQ(run.result, kDemuxCompleted);
+  EXPECT_EQ(run.frames_written, 2u);
+  EXPECT_EQ(run.bytes_written, 36u + 4 + 64 + 4 + 32 + 4);
+}
+
+TEST(DemuxFramesTest, MaxObjectSizeZeroOrAboveDefaultIsWarnedAbout) {
+  struct Case {
+    uint32_t max_object_size;
+    const char* warning;
+  };
+  const Case cases[] = {
+      {0, "Warning: no max object size for stream 1; using default\n"},
+      {524289, "Warning: max object size for stream 1 too large; using default\n"},
+      {524288, nullptr},
+      {1000, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.max_object_size);
+    DemuxRun run;
+    run.max_object_size = c.max_object_size;
+    ASSERT_TRUE(run_demux(stream_of({frame_of(900, 0xC0, 70)}, {true}), &run));
+    EXPECT_EQ(count_of(run.out, "Warning:"), c.warning ? 1u : 0u);
+    if (c.warning) {
+      EXPECT_NE(run.out.find(std::string("Starting ASF demux / VC-1 write...\n\n") + c.warning),
+                std::string::npos);
+    }
+    EXPECT_EQ(run.frames_written, 1u);
+  }
+}
+
+TEST(DemuxFramesTest, FrameLargerThanTheBufferIsWrittenWhole) {
+  const uint32_t kSize = 600000;
+  Bytes frame = frame_of(kSize, 0xC0, 80);
+  std::vector<PacketSpec> packets;
+  for (uint32_t at = 0; at < kSize; at += 60000) {
+    packets.push_back(packet_of({fragment(1, true, kSize, at,
+                                          Bytes(frame.begin() + at, frame.begin() + at + 60000))}));
+  }
+  Bytes small = frame_of(5000, 0x12, 81);
+  packets.push_back(whole_object_packet(1, false, small));
+
+  DemuxRun run;
+  run.max_object_size = 0;
+  run.output_headers = kHeaders;
+  ASSERT_TRUE(run_demux(build_data_object(packets), &run));
+  Bytes expected = expected_frame(kHeaders, frame);
+  append(&expected, expected_frame({}, small));
+  append(&expected, end_of_sequence());
+  EXPECT_EQ(run.output, expected);
+  EXPECT_EQ(count_of(run.out, "Warning:"), 1u);  // only the missing max object size
+}
+
+TEST(DemuxFramesTest, ObjectAboveSixtyFourMebibytesIsSkippedWithAWarning) {
+  const uint32_t kSize = 64u * 1024 * 1024 + 1;
+  const uint32_t kPiece = 800000;
+  std::vector<PacketSpec> packets;
+  for (uint32_t at = 0; at < kSize; at += kPiece) {
+    uint32_t n = kSize - at < kPiece ? kSize - at : kPiece;
+    packets.push_back(packet_of({fragment(1, true, kSize, at, Bytes(n, 0x5A))}));
+  }
+  Bytes after = frame_of(300, 0xC0, 90);
+  packets.push_back(whole_object_packet(1, true, after));
+
+  DemuxRun run;
+  run.output_headers = kHeaders;
+  ASSERT_TRUE(run_demux(build_data_object(packets), &run));
+  EXPECT_EQ(run.result, kDemuxCompleted);
+  Bytes expected = expected_frame(kHeaders, after);
+  append(&expected, end_of_sequence());
+  EXPECT_EQ(run.output, expected);
+  EXPECT_EQ(run.frames_written, 1u);
+  EXPECT_EQ(count_of(run.out, "Warning: media object of 67108865 bytes in stream 1 is too large; "
+                              "frame skipped\n"),
+            1u);
+}
+
+TEST(DemuxFramesTest, OnlyStoredBytesAreWrittenWhenARefusedPayloadCountsDown) {
+  // The first payload announces fill_target bytes, which the reader refuses: it is
+  // counted down but nothing of it is stored, so only the second payload's bytes exist.
+  const uint32_t kRefused = 917504;
+  Bytes tail = frame_of(10, 0x12, 100);
+  PayloadSpec refused = fragment(1, false, kRefused + 10, 0, {});
+  refused.length_field = kRefused;
+  std::vector<PacketSpec> packets = {
+      packet_of({refused, fragment(1, false, kRefused + 10, kRefused, tail)})};
+  DemuxRun run;
+  ASSERT_TRUE(run_demux(build_data_object(packets), &run));
+  Bytes expected = expected_frame({}, tail);
+  append(&expected, end_of_sequence());
+  EXPECT_EQ(run.output, expected);
+  EXPECT_EQ(run.frames_written, 1u);
+}
+
+TEST(DemuxFramesTest, WriteFailureOnAFullDeviceStopsTheWalk) {
+  FILE* probe = std::fopen("/dev/full", "wb");
+  if (probe == nullptr) GTEST_SKIP() << "no /dev/full on this system";
+  std::fclose(probe);
+  std::vector<Bytes> frames = {frame_of(50, 0xC0, 110), frame_of(50, 0x12, 111),
+                               frame_of(50, 0xC0, 112)};
+  DemuxRun run;
+  run.output_path = "/dev/full";
+  run.output_headers = kHeaders;
+  ASSERT_TRUE(run_demux(stream_of(frames, {true, false, true}), &run));
+  EXPECT_EQ(run.result, kDemuxWriteFailed);
+  EXPECT_EQ(run.console,
+            std::string("\nError writing output file: ") + platform_error_text(ENOSPC));
+  EXPECT_EQ(run.frames_written, 0u);
+  EXPECT_EQ(run.bytes_written, 0u);
+  EXPECT_NE(run.out.find("\nDone.\n\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Total Frames Written   : 0\n"), std::string::npos);
+}
+
+TEST(DemuxFramesTest, WriteFailureMidFrameKeepsWhatWasWrittenAndWritesNothingMore) {
+  std::vector<Bytes> frames = {frame_of(100, 0xC0, 120), frame_of(60, 0x12, 121),
+                               frame_of(70, 0x12, 122)};
+  Bytes full = expected_frame(kHeaders, frames[0]);
+  append(&full, expected_frame({}, frames[1]));
+  append(&full, expected_frame({}, frames[2]));
+  append(&full, end_of_sequence());
+  const size_t kLimit = 36 + 4 + 100 + 4 + 25;  // the output may not grow past this
+
+  std::string input = temp_path("limited_input");
+  ASSERT_TRUE(write_file(input, stream_of(frames, {true, false, false})));
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limited = saved;
+  limited.rlim_cur = kLimit;
+  void (*saved_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  DemuxRun run;
+  run.output_headers = kHeaders;
+  bool ran = run_demux_file(input, &run);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, saved_handler);
+  std::remove(input.c_str());
+  ASSERT_TRUE(ran);
+
+  EXPECT_EQ(run.result, kDemuxWriteFailed);
+  EXPECT_EQ(run.output, Bytes(full.begin(), full.begin() + kLimit));
+  EXPECT_EQ(run.bytes_written, kLimit);
+  EXPECT_EQ(run.frames_written, 1u);
+  EXPECT_EQ(count_of(run.console, "\nError writing output file: "), 1u);
+  EXPECT_NE(run.out.find("Total Frames Written   : 1\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,204 @@
+// Byte-level builder of ASF Data Objects and data packets for the tests.
+#include "tests/support/asf_packets.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+uint32_t length_code_width(uint8_t code) {
+  static const uint32_t kWidths[4] = {0, 1, 2, 4};
+  return kWidths[code & 3];
+}
+
+uint32_t packet_header_size(const PacketSpec& packet) {
+  uint32_t size = packet.error_correction ? 3 : 0;
+  size += 2;  // Length Type Flags, Property Flags
+  size += length_code_width(packet.packet_length_code) + length_code_width(packet.sequence_code) +
+          length_code_width(packet.padding_code);
+  size += 6;  // Send Time, Duration
+  if (packet.multiple_payloads) size += 1;
+  return size;
+}
+
+uint32_t payload_header_size(const PacketSpec& packet, const PayloadSpec& payload) {
+  uint32_t size = 1 + length_code_width(packet.object_number_code) +
+                  length_code_width(packet.offset_code) +
+                  length_code_width(packet.replicated_code) + 8;
+  if (payload.replicated_length > 8) size += payload.replicated_length - 8;
+  if (packet.multiple_payloads) size += length_code_width(packet.payload_length_code);
+  return size;
+}
+
+uint32_t single_payload_capacity(const PacketSpec& packet, uint32_t max_packet_size) {
+  const PayloadSpec empty;
+  const PayloadSpec& payload = packet.payloads.empty() ? empty : packet.payloads[0];
+  return max_packet_size - packet_header_size(packet) - payload_header_size(packet, payload) -
+         packet.padding_length;
+}
+
+bool fit_single_payload(PacketSpec* packet, uint32_t max_packet_size) {
+  packet->padding_length = 0;
+  uint32_t capacity = single_payload_capacity(*packet, max_packet_size);
+  uint32_t size = static_cast<uint32_t>(packet->payloads.at(0).data.size());
+  if (size > capacity || capacity > max_packet_size) return false;
+  packet->padding_length = capacity - size;
+  return true;
+}
+
+void put_le(Bytes* out, uint64_t value, uint32_t width) {
+  for (uint32_t i = 0; i < width; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void append(Bytes* out, const Bytes& more) { out->insert(out->end(), more.begin(), more.end()); }
+
+void append_packet(Bytes* out, const PacketSpec& packet) {
+  if (packet.error_correction) {
+    out->push_back(packet.error_correction_flags);
+    out->push_back(0x00);
+    out->push_back(0x00);
+  }
+  uint8_t length_type = static_cast<uint8_t>(
+      (packet.multiple_payloads ? 1 : 0) | (packet.sequence_code & 3) << 1 |
+      (packet.padding_code & 3) << 3 | (packet.packet_length_code & 3) << 5);
+  uint8_t properties =
+      static_cast<uint8_t>((packet.replicated_code & 3) | (packet.offset_code & 3) << 2 |
+                           (packet.object_number_code & 3) << 4 | 1 << 6);
+  out->push_back(length_type);
+  out->push_back(properties);
+  put_le(out, packet.packet_length, length_code_width(packet.packet_length_code));
+  put_le(out, packet.sequence, length_code_width(packet.sequence_code));
+  put_le(out, packet.padding_length, length_code_width(packet.padding_code));
+  put_le(out, packet.send_time, 4);
+  put_le(out, packet.duration, 2);
+  if (packet.multiple_payloads) {
+    int count = packet.payload_count >= 0 ? packet.payload_count
+                                          : static_cast<int>(packet.payloads.size());
+    out->push_back(static_cast<uint8_t>((count & 0x3F) | (packet.payload_length_code & 3) << 6));
+  }
+  for (const PayloadSpec& payload : packet.payloads) {
+    out->push_back(static_cast<uint8_t>((payload.stream_number & 0x7F) |
+                                        (payload.key_frame ? 0x80 : 0)));
+    put_le(out, payload.object_number, length_code_width(packet.object_number_code));
+    put_le(out, payload.offset_into_object, length_code_width(packet.offset_code));
+    put_le(out, payload.replicated_length, length_code_width(packet.replicated_code));
+    put_le(out, payload.object_size, 4);
+    put_le(out, payload.presentation_time, 4);
+    if (payload.replicated_length > 8) out->insert(out->end(), payload.replicated_length - 8, 0xAA);
+    if (packet.multiple_payloads) {
+      uint64_t length = payload.length_field >= 0 ? static_cast<uint64_t>(payload.length_field)
+                                                  : payload.data.size();
+      put_le(out, length, length_code_width(packet.payload_length_code));
+    }
+    append(out, payload.data);
+  }
+  out->insert(out->end(), packet.padding_length, 0xEE);
+}
+
+Bytes data_object_header(uint64_t object_size, uint64_t total_packets) {
+  static const uint8_t kDataObjectGuid[16] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                              0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  Bytes out(std::begin(kDataObjectGuid), std::end(kDataObjectGuid));
+  put_le(&out, object_size, 8);
+  for (int i = 0; i < 16; ++i) out.push_back(static_cast<uint8_t>(0xF0 + i));  // File ID
+  put_le(&out, total_packets, 8);
+  out.push_back(0x01);  // Reserved
+  out.push_back(0x01);
+  return out;
+}
+
+Bytes build_data_object(const std::vector<PacketSpec>& packets) {
+  Bytes body;
+  for (const PacketSpec& packet : packets) append_packet(&body, packet);
+  Bytes out = data_object_header(50 + body.size(), packets.size());
+  append(&out, body);
+  return out;
+}
+
+PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object_size,
+                                 Bytes data, uint32_t max_packet_size) {
+  PacketSpec packet;
+  PayloadSpec payload;
+  payload.stream_number = stream;
+  payload.key_frame = key_frame;
+  payload.object_size = object_size;
+  payload.data = std::move(data);
+  packet.payloads.push_back(std::move(payload));
+  if (!fit_single_payload(&packet, max_packet_size)) {
+    ADD_FAILURE() << "payload of " << packet.payloads[0].data.size()
+                  << " bytes does not fit a packet of " << max_packet_size;
+  }
+  return packet;
+}
+
+PacketSpec whole_object_packet(uint8_t stream, bool key_frame, Bytes data) {
+  PacketSpec packet;
+  packet.multiple_payloads = true;
+  PayloadSpec payload;
+  payload.stream_number = stream;
+  payload.key_frame = key_frame;
+  payload.object_size = static_cast<uint32_t>(data.size());
+  payload.data = std::move(data);
+  packet.payloads.push_back(std::move(payload));
+  return packet;
+}
+
+Bytes expected_frame(const Bytes& headers, const Bytes& frame) {
+  Bytes out = headers;
+  append(&out, {0x00, 0x00, 0x01, 0x0D});
+  append(&out, frame);
+  return out;
+}
+
+Bytes end_of_sequence() { return {0x00, 0x00, 0x01, 0x0A}; }
+
+Bytes pattern_bytes(size_t n, uint32_t seed) {
+  Bytes out(n);
+  uint32_t state = seed * 2654435761u + 12345u;
+  for (size_t i = 0; i < n; ++i) {
+    state = state * 1103515245u + 12345u;
+    out[i] = static_cast<uint8_t>(state >> 16);
+  }
+  return out;
+}
+
+namespace {
+
+std::string g_temp_directory;
+
+void remove_temp_directory() { rmdir(g_temp_directory.c_str()); }
+
+}  // namespace
+
+std::string temp_path(const std::string& name) {
+  if (g_temp_directory.empty()) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tarvel_test_XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+      ADD_FAILURE() << "cannot make a temporary directory";
+      return name;
+    }
+    g_temp_directory = pattern;
+    std::atexit(remove_temp_directory);  // succeeds when the tests removed their files
+  }
+  return g_temp_directory + "/" + name;
+}
+
+bool write_file(const std::string& path, const Bytes& bytes) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && ok;
+}
+
+Bytes read_file(const std::string& path) {
+  Bytes out;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return out;
+  uint8_t chunk[65536];
+  size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) out.insert(out.end(), chunk, chunk + got);
+  std::fclose(file);
+  return out;
+}

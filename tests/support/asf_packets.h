@@ -1,0 +1,226 @@
+// Test support: builds ASF Data Objects and data packets byte for byte, as they stand in
+// a file, so that demux tests can describe every packet layout a file may use.
+//
+//   PacketSpec   one data packet. Every length-coded field of the packet is written with
+//                the width its code gives (code 0: absent, 1: byte, 2: word, 3: dword,
+//                little-endian; values wider than the field are cut to it):
+//                  error correction (flags byte + 2 data bytes) when `error_correction`,
+//                  Length Type Flags from multiple_payloads / sequence_code /
+//                  padding_code / packet_length_code, Property Flags from
+//                  replicated_code / offset_code / object_number_code (stream number
+//                  length code 1), Packet Length, Sequence, Padding Length, Send Time,
+//                  Duration, and with multiple payloads the Payload Flags (payload count
+//                  = payloads.size() unless `payload_count` is set, with
+//                  payload_length_code). `padding_length` is written in the Padding
+//                  Length field and that many padding bytes (0xEE) end the packet.
+//   PayloadSpec  one payload: Stream Number byte (stream_number, key_frame in bit 7),
+//                Media Object Number, Offset Into Media Object, Replicated Data Length
+//                (`replicated_length`), then always Media Object Size and Presentation
+//                Time (8 bytes), then replicated_length - 8 filler bytes (0xAA) when the
+//                length exceeds 8; with multiple payloads the Payload Length field
+//                (`length_field`, or data.size() when it is negative); then `data`.
+//
+// A single-payload packet has no length field: its data must fill the packet up to the
+// file's maximum packet size less the padding. fit_single_payload() sets the padding so
+// that a packet of data of any size up to the capacity comes out exactly that long.
+//
+// The Data Object header (50 bytes) carries any Object Size and Total Data Packets.
+// The file helpers write and read whole files in a fresh temporary directory.
+//
+// DemuxRun / run_demux (header-only, for the demux tests): puts the input bytes in a
+// file, sets up a reader and a stream record as the header parser and the conversion
+// course leave them, runs demux_data_object into an output file, and collects the output
+// bytes, the captured console and standard-output text, and the record's counters.
+#ifndef TARVEL_TESTS_SUPPORT_ASF_PACKETS_H_
+#define TARVEL_TESTS_SUPPORT_ASF_PACKETS_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "asf/asf.h"
+#include "cli/console.h"
+#include "demux/demux.h"
+#include "io/file_reader.h"
+#include "platform/platform.h"
+
+using Bytes = std::vector<uint8_t>;
+
+struct PayloadSpec {
+  uint8_t stream_number = 1;  // 0..127
+  bool key_frame = false;
+  uint32_t object_number = 0;
+  uint32_t offset_into_object = 0;
+  uint32_t replicated_length = 8;
+  uint32_t object_size = 0;
+  uint32_t presentation_time = 0;
+  int64_t length_field = -1;  // Payload Length field value; -1: data.size()
+  Bytes data;
+};
+
+struct PacketSpec {
+  bool error_correction = false;
+  uint8_t error_correction_flags = 0x82;  // bit 7 must stay set
+  bool multiple_payloads = false;
+  uint8_t packet_length_code = 0;
+  uint8_t sequence_code = 0;
+  uint8_t padding_code = 2;
+  uint8_t replicated_code = 1;
+  uint8_t offset_code = 3;
+  uint8_t object_number_code = 1;
+  uint8_t payload_length_code = 2;
+  int payload_count = -1;  // Payload Flags count; -1: payloads.size()
+  uint32_t packet_length = 0;
+  uint32_t sequence = 0;
+  uint32_t padding_length = 0;
+  uint32_t send_time = 0;
+  uint16_t duration = 0;
+  std::vector<PayloadSpec> payloads;
+};
+
+// Field width in bytes of a 2-bit length code.
+uint32_t length_code_width(uint8_t code);
+
+// Bytes of the packet before its first payload header.
+uint32_t packet_header_size(const PacketSpec& packet);
+// Bytes of a payload header (everything before its data).
+uint32_t payload_header_size(const PacketSpec& packet, const PayloadSpec& payload);
+
+// Payload data bytes a single-payload packet holds with its current padding.
+uint32_t single_payload_capacity(const PacketSpec& packet, uint32_t max_packet_size);
+// Sets padding_length so that the single payload's data ends the packet exactly at
+// max_packet_size. False when the data is too large for that.
+bool fit_single_payload(PacketSpec* packet, uint32_t max_packet_size);
+
+// Appends the packet's bytes.
+void append_packet(Bytes* out, const PacketSpec& packet);
+
+// The 50-byte Data Object header.
+Bytes data_object_header(uint64_t object_size, uint64_t total_packets);
+
+// Header plus packets; Object Size is the true size, Total Data Packets the packet count.
+Bytes build_data_object(const std::vector<PacketSpec>& packets);
+
+// A single payload packet of max_packet_size bytes carrying `data` for stream `stream`.
+PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object_size,
+                                 Bytes data, uint32_t max_packet_size);
+
+// A multiple-payload packet with one payload that carries a whole media object.
+PacketSpec whole_object_packet(uint8_t stream, bool key_frame, Bytes data);
+
+// What the elementary stream holds for one frame: the headers written before it (none
+// for a frame without the key frame flag), the frame start code, the frame's bytes.
+Bytes expected_frame(const Bytes& headers, const Bytes& frame);
+// The end-of-sequence start code.
+Bytes end_of_sequence();
+
+// n bytes of a repeatable pattern that differs with the seed.
+Bytes pattern_bytes(size_t n, uint32_t seed);
+
+// Little-endian append helpers.
+void put_le(Bytes* out, uint64_t value, uint32_t width);
+void append(Bytes* out, const Bytes& more);
+
+// A path in a temporary directory made for this process; `name` makes it unique within.
+std::string temp_path(const std::string& name);
+bool write_file(const std::string& path, const Bytes& bytes);
+Bytes read_file(const std::string& path);
+
+struct DemuxRun {
+  // The stream record as the header parser and the conversion course would leave it.
+  uint32_t stream_number = 1;
+  uint32_t max_packet_size = 0;
+  uint32_t max_object_size = 0x80000;
+  uint64_t avg_time_per_frame = 0;
+  uint32_t interlaced = 0;
+  uint32_t seq_header_once = 0;
+  Bytes output_headers;
+  Bytes entry_point_headers;
+  uint32_t verbosity = 2;
+  std::string output_path;  // empty: a fresh temporary file, read back into `output`
+
+  DemuxResult result = kDemuxCompleted;
+  Bytes output;
+  std::string console;  // level-0 text
+  std::string out;      // standard-output text
+  uint32_t frames_written = 0;
+  uint32_t frame_type_counts[kPictureTypeCount] = {};
+  uint64_t bytes_written = 0;
+};
+
+inline void set_header_buffer(HeaderBuffer* buffer, const Bytes& bytes) {
+  buffer->count = static_cast<uint32_t>(bytes.size());
+  if (!bytes.empty()) std::memcpy(buffer->data, bytes.data(), bytes.size());
+}
+
+// Runs the demux over the file at input_path (from its first byte). False, with a test
+// failure recorded, when the files cannot be set up.
+inline bool run_demux_file(const std::string& input_path, DemuxRun* run) {
+  static int run_number = 0;
+  PlatformFile input = platform_open_read(input_path.c_str());
+  if (input == kInvalidFile) {
+    ADD_FAILURE() << "cannot open " << input_path;
+    return false;
+  }
+  bool own_output = run->output_path.empty();
+  std::string output_path =
+      own_output ? temp_path("demux_out_" + std::to_string(++run_number)) : run->output_path;
+  PlatformFile output = platform_create(output_path.c_str(), kCreateAlways, kInvalidFile);
+  FileReader reader = reader_create();
+  if (output == kInvalidFile || !reader_init(input, &reader)) {
+    ADD_FAILURE() << "cannot set up the output " << output_path << " or the reader";
+    platform_close(input);
+    if (output != kInvalidFile) platform_close(output);
+    return false;
+  }
+  auto record = std::make_unique<AsfStreamRecord>();
+  asf_stream_record_init(record.get(), &reader, run->max_packet_size, run->stream_number);
+  record->ext_stream_properties.max_object_size = run->max_object_size;
+  record->ext_stream_properties.avg_time_per_frame = run->avg_time_per_frame;
+  record->interlaced = run->interlaced;
+  record->seq_header_once = run->seq_header_once;
+  set_header_buffer(&record->output_headers, run->output_headers);
+  set_header_buffer(&record->entry_point_headers, run->entry_point_headers);
+
+  uint32_t saved_verbosity = g_verbosity;
+  g_verbosity = run->verbosity;
+  g_total_bytes_written = 0;
+  run->console.clear();
+  run->out.clear();
+  console_capture(&run->console, &run->out);
+  run->result = demux_data_object(record.get(), output);
+  console_capture(nullptr, nullptr);
+  g_verbosity = saved_verbosity;
+
+  run->bytes_written = g_total_bytes_written;
+  run->frames_written = record->frames_written;
+  std::memcpy(run->frame_type_counts, record->frame_type_counts, sizeof run->frame_type_counts);
+  reader_release(&reader);
+  platform_close(output);
+  platform_close(input);
+  if (own_output) {
+    run->output = read_file(output_path);
+    std::remove(output_path.c_str());
+  }
+  return true;
+}
+
+// Runs the demux over input bytes that start with the Data Object.
+inline bool run_demux(const Bytes& input, DemuxRun* run) {
+  static int input_number = 0;
+  std::string path = temp_path("demux_in_" + std::to_string(++input_number));
+  if (!write_file(path, input)) {
+    ADD_FAILURE() << "cannot write " << path;
+    return false;
+  }
+  bool ok = run_demux_file(path, run);
+  std::remove(path.c_str());
+  return ok;
+}
+
+#endif  // TARVEL_TESTS_SUPPORT_ASF_PACKETS_H_
