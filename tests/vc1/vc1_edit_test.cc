@@ -148,6 +148,7 @@ TEST(Vc1Edit, OtherRatiosAreStoredAsCustomTermsOfEightBits) {
       {4000000000u, 3000000000u, 254, 190},  // needs 64-bit products
       {1000, 1, 254, 0},                     // the scaled term would be 0: stored as 1
       {1, 4294967295u, 0, 254},
+      {390451580u, 7, 254, 0},  // 11 * x wraps to 12 * y in 32 bits: not 12:11
   };
   for (const Case& c : cases) {
     Vc1HeaderTable t = plain_table();
