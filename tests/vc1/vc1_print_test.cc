@@ -84,86 +84,57 @@ TEST(Vc1Print, ListingIsHiddenBelowVerbosityTwo) {
   EXPECT_EQ(c.console, "");
 }
 
-TEST(Vc1Print, SizesShowThePictureDimension) {
-  Vc1HeaderTable t;
-  vc1_table_init(&t);
-  vc1_set_field(&t, VC1_MAX_CODED_WIDTH, 959);
-  vc1_set_field(&t, VC1_DISP_VERT_SIZE, 1079);
-  vc1_set_field(&t, VC1_CODED_HEIGHT, 51);
-  EXPECT_EQ(field_line(t, VC1_MAX_CODED_WIDTH), "MAX_CODED_WIDTH: 959 (=1920)\n");
-  EXPECT_EQ(field_line(t, VC1_DISP_VERT_SIZE), "-DISP_VERT_SIZE: 1079 (=1080)\n");
-  EXPECT_EQ(field_line(t, VC1_CODED_HEIGHT), "-CODED_HEIGHT: 51 (=104)\n");
-}
-
-TEST(Vc1Print, LevelAndColourDifferenceFormatShowLegalityAndMeaning) {
-  Vc1HeaderTable t;
-  vc1_table_init(&t);
-  vc1_set_field(&t, VC1_LEVEL, 3);
-  EXPECT_EQ(field_line(t, VC1_LEVEL), "LEVEL: 3 (AP3@L3)\n");
-  vc1_set_field(&t, VC1_LEVEL, 5);
-  EXPECT_EQ(field_line(t, VC1_LEVEL), "LEVEL: 5 (* illegal *)\n");
-  vc1_set_field(&t, VC1_COLORDIFF_FORMAT, 2);
-  EXPECT_EQ(field_line(t, VC1_COLORDIFF_FORMAT), "COLORDIFF_FORMAT: 2 (* illegal *)\n");
-}
-
-TEST(Vc1Print, FrameRateCodesShowTheRateOnBothLines) {
-  Vc1HeaderTable t;
-  vc1_table_init(&t);
-  vc1_set_field(&t, VC1_FRAMERATENR, 1);
-  vc1_set_field(&t, VC1_FRAMERATEDR, 2);
-  EXPECT_EQ(field_line(t, VC1_FRAMERATENR), "--FRAMERATENR: 1 (=24000/1001, =23.976 FPS)\n");
-  EXPECT_EQ(field_line(t, VC1_FRAMERATEDR), "--FRAMERATEDR: 2 (=24000/1001, =23.976 FPS)\n");
-  vc1_set_field(&t, VC1_FRAMERATENR, 7);
-  vc1_set_field(&t, VC1_FRAMERATEDR, 1);
-  EXPECT_EQ(field_line(t, VC1_FRAMERATENR), "--FRAMERATENR: 7 (=72000/1000, =72.000 FPS)\n");
-  vc1_set_field(&t, VC1_FRAMERATENR, 0);
-  EXPECT_EQ(field_line(t, VC1_FRAMERATENR), "--FRAMERATENR: 0 (* illegal framerate *)\n");
-  EXPECT_EQ(field_line(t, VC1_FRAMERATEDR), "--FRAMERATEDR: 1 (* illegal framerate *)\n");
-  vc1_set_field(&t, VC1_FRAMERATENR, 8);
-  EXPECT_EQ(field_line(t, VC1_FRAMERATEDR), "--FRAMERATEDR: 1 (* illegal framerate *)\n");
-  vc1_set_field(&t, VC1_FRAMERATENR, 1);
-  vc1_set_field(&t, VC1_FRAMERATEDR, 3);
-  EXPECT_EQ(field_line(t, VC1_FRAMERATENR), "--FRAMERATENR: 1 (* illegal framerate *)\n");
-}
-
-TEST(Vc1Print, FrameRateExponentShowsFramesPerSecond) {
-  Vc1HeaderTable t;
-  vc1_table_init(&t);
-  vc1_set_field(&t, VC1_FRAMERATEEXP, 767);
-  EXPECT_EQ(field_line(t, VC1_FRAMERATEEXP), "--FRAMERATEEXP: 767 (= 24.000 FPS)\n");
-  vc1_insert_frame_period(10000, &t);
-  EXPECT_EQ(field_line(t, VC1_FRAMERATEEXP), "--FRAMERATEEXP: 3199 (= 100.000 FPS)\n");
-}
-
-TEST(Vc1Print, AspectRatioShowsTableNameOrCustomTerms) {
-  Vc1HeaderTable t;
-  vc1_table_init(&t);
-  vc1_set_field(&t, VC1_ASPECT_RATIO, 15);
-  vc1_set_field(&t, VC1_ASPECT_HORIZ_SIZE, 39);
-  vc1_set_field(&t, VC1_ASPECT_VERT_SIZE, 32);
-  EXPECT_EQ(field_line(t, VC1_ASPECT_RATIO), "--ASPECT_RATIO: 15 (PAR=custom:)\n");
-  EXPECT_EQ(field_line(t, VC1_ASPECT_HORIZ_SIZE), "---ASPECT_HORIZ_SIZE: 39 (PAR= 40/33, =1.212)\n");
-  EXPECT_EQ(field_line(t, VC1_ASPECT_VERT_SIZE), "---ASPECT_VERT_SIZE: 32 (PAR= 40/33, =1.212)\n");
-  vc1_set_field(&t, VC1_ASPECT_RATIO, 13);
-  EXPECT_EQ(field_line(t, VC1_ASPECT_RATIO), "--ASPECT_RATIO: 13 (PAR=160:99)\n");
-  vc1_set_field(&t, VC1_ASPECT_RATIO, 0);
-  EXPECT_EQ(field_line(t, VC1_ASPECT_RATIO), "--ASPECT_RATIO: 0 (PAR=Unspecified)\n");
-  // A value the 4-bit field cannot hold, set by hand, has no table entry.
-  vc1_set_field(&t, VC1_ASPECT_RATIO, 200);
-  EXPECT_EQ(field_line(t, VC1_ASPECT_RATIO), "--ASPECT_RATIO: 200 (PAR=*ILLEGAL*)\n");
-}
-
-TEST(Vc1Print, TransferCharacteristicNamesTheStandard) {
-  Vc1HeaderTable t;
-  vc1_table_init(&t);
-  vc1_set_field(&t, VC1_TRANSFER_CHAR, 12);
-  EXPECT_EQ(field_line(t, VC1_TRANSFER_CHAR),
-            "--TRANSFER_CHAR: 12 (= ITU-R BT.1361 [Conventional Color Space])\n");
-  vc1_set_field(&t, VC1_TRANSFER_CHAR, 5);
-  EXPECT_EQ(field_line(t, VC1_TRANSFER_CHAR),
-            "--TRANSFER_CHAR: 5 (= ITU-R BT. 1700 Part B and Part C [gamma = 2.8])\n");
-  vc1_set_field(&t, VC1_COLOR_PRIM, 12);
-  EXPECT_EQ(field_line(t, VC1_COLOR_PRIM), "--COLOR_PRIM: 12\n");
+TEST(Vc1Print, CodedFieldsShowTheirMeaning) {
+  // Each case sets up to two fields (id 0: none) and prints the row of `id`.
+  struct Case {
+    int id1;
+    uint32_t v1;
+    int id2;
+    uint32_t v2;
+    int id;
+    const char* line;
+  };
+  const Case cases[] = {
+      {VC1_MAX_CODED_WIDTH, 959, 0, 0, VC1_MAX_CODED_WIDTH, "MAX_CODED_WIDTH: 959 (=1920)\n"},
+      {VC1_CODED_HEIGHT, 51, 0, 0, VC1_CODED_HEIGHT, "-CODED_HEIGHT: 51 (=104)\n"},
+      {VC1_DISP_VERT_SIZE, 1079, 0, 0, VC1_DISP_VERT_SIZE, "-DISP_VERT_SIZE: 1079 (=1080)\n"},
+      {VC1_LEVEL, 3, 0, 0, VC1_LEVEL, "LEVEL: 3 (AP3@L3)\n"},
+      {VC1_LEVEL, 5, 0, 0, VC1_LEVEL, "LEVEL: 5 (* illegal *)\n"},
+      {VC1_COLORDIFF_FORMAT, 2, 0, 0, VC1_COLORDIFF_FORMAT, "COLORDIFF_FORMAT: 2 (* illegal *)\n"},
+      {VC1_FRAMERATENR, 1, VC1_FRAMERATEDR, 2, VC1_FRAMERATENR,
+       "--FRAMERATENR: 1 (=24000/1001, =23.976 FPS)\n"},
+      {VC1_FRAMERATENR, 1, VC1_FRAMERATEDR, 2, VC1_FRAMERATEDR,
+       "--FRAMERATEDR: 2 (=24000/1001, =23.976 FPS)\n"},
+      {VC1_FRAMERATENR, 7, VC1_FRAMERATEDR, 1, VC1_FRAMERATENR,
+       "--FRAMERATENR: 7 (=72000/1000, =72.000 FPS)\n"},
+      {VC1_FRAMERATENR, 0, VC1_FRAMERATEDR, 1, VC1_FRAMERATENR, "--FRAMERATENR: 0 (* illegal framerate *)\n"},
+      {VC1_FRAMERATENR, 0, VC1_FRAMERATEDR, 1, VC1_FRAMERATEDR, "--FRAMERATEDR: 1 (* illegal framerate *)\n"},
+      {VC1_FRAMERATENR, 8, VC1_FRAMERATEDR, 1, VC1_FRAMERATEDR, "--FRAMERATEDR: 1 (* illegal framerate *)\n"},
+      {VC1_FRAMERATENR, 1, VC1_FRAMERATEDR, 3, VC1_FRAMERATENR, "--FRAMERATENR: 1 (* illegal framerate *)\n"},
+      {VC1_FRAMERATEEXP, 767, 0, 0, VC1_FRAMERATEEXP, "--FRAMERATEEXP: 767 (= 24.000 FPS)\n"},
+      {VC1_FRAMERATEEXP, 3199, 0, 0, VC1_FRAMERATEEXP, "--FRAMERATEEXP: 3199 (= 100.000 FPS)\n"},
+      {VC1_ASPECT_RATIO, 15, 0, 0, VC1_ASPECT_RATIO, "--ASPECT_RATIO: 15 (PAR=custom:)\n"},
+      {VC1_ASPECT_RATIO, 13, 0, 0, VC1_ASPECT_RATIO, "--ASPECT_RATIO: 13 (PAR=160:99)\n"},
+      {VC1_ASPECT_RATIO, 0, 0, 0, VC1_ASPECT_RATIO, "--ASPECT_RATIO: 0 (PAR=Unspecified)\n"},
+      // A value the 4-bit field cannot hold, set by hand, has no entry of its own.
+      {VC1_ASPECT_RATIO, 200, 0, 0, VC1_ASPECT_RATIO, "--ASPECT_RATIO: 200 (PAR=*ILLEGAL*)\n"},
+      {VC1_ASPECT_HORIZ_SIZE, 39, VC1_ASPECT_VERT_SIZE, 32, VC1_ASPECT_HORIZ_SIZE,
+       "---ASPECT_HORIZ_SIZE: 39 (PAR= 40/33, =1.212)\n"},
+      {VC1_ASPECT_HORIZ_SIZE, 39, VC1_ASPECT_VERT_SIZE, 32, VC1_ASPECT_VERT_SIZE,
+       "---ASPECT_VERT_SIZE: 32 (PAR= 40/33, =1.212)\n"},
+      {VC1_TRANSFER_CHAR, 12, 0, 0, VC1_TRANSFER_CHAR,
+       "--TRANSFER_CHAR: 12 (= ITU-R BT.1361 [Conventional Color Space])\n"},
+      {VC1_TRANSFER_CHAR, 5, 0, 0, VC1_TRANSFER_CHAR,
+       "--TRANSFER_CHAR: 5 (= ITU-R BT. 1700 Part B and Part C [gamma = 2.8])\n"},
+      {VC1_COLOR_PRIM, 12, 0, 0, VC1_COLOR_PRIM, "--COLOR_PRIM: 12\n"},
+  };
+  for (const Case& c : cases) {
+    Vc1HeaderTable t;
+    vc1_table_init(&t);
+    vc1_set_field(&t, c.id1, c.v1);
+    if (c.id2 != 0) vc1_set_field(&t, c.id2, c.v2);
+    EXPECT_EQ(field_line(t, c.id), c.line);
+  }
 }
 
 TEST(Vc1Print, InsertedFrameRateListsTheSkippedExponentAsUnset) {
