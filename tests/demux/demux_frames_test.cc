@@ -307,6 +307,9 @@ TEST(DemuxFramesTest, WriteFailureMidFrameKeepsWhatWasWrittenAndWritesNothingMor
   EXPECT_EQ(run.bytes_written, kLimit);
   EXPECT_EQ(run.frames_written, 1u);
   EXPECT_EQ(count_of(run.console, "\nError writing output file: "), 1u);
+  // The frame that did not reach the output is neither shown nor counted.
+  EXPECT_NE(run.out.find("\n|\n\nDone.\n\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Max Keyframe Distance *: 1\n"), std::string::npos);
   EXPECT_NE(run.out.find("Total Frames Written   : 1\n"), std::string::npos);
 }
 

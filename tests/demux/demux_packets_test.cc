@@ -127,7 +127,7 @@ TEST(DemuxPacketsTest, EveryLengthCodeOfEveryFieldIsHonoured) {
 }
 
 TEST(DemuxPacketsTest, ReplicatedDataOfAnyLengthIsPassedOver) {
-  for (uint32_t length : {0u, 1u, 8u, 12u, 40u}) {
+  for (uint32_t length : {0u, 1u, 8u, 9u, 12u, 40u}) {
     SCOPED_TRACE("replicated data length " + std::to_string(length));
     PacketSpec packet;
     packet.multiple_payloads = true;
