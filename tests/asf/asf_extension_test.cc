@@ -143,6 +143,10 @@ TEST(AsfExtStreamProperties, SystemsBeyondTheEighthAreSteppedOverNotStored) {
             std::string::npos);
   EXPECT_NE(e.out.find("Found \"Hidden\""), std::string::npos);
   for (int k = 0; k < kMaxPayloadExtSystems; k++) EXPECT_EQ(e.stream(1)->payload_ext_systems[k].data_size, k + 1);
+  // Nothing was stored beyond the eighth entry: the fields behind the table are intact.
+  const HeaderBuffer& headers = e.stream(1)->retrieved_headers;
+  EXPECT_EQ(headers.count, 1u);
+  EXPECT_EQ(Bytes(headers.data + 1, headers.data + kHeaderBufferSize), Bytes(kHeaderBufferSize - 1, 0));
 }
 
 TEST(AsfExtStreamProperties, NamesAndSystemsRunningPastTheObjectStopThere) {
@@ -162,11 +166,19 @@ TEST(AsfExtStreamProperties, NamesAndSystemsRunningPastTheObjectStopThere) {
   EXPECT_EQ(Bytes(systems.stream(1)->payload_ext_systems[0].info, systems.stream(1)->payload_ext_systems[0].info + 4),
             Bytes({1, 1, 1, 0}));
 
-  Extension cut;  // the embedded object's declared size runs past the object
+  // The embedded object's declared size runs past the object: it ends with the object,
+  // and type-specific data within its declared size but past that end is not used.
   Bytes embedded = build_stream_properties({.codec_data = Bytes(10, 1)});
   embedded[16] = static_cast<uint8_t>(embedded.size() + 40);
+  Extension cut;
   run({build_ext_stream_properties({.embedded = embedded})}, &cut);
   EXPECT_EQ(cut.stream(1)->retrieved_headers.count, 10u);
+  embedded[64] = 62 + 40;  // Type-Specific Data Length
+  Extension over;
+  run({build_ext_stream_properties({.embedded = embedded})}, &over);
+  EXPECT_EQ(over.stream(1)->retrieved_headers.count, 0u);
+  EXPECT_NE(over.out.find("-- -- -- -- Error: Type-Specific Data runs past the end of the object; stream not used\n"),
+            std::string::npos);
 }
 
 TEST(AsfHeaderExtension, ChildrenAreFramedWithinTheObject) {

@@ -163,6 +163,15 @@ TEST(FileReader, InputEndingOnAFillBoundaryIsFoundByTheNextFill) {
   EXPECT_EQ(r.reader.data_end, kFillTarget);
 }
 
+TEST(FileReader, ShortFillBehindBufferedBytesRecordsTheTrueEnd) {
+  OpenReader r(pattern(kFillTarget + 300));
+  ASSERT_TRUE(r.init_ok);
+  reader_skip(&r.reader, 500);  // 917004 bytes stay buffered
+  EXPECT_FALSE(reader_available(&r.reader, kFillTarget - 199));  // the top-up of 500 gets 300
+  EXPECT_EQ(r.reader.data_end, kFillTarget + 300u);
+  EXPECT_TRUE(reader_available(&r.reader, kFillTarget - 200));  // exactly up to the end
+}
+
 TEST(FileReader, PositionsBeyondFourGibibytesCarryIntoTheHighHalf) {
   const uint64_t size = (5ull << 30) + 3;
   const uint64_t start = (4ull << 30) - 100;
