@@ -13,7 +13,7 @@ using Bytes = std::vector<uint8_t>;
 HeaderBuffer make_buffer(const Bytes& bytes) {
   HeaderBuffer b;
   std::memset(&b, 0, sizeof b);
-  std::memcpy(b.data, bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(b.data, bytes.data(), bytes.size());
   b.count = static_cast<uint32_t>(bytes.size());
   return b;
 }
