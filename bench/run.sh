@@ -11,6 +11,7 @@
 #   tarvel in nul -v1            the whole demux, nothing written
 #   cat in > out                 the same disk
 #   cat in > /dev/null
+#   dd bs=128k in > out         a plain read/write copy, for comparison (cat uses copy_file_range)
 #   ffmpeg ... -c copy -f vc1    video remux to /dev/null (when ffmpeg is installed)
 #
 # It prints the median wall time and MB/s (input bytes / time, MB = 10^6 bytes) of each,
@@ -44,7 +45,8 @@ echo "== Building (Release) in $BUILD"
 if [[ ! -f $BUILD/build.ninja ]]; then
   cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$BUILD" --target tarvel tarvel_bench_gen -j2 >/dev/null
+cmake --build "$BUILD" --target tarvel tarvel_bench_gen -j2 >"$BUILD/bench-build.log" 2>&1 ||
+  { cat "$BUILD/bench-build.log"; die "build failed"; }
 TARVEL=$BUILD/tarvel
 GEN=$BUILD/bench/tarvel_bench_gen
 grep -q 'CMAKE_BUILD_TYPE:STRING=Release' "$BUILD/CMakeCache.txt" ||
@@ -52,20 +54,24 @@ grep -q 'CMAKE_BUILD_TYPE:STRING=Release' "$BUILD/CMakeCache.txt" ||
 
 mkdir -p "$DIR"
 
-# make_input MiB -> path; the .info file is written only after a complete generation and
-# records the generator's report, whose first field is the file size.
+# make_input MiB -> path. The .info file is written only after a complete generation: its
+# first line is the generator's report (second field: the file size), its second line a
+# checksum of the generator's source and sample, so that a changed generator makes a new file.
+GEN_STAMP=$(cat "$ROOT/bench/make_asf.cc" "$ROOT/testdata/vc1ap_240x104.vc1" | md5sum | cut -d' ' -f1)
 make_input() {
   local mb=$1 file=$DIR/bench_${1}M.wmv
   local info=$file.info
-  if [[ -f $file && -f $info ]] && [[ $(stat -c %s "$file") == "$(awk '{print $2}' "$info")" ]]; then
+  if [[ -f $file && -f $info ]] && [[ $(stat -c %s "$file") == "$(awk 'NR == 1 {print $2}' "$info")" ]] &&
+     [[ $(sed -n 2p "$info") == "$GEN_STAMP" ]]; then
     echo "== Reusing $file" >&2
   else
     echo "== Generating $file ($mb MiB)" >&2
     rm -f "$info"
     "$GEN" "$ROOT/testdata/vc1ap_240x104.vc1" "$file" "$mb" >"$info.tmp"
+    echo "$GEN_STAMP" >>"$info.tmp"
     mv "$info.tmp" "$info"
   fi
-  cat "$info" >&2
+  head -1 "$info" >&2
   echo "$file"
 }
 
@@ -78,12 +84,14 @@ TMP=$(mktemp -d)
 trap 'rm -rf "$TMP" "$OUT" "$CATOUT"' EXIT
 
 # Check once that the conversion really writes the frames the generator made.
-want_frames=$(sed -n 's/.* \([0-9]*\) frames .*/\1/p' "$IN.info")
+want_frames=$(head -1 "$IN.info" | sed -n 's/.* \([0-9]*\) frames .*/\1/p')
 rm -f "$OUT"
 "$TARVEL" "$IN" "$OUT" -v1 >"$TMP/check.txt"
 got_frames=$(sed -n 's/^Total Frames Written *: *\([0-9]*\).*/\1/p' "$TMP/check.txt")
 rm -f "$OUT"
-if [[ "$got_frames" != "$want_frames" ]]; then
+if [[ "$got_frames" == "$want_frames" ]]; then
+  echo "== Check: tarvel wrote all $got_frames frames of the input"
+else
   echo "WARNING: tarvel wrote ${got_frames:-no} frames, the input holds $want_frames" >&2
 fi
 
@@ -91,7 +99,10 @@ echo "== Warming the page cache"
 cat "$IN" >/dev/null
 cat "$SMALL" >/dev/null
 
-names=("tarvel in out.vc1 -v1" "tarvel in nul -v1" "cat in > out" "cat in > /dev/null")
+# GNU cat (9.x) copies file to file with copy_file_range, inside the kernel; dd gives the
+# figure of a plain read/write copy loop for comparison.
+names=("tarvel in out.vc1 -v1" "tarvel in nul -v1" "cat in > out" "cat in > /dev/null"
+       "dd bs=128k in > out")
 if command -v ffmpeg >/dev/null; then names+=("ffmpeg -c copy -f vc1 /dev/null"); fi
 
 # measured index: runs command number index under /usr/bin/time, with no shell in between,
@@ -103,7 +114,8 @@ measured() {
     1) "${t[@]}" "$TARVEL" "$IN" nul -v1 >/dev/null ;;
     2) "${t[@]}" cat "$IN" >"$CATOUT" ;;
     3) "${t[@]}" cat "$IN" >/dev/null ;;
-    4) "${t[@]}" ffmpeg -nostdin -v error -i "$IN" -map 0:v -c copy -f vc1 -y /dev/null 2>>"$TMP/ffmpeg.log" ;;
+    4) "${t[@]}" dd if="$IN" of="$CATOUT" bs=128k status=none ;;
+    5) "${t[@]}" ffmpeg -nostdin -v error -i "$IN" -map 0:v -c copy -f vc1 -y /dev/null 2>>"$TMP/ffmpeg.log" ;;
   esac
 }
 
@@ -129,19 +141,23 @@ done
 
 median() { sort -n "$1" | awk '{a[NR] = $1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 
-declare -a med_ns rss
+declare -a med_ns min_ns max_ns rss
 for i in "${!names[@]}"; do
   med_ns[i]=$(median "$TMP/t.$i")
+  min_ns[i]=$(sort -n "$TMP/t.$i" | head -1)
+  max_ns[i]=$(sort -n "$TMP/t.$i" | tail -1)
   rss[i]=$(sort -n "$TMP/m.$i" | tail -1)
 done
 
 echo
 echo "Input: $IN_BYTES bytes ($((IN_BYTES / 1048576)) MiB), $RUNS runs per command, median wall time"
 echo "Host: $(nproc) cores, $(uname -r); page cache warm"
-printf '%-34s %10s %10s %14s\n' "command" "median s" "MB/s" "peak RSS kB"
+printf '%-32s %9s %9s %9s %9s %12s\n' "command" "median s" "MB/s" "min s" "max s" "peak RSS kB"
 for i in "${!names[@]}"; do
-  awk -v n="${names[$i]}" -v ns="${med_ns[$i]}" -v b="$IN_BYTES" -v m="${rss[$i]}" \
-    'BEGIN {printf "%-34s %10.3f %10.1f %14d\n", n, ns / 1e9, b / (ns / 1e9) / 1e6, m}'
+  awk -v n="${names[$i]}" -v ns="${med_ns[$i]}" -v lo="${min_ns[$i]}" -v hi="${max_ns[$i]}" \
+    -v b="$IN_BYTES" -v m="${rss[$i]}" 'BEGIN {
+    printf "%-32s %9.3f %9.1f %9.3f %9.3f %12d\n", n, ns / 1e9, b / (ns / 1e9) / 1e6, lo / 1e9, hi / 1e9, m
+  }'
 done
 
 # ratio name a b target op: speed ratio = time(b) / time(a)
@@ -156,8 +172,8 @@ echo
 echo "Speed ratios (throughput of the first over the second):"
 ratio "tarvel-to-file / cat-to-file" "${med_ns[0]}" "${med_ns[2]}" 0.9 ">="
 ratio "tarvel-to-nul / cat-to-/dev/null" "${med_ns[1]}" "${med_ns[3]}" 0.5 ">="
-if [[ ${#names[@]} -gt 4 ]]; then
-  ratio "tarvel-to-nul / ffmpeg remux" "${med_ns[1]}" "${med_ns[4]}" 1 ">"
+if [[ ${#names[@]} -gt 5 ]]; then
+  ratio "tarvel-to-nul / ffmpeg remux" "${med_ns[1]}" "${med_ns[5]}" 1 ">"
   if [[ -s $TMP/ffmpeg.log ]]; then
     echo "  (ffmpeg printed $(wc -l <"$TMP/ffmpeg.log") lines of warnings over $RUNS runs, e.g.: $(head -1 "$TMP/ffmpeg.log"))"
   fi
