@@ -113,13 +113,20 @@ AsfStreamRecord* asf_get_stream(AsfParserContext* context, uint32_t stream_numbe
 AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, FileReader* reader,
                                         uint32_t max_packet_size, uint32_t stream_number);
 
-// Handlers of one object's bytes (size = the object's length in memory).
+// Handlers of one object's bytes (size = the object's length in memory). An object too
+// short for its fixed part (Stream Properties 78 bytes, Extended Stream Properties 88,
+// Metadata 26) is not used: the handler returns 0 without a message.
+
+// 1 for "WVC1" video with more than 52 bytes of type-specific data, else 0; hidden (an
+// object embedded in an Extended Stream Properties Object) selects the deeper prefix.
 int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record,
                                 int hidden);
 const char* asf_stream_type_name(const uint8_t* guid);
 void asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context);
 int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record);
 int asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* context);
+// Returns the bytes consumed of the `remaining` up to the object's end; 0 when the record
+// cannot be framed (then the metadata walk ends).
 uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord* record,
                                    uint32_t remaining);
 
