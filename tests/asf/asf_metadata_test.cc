@@ -157,3 +157,24 @@ TEST(AsfMetadata, RecordCountAndShortObjectBoundTheWalk) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AsfText, Utf16NamesBecomeUtf8UpToTheirZeroAndWithinTheirLength) {
+  Bytes text = utf16("A", false);
+  put_le16(&text, 0xE9);    // é
+  put_le16(&text, 0xD83D);  // U+1F600 as a surrogate pair
+  put_le16(&text, 0xDE00);
+  put_le16(&text, 0xDC00);  // a lone low surrogate
+  put_le16(&text, 0);
+  put_le16(&text, 'Z');     // after the zero: not part of the name
+  char out[64];
+  EXPECT_EQ(asf_utf16_to_utf8(text.data(), static_cast<uint32_t>(text.size()), out, sizeof out), 10u);
+  EXPECT_STREQ(out, "A\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBD");
+  EXPECT_EQ(asf_utf16_to_utf8(text.data(), 3, out, sizeof out), 1u);  // an odd length: whole characters only
+  EXPECT_STREQ(out, "A");
+  EXPECT_EQ(asf_utf16_to_utf8(text.data(), static_cast<uint32_t>(text.size()), out, 4), 3u);  // cut at a boundary
+  EXPECT_STREQ(out, "A\xC3\xA9");
+}
+
+}  // namespace
