@@ -31,8 +31,8 @@ constexpr uint8_t kAudioStream = 2;
 // (replicated data length: byte, offset: dword, object number: byte, stream number: byte),
 // padding length (2), send time (4), duration (2), payload flags (1).
 constexpr uint32_t kPacketHeader = 3 + 2 + 2 + 4 + 2 + 1;
-// Stream number (1), object number (1), offset (4), replicated length (1) = 8, object size
-// (4), presentation time (4), payload length (2).
+// Stream number (1), object number (1), offset (4), replicated data length (1, always 8),
+// replicated data: object size (4) and presentation time (4), payload length (2).
 constexpr uint32_t kPayloadHeader = 1 + 1 + 4 + 1 + 8 + 2;
 constexpr uint32_t kMinVideoPiece = 256;  // a packet with less room left is closed
 constexpr int kMaxPayloads = 63;
