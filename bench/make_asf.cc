@@ -322,9 +322,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   uint64_t size_mib = argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 2048;
-  // The Data Object's size is read as a 32-bit count, so stay below 4 GiB.
-  if (size_mib < 1 || size_mib > 4000) {
-    std::fprintf(stderr, "size must be 1 to 4000 MiB\n");
+  // Sizes are 64-bit throughout, so inputs above 4 GiB are fine; 64 GiB is a sanity bound.
+  if (size_mib < 1 || size_mib > 65536) {
+    std::fprintf(stderr, "size must be 1 to 65536 MiB\n");
     return 2;
   }
   const uint64_t target = size_mib << 20;

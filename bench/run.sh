@@ -19,10 +19,10 @@
 # /usr/bin/time -v) for the large input and for a small one.
 #
 # Environment:
-#   BENCH_SIZE_MB   size of the large input in MiB (default 2048, at most 4000)
+#   BENCH_SIZE_MB   size of the large input in MiB (default 2048)
 #   BENCH_SMALL_MB  size of the second input for the memory check (default 256)
 #   BENCH_RUNS      timed runs per command (default 5)
-#   BENCH_DIR       where inputs and outputs go (default /work/bench-data)
+#   BENCH_DIR       where inputs and outputs go (default ${TMPDIR:-/tmp}/tarvel-bench)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -30,7 +30,7 @@ BUILD=$ROOT/build-bench
 SIZE_MB=${BENCH_SIZE_MB:-2048}
 SMALL_MB=${BENCH_SMALL_MB:-256}
 RUNS=${BENCH_RUNS:-5}
-DIR=${BENCH_DIR:-/work/bench-data}
+DIR=${BENCH_DIR:-${TMPDIR:-/tmp}/tarvel-bench}
 
 die() { echo "run.sh: $*" >&2; exit 1; }
 [[ $SIZE_MB =~ ^[0-9]+$ && $SMALL_MB =~ ^[0-9]+$ && $RUNS =~ ^[0-9]+$ && $RUNS -ge 1 ]] ||
