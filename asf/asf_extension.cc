@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "asf/asf.h"
+#include "asf/le_bytes.h"
 #include "cli/console.h"
 
 namespace {
@@ -14,19 +15,6 @@ constexpr uint32_t kExtensionDataOffset = 46;
 constexpr uint32_t kExtFixedSize = 88;
 constexpr uint32_t kStreamNameHeaderSize = 4;
 constexpr uint32_t kPayloadSystemHeaderSize = 22;
-
-uint16_t read_le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t read_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint64_t read_le64(const uint8_t* p) {
-  return static_cast<uint64_t>(read_le32(p)) | static_cast<uint64_t>(read_le32(p + 4)) << 32;
-}
 
 void decode_fixed_part(const uint8_t* object, AsfExtStreamProperties* out) {
   std::memcpy(out->object_id, object, 16);

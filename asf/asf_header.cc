@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "asf/asf.h"
+#include "asf/le_bytes.h"
 #include "cli/console.h"
 
 namespace {
@@ -13,15 +14,6 @@ constexpr uint32_t kFilePropertiesPacketSizeOffset = 96;
 constexpr uint32_t kFilePropertiesMinSize = 100;
 constexpr uint32_t kStreamPropertiesFixedSize = 78;
 constexpr uint32_t kStreamPropertiesFlagsOffset = 72;
-
-uint32_t read_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint64_t read_le64(const uint8_t* p) {
-  return static_cast<uint64_t>(read_le32(p)) | static_cast<uint64_t>(read_le32(p + 4)) << 32;
-}
 
 bool read_exactly(PlatformFile file, uint8_t* buffer, uint32_t n) {
   uint32_t got = 0;

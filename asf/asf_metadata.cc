@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "asf/asf.h"
+#include "asf/le_bytes.h"
 #include "cli/console.h"
 
 namespace {
@@ -22,15 +23,6 @@ enum MetadataType : uint32_t {
   kTypeQword = 4,
   kTypeWord = 5,
 };
-
-uint16_t read_le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t read_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 // The first `width` bytes of a value as a little-endian number; a shorter value is read
 // only as far as it goes (the missing high bytes count as zero).

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "asf/asf.h"
+#include "asf/le_bytes.h"
 #include "cli/console.h"
 
 namespace {
@@ -13,11 +14,6 @@ constexpr uint32_t kFlagsOffset = 72;
 constexpr uint32_t kFourccOffset = 105;        // biCompression of the BITMAPINFOHEADER
 constexpr uint32_t kCodecDataOffset = 130;     // after the one skipped codec byte
 constexpr uint32_t kVideoHeaderBytes = 52;     // 11 + 40 + the skipped byte
-
-uint32_t read_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 struct StreamTypeName {
   const uint8_t* guid;

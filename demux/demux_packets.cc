@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "asf/asf.h"
+#include "asf/le_bytes.h"
 #include "cli/console.h"
 #include "demux/demux.h"
 #include "io/file_reader.h"
@@ -23,12 +24,6 @@ constexpr uint32_t kCodeWidth[4] = {0, 1, 2, 4};
 uint32_t load_le32(const uint8_t* bytes, uint32_t width) {
   uint32_t value = 0;
   for (uint32_t i = width; i > 0; --i) value = (value << 8) | bytes[i - 1];
-  return value;
-}
-
-uint64_t load_le64(const uint8_t* bytes) {
-  uint64_t value = 0;
-  for (uint32_t i = 8; i > 0; --i) value = (value << 8) | bytes[i - 1];
   return value;
 }
 
@@ -211,8 +206,8 @@ DemuxResult demux_data_object(AsfStreamRecord* record, PlatformFile output) {
   reader_read(reader, sizeof size_bytes, size_bytes);
   reader_skip(reader, 16);  // File ID
   reader_read(reader, sizeof count_bytes, count_bytes);
-  uint64_t object_size = load_le64(size_bytes);
-  uint64_t total_packets = load_le64(count_bytes);
+  uint64_t object_size = read_le64(size_bytes);
+  uint64_t total_packets = read_le64(count_bytes);
 
   print_at_level(2, "\nFound ASF_Data_Object\n");
   print_at_level(2, "-- len = %" PRIu64 " bytes; contains %" PRIu64 " data packets\n", object_size,

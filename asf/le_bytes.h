@@ -1,0 +1,20 @@
+// Little-endian integer reads from byte buffers, for ASF's on-disk integers.
+#ifndef TARVEL_ASF_LE_BYTES_H_
+#define TARVEL_ASF_LE_BYTES_H_
+
+#include <cstdint>
+
+inline uint16_t read_le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+inline uint32_t read_le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+inline uint64_t read_le64(const uint8_t* p) {
+  return static_cast<uint64_t>(read_le32(p)) | static_cast<uint64_t>(read_le32(p + 4)) << 32;
+}
+
+#endif  // TARVEL_ASF_LE_BYTES_H_
