@@ -112,3 +112,13 @@ TEST(GoldenRun, ConversionWithoutDataObjectFails) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GoldenRun, TruncatedSampleStopsEarlyAndFails) {
+  std::string whole = load_file(testdata_path("vc1ap_240x104.wmv"));
+  Bytes cut(whole.begin(), whole.begin() + 60000);  // inside the Data Object
+  check_case({"sample_truncated", {"-v1", "IN", "out.vc1"}, "", cut, true});
+}
+
+}  // namespace
