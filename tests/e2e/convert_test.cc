@@ -3,8 +3,8 @@
 // ratio. The FFmpeg checks are skipped, with a message, where FFmpeg is not installed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -39,19 +39,21 @@ std::string convert_sample(const std::string& dir, const std::vector<std::string
   return output;
 }
 
-// The decoded frames' MD5 column of FFmpeg's framemd5 listing.
+// The decoded frames' MD5 column of FFmpeg's framemd5 listing (lines "0, dts, pts, ..., md5").
 std::vector<std::string> frame_hashes(const std::string& input_options, const std::string& path) {
   std::string listing = shell("ffmpeg -v error " + input_options + " -i '" + path + "' -f framemd5 - 2>/dev/null");
   std::vector<std::string> hashes;
-  std::regex line(R"(^\s*0,.*,\s*([0-9a-f]{32})\s*$)");
   size_t start = 0;
   while (start < listing.size()) {
     size_t end = listing.find('\n', start);
     if (end == std::string::npos) end = listing.size();
-    std::smatch m;
     std::string text = listing.substr(start, end - start);
-    if (std::regex_match(text, m, line)) hashes.push_back(m[1]);
     start = end + 1;
+    size_t comma = text.rfind(',');
+    if (text.rfind("0,", 0) != 0 || comma == std::string::npos) continue;
+    std::string hash = text.substr(comma + 1);
+    hash.erase(0, hash.find_first_not_of(' '));
+    if (hash.size() == 32) hashes.push_back(hash);
   }
   return hashes;
 }
@@ -61,11 +63,13 @@ struct Packet {
   std::string bytes;
 };
 
-// The video packets as FFmpeg's ASF reader sees them, decoded from its hex dump.
+bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+// The video packets as FFmpeg's ASF reader sees them, decoded from its hex dump: lines
+// "00000010: e649 828a ...  .I..", an 8-digit offset, then up to eight 4-digit groups.
 std::vector<Packet> asf_packets(const std::string& path) {
   std::string listing = shell("ffprobe -v error -select_streams v -show_packets -show_data '" + path + "'");
   std::vector<Packet> packets;
-  std::regex hex_line(R"(^[0-9a-f]{8}: ((?:[0-9a-f]{2,4} )+) .*$)");
   size_t start = 0;
   while (start < listing.size()) {
     size_t end = listing.find('\n', start);
@@ -75,14 +79,14 @@ std::vector<Packet> asf_packets(const std::string& path) {
     if (text == "[PACKET]") packets.push_back({false, ""});
     if (packets.empty()) continue;
     if (text.rfind("flags=", 0) == 0) packets.back().key = text.find('K') != std::string::npos;
-    std::smatch m;
-    if (std::regex_match(text, m, hex_line)) {
-      std::string hex = m[1];
-      for (size_t i = 0; i + 1 < hex.size(); i++) {
-        if (hex[i] == ' ') continue;
-        packets.back().bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-        i++;
-      }
+    if (text.size() < 10 || text[8] != ':' || !std::all_of(text.begin(), text.begin() + 8, is_hex)) continue;
+    // The hex groups end at the double space before the printable column.
+    size_t groups_end = text.find("  ", 10);
+    std::string hex = text.substr(10, groups_end == std::string::npos ? std::string::npos : groups_end - 10);
+    for (size_t i = 0; i + 1 < hex.size(); i++) {
+      if (hex[i] == ' ') continue;
+      packets.back().bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+      i++;
     }
   }
   return packets;
