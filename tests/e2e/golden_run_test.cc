@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/asf_builder.h"
+#include "tests/support/asf_packets.h"
 #include "tests/support/run_binary.h"
 
 namespace {
@@ -119,6 +120,25 @@ TEST(GoldenRun, TruncatedSampleStopsEarlyAndFails) {
   std::string whole = load_file(testdata_path("vc1ap_240x104.wmv"));
   Bytes cut(whole.begin(), whole.begin() + 60000);  // inside the Data Object
   check_case({"sample_truncated", {"-v1", "IN", "out.vc1"}, "", cut, true});
+}
+
+}  // namespace
+
+namespace {
+
+// A built file converted whole: frame rate from the extended stream properties (ten times
+// a period of the frame-rate table), an AspectRatioX without AspectRatioY (shown as a
+// ratio of 0.000, the headers left without one), and three frames in two packets.
+TEST(GoldenRun, BuiltFileWithFrameRateAndHalfAnAspectRatio) {
+  Bytes metadata = build_metadata({{.stream_number = 1, .name = "AspectRatioX", .data = metadata_dword(40)}});
+  Bytes extension = build_header_extension({ext_stream(1, 800000, 333670), metadata});
+  Bytes file = build_header_object({build_file_properties(3200), extension, wvc1_stream(1)});
+  PacketSpec first = whole_object_packet(1, true, Bytes{0xC5, 0x01, 0x02, 0x03});
+  first.payloads.push_back({.stream_number = 1, .object_size = 3, .data = Bytes{0x12, 0x34, 0x56}});
+  PacketSpec second = whole_object_packet(1, false, Bytes{0x9A, 0x00});
+  second.padding_length = 40;  // a packet walk needs more than 32 bytes left to start
+  append(&file, build_data_object({first, second}));
+  check_case({"asf_built_convert", {"-v3", "IN", "out.vc1"}, "", file, true});
 }
 
 }  // namespace
