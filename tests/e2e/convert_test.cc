@@ -16,18 +16,7 @@ const std::string kSequenceStart("\x00\x00\x01\x0F", 4);
 const std::string kFrameStart("\x00\x00\x01\x0D", 4);
 const std::string kEndOfSequence("\x00\x00\x01\x0A", 4);
 
-std::string shell(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char chunk[65536];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, p)) > 0) out.append(chunk, got);
-  pclose(p);
-  return out;
-}
-
-bool have_ffmpeg() { return shell("command -v ffmpeg && command -v ffprobe") .find("ffprobe") != std::string::npos; }
+bool have_ffmpeg() { return shell_output("command -v ffmpeg && command -v ffprobe").find("ffprobe") != std::string::npos; }
 
 std::string convert_sample(const std::string& dir, const std::vector<std::string>& options = {}) {
   std::string output = dir + "/out.vc1";
@@ -41,7 +30,7 @@ std::string convert_sample(const std::string& dir, const std::vector<std::string
 
 // The decoded frames' MD5 column of FFmpeg's framemd5 listing (lines "0, dts, pts, ..., md5").
 std::vector<std::string> frame_hashes(const std::string& input_options, const std::string& path) {
-  std::string listing = shell("ffmpeg -v error " + input_options + " -i '" + path + "' -f framemd5 - 2>/dev/null");
+  std::string listing = shell_output("ffmpeg -v error " + input_options + " -i '" + path + "' -f framemd5 - 2>/dev/null");
   std::vector<std::string> hashes;
   size_t start = 0;
   while (start < listing.size()) {
@@ -68,7 +57,7 @@ bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 // The video packets as FFmpeg's ASF reader sees them, decoded from its hex dump: lines
 // "00000010: e649 828a ...  .I..", an 8-digit offset, then up to eight 4-digit groups.
 std::vector<Packet> asf_packets(const std::string& path) {
-  std::string listing = shell("ffprobe -v error -select_streams v -show_packets -show_data '" + path + "'");
+  std::string listing = shell_output("ffprobe -v error -select_streams v -show_packets -show_data '" + path + "'");
   std::vector<Packet> packets;
   size_t start = 0;
   while (start < listing.size()) {
@@ -128,11 +117,11 @@ TEST(SampleConversion, DecodesToTheSameFramesAsTheAsfInput) {
 TEST(SampleConversion, InsertedAspectRatioIsWhatAReaderSees) {
   if (!have_ffmpeg()) GTEST_SKIP() << "FFmpeg is not installed: interop check skipped";
   std::string dir = make_scratch_dir();
-  std::string streams = shell("ffprobe -v error -f vc1 -show_streams '" + convert_sample(dir) + "'");
+  std::string streams = shell_output("ffprobe -v error -f vc1 -show_streams '" + convert_sample(dir) + "'");
   EXPECT_NE(streams.find("sample_aspect_ratio=40:33"), std::string::npos) << streams;
 
   std::string plain_dir = make_scratch_dir();
-  std::string plain = shell("ffprobe -v error -f vc1 -show_streams '" + convert_sample(plain_dir, {"-npar"}) + "'");
+  std::string plain = shell_output("ffprobe -v error -f vc1 -show_streams '" + convert_sample(plain_dir, {"-npar"}) + "'");
   EXPECT_EQ(plain.find("sample_aspect_ratio=40:33"), std::string::npos) << plain;
 }
 
@@ -154,7 +143,7 @@ TEST(SampleConversion, NullOutputRunsTheWholeDemuxAndWritesNothing) {
   BinaryRun run = run_tarvel_binary({"-v1", testdata_path("vc1ap_240x104.wmv"), "NUL:"}, dir);
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("Total Frames Written   : 120\n"), std::string::npos) << run.out;
-  EXPECT_EQ(shell("ls -A '" + dir + "'"), "");
+  EXPECT_EQ(shell_output("ls -A '" + dir + "'"), "");
 }
 
 }  // namespace

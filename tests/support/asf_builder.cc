@@ -229,23 +229,3 @@ Bytes metadata_qword(uint64_t value) {
 
 Bytes metadata_unicode(const std::string& text) { return utf16(text, true); }
 
-std::string write_temp_file(const Bytes& bytes) {
-  const char* dir = std::getenv("TMPDIR");
-  std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/tarvel-asf-XXXXXX";
-  std::vector<char> path(pattern.begin(), pattern.end());
-  path.push_back('\0');
-  int fd = mkstemp(path.data());
-  if (fd < 0) return "";
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  close(fd);
-  return std::string(path.data());
-}
-
-void remove_temp_file(const std::string& path) {
-  if (!path.empty()) unlink(path.c_str());
-}

@@ -33,6 +33,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_files.h"
+
 using Bytes = std::vector<uint8_t>;
 using Guid = std::array<uint8_t, 16>;
 
@@ -146,7 +148,5 @@ Bytes metadata_dword(uint32_t value);
 Bytes metadata_qword(uint64_t value);
 Bytes metadata_unicode(const std::string& text);  // zero-terminated UTF-16LE
 
-std::string write_temp_file(const Bytes& bytes);
-void remove_temp_file(const std::string& path);
 
 #endif  // TARVEL_TESTS_SUPPORT_ASF_BUILDER_H_

@@ -48,6 +48,7 @@
 #include "demux/demux.h"
 #include "io/file_reader.h"
 #include "platform/platform.h"
+#include "tests/support/test_files.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -126,10 +127,6 @@ Bytes pattern_bytes(size_t n, uint32_t seed);
 void put_le(Bytes* out, uint64_t value, uint32_t width);
 void append(Bytes* out, const Bytes& more);
 
-// A path in a temporary directory made for this process; `name` makes it unique within.
-std::string temp_path(const std::string& name);
-bool write_file(const std::string& path, const Bytes& bytes);
-Bytes read_file(const std::string& path);
 
 struct DemuxRun {
   // The stream record as the header parser and the conversion course would leave it.

@@ -10,8 +10,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -132,29 +130,13 @@ BinaryRun run_tarvel_in_terminal(const std::vector<std::string>& args, const std
   return run(args, cwd, true, prompt, keys);
 }
 
-std::string testdata_path(const std::string& name) {
-  return std::string(TARVEL_SOURCE_DIR) + "/testdata/" + name;
-}
-
-std::string make_scratch_dir() {
-  char pattern[] = "/tmp/tarvel-test-XXXXXX";
-  const char* dir = mkdtemp(pattern);
-  return dir != nullptr ? dir : "/tmp";
-}
-
-std::string load_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void save_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-bool file_exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
+std::string shell_output(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return out;
+  char chunk[65536];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, p)) > 0) out.append(chunk, got);
+  pclose(p);
+  return out;
 }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_files.h"
+
 struct BinaryRun {
   int status = -1;       // exit status, or -1 when the child did not exit normally
   std::string out;       // standard output
@@ -20,15 +22,11 @@ struct BinaryRun {
 };
 
 BinaryRun run_tarvel_binary(const std::vector<std::string>& args, const std::string& cwd = "");
+// Standard output of a shell command (for the FFmpeg tools in interop tests).
+std::string shell_output(const std::string& command);
+
 BinaryRun run_tarvel_in_terminal(const std::vector<std::string>& args, const std::string& prompt,
                                  const std::string& keys, const std::string& cwd = "");
 
-// Paths of the test data folder and a fresh scratch directory for one test.
-std::string testdata_path(const std::string& name);
-std::string make_scratch_dir();
-
-std::string load_file(const std::string& path);
-void save_file(const std::string& path, const std::string& bytes);
-bool file_exists(const std::string& path);
 
 #endif  // TARVEL_TESTS_SUPPORT_RUN_BINARY_H_

@@ -122,20 +122,10 @@ TEST(Vc1Sample, InsertedRateAndAspectRatioParseBack) {
 
 // Runs ffprobe -show_streams on the bytes as a raw VC-1 stream and returns its report.
 std::string probe(const std::string& stream) {
-  char name[] = "/tmp/tarvel-vc1-XXXXXX";
-  int fd = mkstemp(name);
-  if (fd < 0) return "";
-  bool ok = write(fd, stream.data(), stream.size()) == static_cast<ssize_t>(stream.size());
-  close(fd);
-  std::string text;
-  FILE* p = ok ? popen(("ffprobe -v error -f vc1 -show_streams " + std::string(name) + " 2>&1").c_str(), "r")
-               : nullptr;
-  if (p != nullptr) {
-    char line[512];
-    while (std::fgets(line, sizeof line, p) != nullptr) text += line;
-    pclose(p);
-  }
-  unlink(name);
+  std::string path = write_temp_file(Bytes(stream.begin(), stream.end()));
+  if (path.empty()) return "";
+  std::string text = shell_output("ffprobe -v error -f vc1 -show_streams " + path + " 2>&1");
+  remove_temp_file(path);
   return text;
 }
 

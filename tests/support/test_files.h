@@ -1,0 +1,29 @@
+// Test support: scratch files and directories, and whole-file reads and writes, shared by
+// every suite (as bytes for the builders, as strings for the binary runs).
+#ifndef TARVEL_TESTS_SUPPORT_TEST_FILES_H_
+#define TARVEL_TESTS_SUPPORT_TEST_FILES_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+// A fresh directory under TMPDIR (or /tmp) for one test.
+std::string make_scratch_dir();
+// A path in one temporary directory made for this process; `name` makes it unique within.
+std::string temp_path(const std::string& name);
+// Writes bytes to a new file under TMPDIR (or /tmp) and returns its path ("" on failure).
+std::string write_temp_file(const Bytes& bytes);
+void remove_temp_file(const std::string& path);
+
+bool write_file(const std::string& path, const Bytes& bytes);
+Bytes read_file(const std::string& path);  // empty when the file cannot be read
+void save_file(const std::string& path, const std::string& bytes);
+std::string load_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+// A file of the test data folder.
+std::string testdata_path(const std::string& name);
+
+#endif  // TARVEL_TESTS_SUPPORT_TEST_FILES_H_
