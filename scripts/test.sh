@@ -27,7 +27,7 @@ if [ "$seconds" -gt 0 ]; then
   for target in build-fuzz/fuzz/fuzz_*; do
     name=$(basename "$target")
     work=$(mktemp -d)
-    cp -r "fuzz/corpus/$name/." "$work/"
+    cp -r "fuzz/corpus/$name/." testdata/vc1ap_240x104.wmv testdata/vc1ap_240x104.vc1 "$work/"
     "$target" -max_total_time="$seconds" -dict=fuzz/tarvel.dict -artifact_prefix="$work/" \
       -print_final_stats=1 "$work" 2>&1 | tail -n 3
     rm -rf "$work"
