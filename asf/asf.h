@@ -92,8 +92,8 @@ struct AsfParserContext {
   PlatformFile file;         // not owned
   uint32_t max_packet_size;  // 0 until a File Properties Object is seen
   AsfStreamRecord* streams[kMaxStreams];
-  FileReader* reader;        // not owned
-  uint64_t header_end;       // the Header Object's declared end (its 64-bit Object Size)
+  FileReader* reader;   // not owned
+  uint64_t header_end;  // the Header Object's declared end (its 64-bit Object Size)
 };
 
 // Returns a new context, or null when it cannot be allocated.
@@ -110,8 +110,8 @@ int asf_read_header(AsfParserContext* context);
 
 AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t stream_number);
 AsfStreamRecord* asf_get_stream(AsfParserContext* context, uint32_t stream_number);
-AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, FileReader* reader,
-                                        uint32_t max_packet_size, uint32_t stream_number);
+AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, FileReader* reader, uint32_t max_packet_size,
+                                        uint32_t stream_number);
 
 // Handlers of one object's bytes (size = the object's length in memory). An object too
 // short for its fixed part (Stream Properties 78 bytes, Extended Stream Properties 88,
@@ -119,16 +119,14 @@ AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, FileReader* rea
 
 // 1 for "WVC1" video with more than 52 bytes of type-specific data, else 0; hidden (an
 // object embedded in an Extended Stream Properties Object) selects the deeper prefix.
-int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record,
-                                int hidden);
+int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record, int hidden);
 const char* asf_stream_type_name(const uint8_t* guid);
 void asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context);
 int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record);
 int asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* context);
 // Returns the bytes consumed of the `remaining` up to the object's end; 0 when the record
 // cannot be framed (then the metadata walk ends).
-uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord* record,
-                                   uint32_t remaining);
+uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord* record, uint32_t remaining);
 
 // Converts UTF-16LE text of `length` bytes, up to its first zero character, to UTF-8 in
 // `out` (always terminated, cut at a character boundary when out_size is too small; a

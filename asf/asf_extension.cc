@@ -63,8 +63,8 @@ uint32_t print_stream_names(const uint8_t* object, uint32_t size, uint32_t pos, 
 
 // Stores and prints the payload extension systems that start at `pos`; returns the
 // position after them, or `size` when one runs past the object.
-uint32_t take_payload_ext_systems(const uint8_t* object, uint32_t size, uint32_t pos,
-                                  uint32_t count, AsfStreamRecord* record) {
+uint32_t take_payload_ext_systems(const uint8_t* object, uint32_t size, uint32_t pos, uint32_t count,
+                                  AsfStreamRecord* record) {
   for (uint32_t k = 0; k < count; k++) {
     if (size - pos < kPayloadSystemHeaderSize) return size;
     const uint8_t* system = object + pos;
@@ -82,8 +82,8 @@ uint32_t take_payload_ext_systems(const uint8_t* object, uint32_t size, uint32_t
       std::memcpy(entry->info, system + kPayloadSystemHeaderSize, stored);
     }
     print_at_level(2, "-- -- -- payload extension systems # %d:\n", static_cast<int>(k + 1));
-    print_at_level(2, "-- -- -- -- Data size: %d   Bytes of extra info: %d\n",
-                   static_cast<int>(data_size), static_cast<int>(info_length));
+    print_at_level(2, "-- -- -- -- Data size: %d   Bytes of extra info: %d\n", static_cast<int>(data_size),
+                   static_cast<int>(info_length));
     if (info_length > available) return size;
     pos += kPayloadSystemHeaderSize + info_length;
   }
@@ -129,8 +129,7 @@ int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStr
     uint32_t period = static_cast<uint32_t>((time_per_frame + 5) / 10);
     // A period that rounds to 0 has no rate to show.
     double rate = period != 0 ? 1000000.0 / static_cast<double>(period) : 0.0;
-    print_at_level(2, "-- -- -- avg object period: %d uSecs (%2.3f / sec)\n",
-                   static_cast<int>(period), rate);
+    print_at_level(2, "-- -- -- avg object period: %d uSecs (%2.3f / sec)\n", static_cast<int>(period), rate);
   } else {
     print_at_level(2, "-- -- -- Warning: average object period is zero.\n");
   }

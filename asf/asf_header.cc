@@ -53,8 +53,7 @@ int dispatch_child(const uint8_t* child, uint32_t size, AsfParserContext* contex
 // WVC1 stream, the rest are framed by the same rules only to find a File Properties
 // Object standing behind it, without messages. A child shorter than an object header
 // ends the walk, as does one that runs past the area.
-int walk_children(const uint8_t* area, uint32_t length, uint32_t count,
-                  AsfParserContext* context) {
+int walk_children(const uint8_t* area, uint32_t length, uint32_t count, AsfParserContext* context) {
   int result = 0;
   uint32_t off = 0;
   for (uint32_t i = 0; i < count && length - off > kObjectHeaderSize; i++) {
@@ -123,9 +122,8 @@ int asf_read_header(AsfParserContext* context) {
   if (object_size < kHeaderFixedSize) return 0;
   context->header_end = object_size;
   uint64_t declared_children = object_size - kHeaderFixedSize;
-  uint32_t length = declared_children > kMaxHeaderChildArea
-                        ? kMaxHeaderChildArea
-                        : static_cast<uint32_t>(declared_children);
+  uint32_t length = declared_children > kMaxHeaderChildArea ? kMaxHeaderChildArea
+                                                            : static_cast<uint32_t>(declared_children);
   uint32_t count = read_le32(fixed + 24);
 
   // One extra byte keeps the allocation non-empty for a header without children.

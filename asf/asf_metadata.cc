@@ -76,7 +76,8 @@ void format_value(uint32_t type, const uint8_t* data, uint32_t length, char* tex
       std::snprintf(text, text_size, "%s", read_value(data, length, 4) != 0 ? "TRUE" : "FALSE");
       break;
     case kTypeDword:
-      std::snprintf(text, text_size, "%d", static_cast<int>(static_cast<uint32_t>(read_value(data, length, 4))));
+      std::snprintf(text, text_size, "%d",
+                    static_cast<int>(static_cast<uint32_t>(read_value(data, length, 4))));
       break;
     case kTypeQword:
       std::snprintf(text, text_size, "%" PRId64, static_cast<int64_t>(read_value(data, length, 8)));
@@ -110,8 +111,7 @@ int asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* c
   return 1;
 }
 
-uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord* record,
-                                   uint32_t remaining) {
+uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord* record, uint32_t remaining) {
   if (remaining < kRecordHeaderSize) return 0;
   uint32_t reserved = read_le16(record_bytes);
   uint32_t stream_number = read_le16(record_bytes + 2);

@@ -8,12 +8,12 @@
 
 namespace {
 
-constexpr uint32_t kFixedSize = 78;            // object header .. Reserved
+constexpr uint32_t kFixedSize = 78;  // object header .. Reserved
 constexpr uint32_t kTypeSpecificLengthOffset = 64;
 constexpr uint32_t kFlagsOffset = 72;
-constexpr uint32_t kFourccOffset = 105;        // biCompression of the BITMAPINFOHEADER
-constexpr uint32_t kCodecDataOffset = 130;     // after the one skipped codec byte
-constexpr uint32_t kVideoHeaderBytes = 52;     // 11 + 40 + the skipped byte
+constexpr uint32_t kFourccOffset = 105;     // biCompression of the BITMAPINFOHEADER
+constexpr uint32_t kCodecDataOffset = 130;  // after the one skipped codec byte
+constexpr uint32_t kVideoHeaderBytes = 52;  // 11 + 40 + the skipped byte
 
 struct StreamTypeName {
   const uint8_t* guid;
@@ -38,8 +38,8 @@ void print_type_specific_overrun(const char* prefix, AsfStreamRecord* record) {
 
 }  // namespace
 
-AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, FileReader* reader,
-                                        uint32_t max_packet_size, uint32_t stream_number) {
+AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, FileReader* reader, uint32_t max_packet_size,
+                                        uint32_t stream_number) {
   std::memset(record, 0, sizeof *record);
   record->reader = reader;
   record->max_packet_size = max_packet_size;
@@ -54,8 +54,7 @@ const char* asf_stream_type_name(const uint8_t* guid) {
   return "<unknown>";
 }
 
-int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record,
-                                int hidden) {
+int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record, int hidden) {
   // Shorter than its fixed part: not a Stream Properties Object that can be used.
   if (size < kFixedSize) return 0;
   const char* prefix = hidden != 0 ? "-- -- -- " : "-- ";

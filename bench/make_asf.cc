@@ -40,12 +40,26 @@ constexpr int kMaxPayloads = 63;
 // --- little-endian writers -------------------------------------------------------------
 
 void put8(Bytes& b, uint32_t v) { b.push_back(static_cast<uint8_t>(v)); }
-void put16(Bytes& b, uint32_t v) { put8(b, v & 0xFF); put8(b, (v >> 8) & 0xFF); }
-void put32(Bytes& b, uint32_t v) { put16(b, v & 0xFFFF); put16(b, v >> 16); }
-void put64(Bytes& b, uint64_t v) { put32(b, static_cast<uint32_t>(v)); put32(b, static_cast<uint32_t>(v >> 32)); }
+void put16(Bytes& b, uint32_t v) {
+  put8(b, v & 0xFF);
+  put8(b, (v >> 8) & 0xFF);
+}
+void put32(Bytes& b, uint32_t v) {
+  put16(b, v & 0xFFFF);
+  put16(b, v >> 16);
+}
+void put64(Bytes& b, uint64_t v) {
+  put32(b, static_cast<uint32_t>(v));
+  put32(b, static_cast<uint32_t>(v >> 32));
+}
 void put_bytes(Bytes& b, const uint8_t* p, size_t n) { b.insert(b.end(), p, p + n); }
-void set32(Bytes& b, size_t at, uint32_t v) { for (int i = 0; i < 4; i++) b[at + i] = static_cast<uint8_t>(v >> (8 * i)); }
-void set64(Bytes& b, size_t at, uint64_t v) { set32(b, at, static_cast<uint32_t>(v)); set32(b, at + 4, static_cast<uint32_t>(v >> 32)); }
+void set32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; i++) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void set64(Bytes& b, size_t at, uint64_t v) {
+  set32(b, at, static_cast<uint32_t>(v));
+  set32(b, at + 4, static_cast<uint32_t>(v >> 32));
+}
 
 struct Guid {
   uint32_t d1;
@@ -65,11 +79,13 @@ const Guid kHeaderGuid = {0x75B22630, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0
 const Guid kFilePropsGuid = {0x8CABDCA1, 0xA947, 0x11CF, {0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
 const Guid kStreamPropsGuid = {0xB7DC0791, 0xA9B7, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
 const Guid kHeaderExtGuid = {0x5FBF03B5, 0xA92E, 0x11CF, {0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
-const Guid kExtStreamPropsGuid = {0x14E6A5CB, 0xC672, 0x4332, {0x83, 0x99, 0xA9, 0x69, 0x52, 0x06, 0x5B, 0x5A}};
+const Guid kExtStreamPropsGuid = {
+    0x14E6A5CB, 0xC672, 0x4332, {0x83, 0x99, 0xA9, 0x69, 0x52, 0x06, 0x5B, 0x5A}};
 const Guid kDataGuid = {0x75B22636, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C}};
 const Guid kVideoMediaGuid = {0xBC19EFC0, 0x5B4D, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B}};
 const Guid kAudioMediaGuid = {0xF8699E40, 0x5B4D, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B}};
-const Guid kNoErrorCorrectionGuid = {0x20FB5700, 0x5B55, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B}};
+const Guid kNoErrorCorrectionGuid = {
+    0x20FB5700, 0x5B55, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B}};
 const Guid kReserved1Guid = {0xABD3D211, 0xA9BA, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
 const Guid kFileIdGuid = {0x7A1C0DE5, 0xB3E0, 0x4D1E, {0x9A, 0x51, 0x42, 0x45, 0x4E, 0x43, 0x48, 0x31}};
 
@@ -92,9 +108,9 @@ struct Sample {
 };
 
 PictureKind picture_kind(uint8_t first) {
-  if ((first & 0x80) == 0) return kP;  // PTYPE 0
+  if ((first & 0x80) == 0) return kP;     // PTYPE 0
   if ((first & 0xC0) == 0x80) return kB;  // 10
-  return kI;  // 110 (and BI / skipped, which the sample does not hold)
+  return kI;                              // 110 (and BI / skipped, which the sample does not hold)
 }
 
 bool load_sample(const char* path, Sample& s) {
@@ -129,7 +145,8 @@ uint32_t grown_size(PictureKind kind, uint64_t n) {
 void grow_frame(const Bytes& src, uint32_t size, Bytes& out) {
   out.resize(size);
   for (uint32_t at = 0; at < size;) {
-    uint32_t n = static_cast<uint32_t>(src.size()) < size - at ? static_cast<uint32_t>(src.size()) : size - at;
+    uint32_t n =
+        static_cast<uint32_t>(src.size()) < size - at ? static_cast<uint32_t>(src.size()) : size - at;
     std::memcpy(out.data() + at, src.data(), n);
     at += n;
   }
@@ -138,9 +155,9 @@ void grow_frame(const Bytes& src, uint32_t size, Bytes& out) {
 // The generated video: the sample's frames in order, grown, one at a time.
 struct FrameSource {
   const Sample* sample = nullptr;
-  Bytes frame;                 // the current frame
-  uint32_t size = 0, left = 0; // its size and the bytes not yet put in a packet
-  uint32_t time_ms = 0;        // its presentation time
+  Bytes frame;                    // the current frame
+  uint32_t size = 0, left = 0;    // its size and the bytes not yet put in a packet
+  uint32_t time_ms = 0;           // its presentation time
   uint8_t stream = kVideoStream;  // stream number byte, key frame flag on I frames
   uint64_t frames = 0, counts[3] = {0, 0, 0}, video_bytes = 0;
 };
@@ -166,21 +183,21 @@ struct HeaderFields {  // places in the header patched once the data is written
 
 void put_ext_stream_props(Bytes& b, uint8_t stream, uint32_t bitrate, uint32_t max_object, uint64_t period) {
   size_t o = open_object(b, kExtStreamPropsGuid);
-  put64(b, 0);                       // start time
-  put64(b, 0);                       // end time
-  put32(b, bitrate);                 // data bitrate
-  put32(b, bitrate / 2);             // buffer size
-  put32(b, bitrate / 4);             // initial buffer fullness
-  put32(b, bitrate);                 // alternate bitrate, buffer size, fullness
+  put64(b, 0);            // start time
+  put64(b, 0);            // end time
+  put32(b, bitrate);      // data bitrate
+  put32(b, bitrate / 2);  // buffer size
+  put32(b, bitrate / 4);  // initial buffer fullness
+  put32(b, bitrate);      // alternate bitrate, buffer size, fullness
   put32(b, bitrate / 2);
   put32(b, bitrate / 4);
-  put32(b, max_object);              // maximum object size
-  put32(b, 0);                       // flags
+  put32(b, max_object);  // maximum object size
+  put32(b, 0);           // flags
   put16(b, stream);
-  put16(b, 0);                       // language index
-  put64(b, period);                  // average time per frame
-  put16(b, 0);                       // stream name count
-  put16(b, 0);                       // payload extension system count
+  put16(b, 0);       // language index
+  put64(b, period);  // average time per frame
+  put16(b, 0);       // stream name count
+  put16(b, 0);       // payload extension system count
   close_object(b, o);
 }
 
@@ -188,11 +205,11 @@ void put_stream_props(Bytes& b, const Guid& type, uint8_t stream, const Bytes& s
   size_t o = open_object(b, kStreamPropsGuid);
   put_guid(b, type);
   put_guid(b, kNoErrorCorrectionGuid);
-  put64(b, 0);                       // time offset
+  put64(b, 0);  // time offset
   put32(b, static_cast<uint32_t>(specific.size()));
-  put32(b, 0);                       // error correction data length
-  put16(b, stream);                  // flags: stream number
-  put32(b, 0);                       // reserved
+  put32(b, 0);       // error correction data length
+  put16(b, stream);  // flags: stream number
+  put32(b, 0);       // reserved
   put_bytes(b, specific.data(), specific.size());
   close_object(b, o);
 }
@@ -200,7 +217,7 @@ void put_stream_props(Bytes& b, const Guid& type, uint8_t stream, const Bytes& s
 Bytes build_header(const Sample& s, HeaderFields& at) {
   Bytes b;
   size_t top = open_object(b, kHeaderGuid);
-  put32(b, 4);                       // children
+  put32(b, 4);  // children
   put8(b, 1);
   put8(b, 2);
 
@@ -208,7 +225,7 @@ Bytes build_header(const Sample& s, HeaderFields& at) {
   put_guid(b, kFileIdGuid);
   at.file_size = b.size();
   put64(b, 0);
-  put64(b, 0x01D0000000000000ull);   // creation date
+  put64(b, 0x01D0000000000000ull);  // creation date
   at.packet_count = b.size();
   put64(b, 0);
   at.play_duration = b.size();
@@ -216,10 +233,10 @@ Bytes build_header(const Sample& s, HeaderFields& at) {
   at.send_duration = b.size();
   put64(b, 0);
   put64(b, kPrerollMs);
-  put32(b, 2);                       // flags: seekable
-  put32(b, kPacketSize);             // minimum and maximum data packet size
+  put32(b, 2);            // flags: seekable
+  put32(b, kPacketSize);  // minimum and maximum data packet size
   put32(b, kPacketSize);
-  put32(b, 12000000);                // maximum bitrate
+  put32(b, 12000000);  // maximum bitrate
   close_object(b, fp);
 
   size_t ext = open_object(b, kHeaderExtGuid);
@@ -232,7 +249,7 @@ Bytes build_header(const Sample& s, HeaderFields& at) {
   set32(b, ext_len, static_cast<uint32_t>(b.size() - ext_len - 4));
   close_object(b, ext);
 
-  Bytes audio;                       // WAVEFORMATEX: PCM, 2 channels, 48 kHz, 16 bits
+  Bytes audio;  // WAVEFORMATEX: PCM, 2 channels, 48 kHz, 16 bits
   put16(audio, 1);
   put16(audio, 2);
   put32(audio, 48000);
@@ -244,17 +261,17 @@ Bytes build_header(const Sample& s, HeaderFields& at) {
 
   uint32_t codec_len = 1 + static_cast<uint32_t>(s.headers.size());
   Bytes video;
-  put32(video, 240);                 // encoded width and height (the sample's)
+  put32(video, 240);  // encoded width and height (the sample's)
   put32(video, 104);
-  put8(video, 2);                    // reserved flags
-  put16(video, 40 + codec_len);      // format data size
-  put32(video, 40 + codec_len);      // BITMAPINFOHEADER: biSize
+  put8(video, 2);                // reserved flags
+  put16(video, 40 + codec_len);  // format data size
+  put32(video, 40 + codec_len);  // BITMAPINFOHEADER: biSize
   put32(video, 240);
   put32(video, 104);
-  put16(video, 1);                   // planes
-  put16(video, 24);                  // bit count
+  put16(video, 1);   // planes
+  put16(video, 24);  // bit count
   put_bytes(video, reinterpret_cast<const uint8_t*>("WVC1"), 4);
-  put32(video, 240 * 104 * 3);       // image size
+  put32(video, 240 * 104 * 3);  // image size
   put32(video, 0);
   put32(video, 0);
   put32(video, 0);
@@ -283,10 +300,10 @@ void begin_packet(Packet& pk, uint32_t send_ms) {
   put16(pk.b, 0);
   put8(pk.b, 0x11);
   put8(pk.b, 0x5D);
-  put16(pk.b, 0);                    // padding length, set by end_packet
+  put16(pk.b, 0);  // padding length, set by end_packet
   put32(pk.b, send_ms);
-  put16(pk.b, 0);                    // duration
-  put8(pk.b, 0x80);                  // payload flags: lengths as words, count set later
+  put16(pk.b, 0);    // duration
+  put8(pk.b, 0x80);  // payload flags: lengths as words, count set later
 }
 
 uint32_t packet_room(const Packet& pk) { return kPacketSize - static_cast<uint32_t>(pk.b.size()); }
@@ -369,8 +386,8 @@ int main(int argc, char** argv) {
     begin_packet(pk, src.time_ms);
     if (packets % 8 != 7) {  // an audio chunk in seven packets of eight
       uint32_t len = 1024 + 4 * static_cast<uint32_t>((packets * 40503u) % 257);
-      add_payload(pk, kAudioStream, static_cast<uint8_t>(audio_objects++), 0, len, src.time_ms,
-                  audio.data(), len);
+      add_payload(pk, kAudioStream, static_cast<uint8_t>(audio_objects++), 0, len, src.time_ms, audio.data(),
+                  len);
     }
     while (pk.payloads < kMaxPayloads && packet_room(pk) >= kPayloadHeader + kMinVideoPiece) {
       if (src.left == 0 && !(more = !target_reached() && next_frame(src))) break;
@@ -403,8 +420,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: write failed\n", argv[2]);
     return 1;
   }
-  std::printf("%s: %" PRIu64 " bytes, %" PRIu64 " packets of %u, %" PRIu64
-              " frames (I %" PRIu64 ", P %" PRIu64 ", B %" PRIu64 "), %" PRIu64 " video bytes, %u audio payloads\n",
+  std::printf("%s: %" PRIu64 " bytes, %" PRIu64 " packets of %u, %" PRIu64 " frames (I %" PRIu64
+              ", P %" PRIu64 ", B %" PRIu64 "), %" PRIu64 " video bytes, %u audio payloads\n",
               argv[2], file_size, packets, kPacketSize, frames, src.counts[kI], src.counts[kP],
               src.counts[kB], src.video_bytes, audio_objects);
   return 0;

@@ -42,7 +42,7 @@ void write_console(const char* text, size_t length) {
 // Formats into a stack buffer, or a heap one for the rare longer message, and hands the
 // text to `sink`.
 __attribute__((format(printf, 2, 0))) void emit(void (*sink)(const char*, size_t), const char* format,
-                                               va_list args) {
+                                                va_list args) {
   char small[1024];
   va_list copy;
   va_copy(copy, args);

@@ -74,8 +74,8 @@ int parse_command_line(int argc, char** argv) {
     const char* argument = argv[i];
     if (argument[0] == '-') {
       OptionEntry* row = g_options;
-      while (row->id != OPT_END &&
-             !option_matches(argument, row->short_form) && !option_matches(argument, row->long_form)) {
+      while (row->id != OPT_END && !option_matches(argument, row->short_form) &&
+             !option_matches(argument, row->long_form)) {
         row++;
       }
       if (row->id == OPT_END) {

@@ -35,22 +35,22 @@ extern uint64_t g_total_bytes_written;
 DemuxResult demux_data_object(AsfStreamRecord* record, PlatformFile output);
 
 constexpr uint32_t kDataObjectHeaderSize = 50;
-constexpr uint32_t kDefaultFrameBufferSize = 0x80000;      // 512 KiB
+constexpr uint32_t kDefaultFrameBufferSize = 0x80000;        // 512 KiB
 constexpr uint32_t kMaxFrameBufferSize = 64u * 1024 * 1024;  // largest frame held whole
-constexpr uint32_t kFrameLineLength = 64;                  // frames per char-per-frame line
+constexpr uint32_t kFrameLineLength = 64;                    // frames per char-per-frame line
 constexpr int kPictureUnclassified = 0;
 
 // The demux's state for one walk.
 struct DemuxState {
-  uint8_t* frame_buffer;           // owned; buffer_size bytes
+  uint8_t* frame_buffer;  // owned; buffer_size bytes
   uint32_t buffer_size;
-  uint32_t fill;                   // bytes of the current media object stored so far
-  uint32_t bytes_left[kMaxStreams];  // per stream: bytes still expected of its object
-  uint32_t skipping_object;        // the chosen stream's object is too large: drop it
-  uint32_t write_failed;           // a write failed: nothing more is written
-  uint32_t truncated;              // the input ended inside the Data Object
+  uint32_t fill;                          // bytes of the current media object stored so far
+  uint32_t bytes_left[kMaxStreams];       // per stream: bytes still expected of its object
+  uint32_t skipping_object;               // the chosen stream's object is too large: drop it
+  uint32_t write_failed;                  // a write failed: nothing more is written
+  uint32_t truncated;                     // the input ended inside the Data Object
   char frame_line[kFrameLineLength + 1];  // char-per-frame line, zero-terminated
-  uint32_t keyframe_distance;      // frames since the last key-flagged frame
+  uint32_t keyframe_distance;             // frames since the last key-flagged frame
   uint32_t max_keyframe_distance;
 };
 
@@ -72,8 +72,8 @@ bool demux_take_payload(AsfStreamRecord* record, DemuxState* state, PlatformFile
 
 // Classifies, shows, counts and writes the stored frame: headers before a key-flagged
 // frame, the frame start code, then the stored bytes. False when a write failed.
-bool demux_write_frame(AsfStreamRecord* record, DemuxState* state, PlatformFile output,
-                       uint32_t key_frame, uint32_t object_size);
+bool demux_write_frame(AsfStreamRecord* record, DemuxState* state, PlatformFile output, uint32_t key_frame,
+                       uint32_t object_size);
 
 // Ends the walk: the truncation note when the input ended early, the end-of-sequence
 // code (unless a write failed), the summary; releases the frame buffer.
@@ -88,8 +88,8 @@ char picture_type_char(int picture_type);
 
 // Puts frame number frames_written + 1 into the char-per-frame line (printing and
 // clearing a full line first) and prints its listing line at level 3.
-void demux_show_frame(DemuxState* state, const AsfStreamRecord* record, int picture_type,
-                      uint32_t key_frame, uint32_t object_size);
+void demux_show_frame(DemuxState* state, const AsfStreamRecord* record, int picture_type, uint32_t key_frame,
+                      uint32_t object_size);
 
 // The last char-per-frame line, "Done.", the per-type summary and the overall summary.
 void demux_print_summary(const DemuxState* state, const AsfStreamRecord* record);

@@ -24,8 +24,8 @@ enum PictureType {
 
 // PTYPE read from a fixed four-bit window: 0xxx P, 10xx B, 110x I, 1110 BI, 1111 skipped.
 constexpr uint8_t kPtypeTable[16] = {
-    kPictureP, kPictureP, kPictureP, kPictureP, kPictureP,  kPictureP, kPictureP, kPictureP,
-    kPictureB, kPictureB, kPictureB, kPictureB, kPictureI,  kPictureI, kPictureBI, kPictureSkip,
+    kPictureP, kPictureP, kPictureP, kPictureP, kPictureP, kPictureP, kPictureP,  kPictureP,
+    kPictureB, kPictureB, kPictureB, kPictureB, kPictureI, kPictureI, kPictureBI, kPictureSkip,
 };
 
 constexpr const char* kPictureNames[kPictureTypeCount] = {
@@ -36,13 +36,11 @@ constexpr const char* kPictureNames[kPictureTypeCount] = {
 constexpr char kPictureChars[kPictureTypeCount + 1] = "?|-<^_!!======";
 
 bool is_keyframe_type(int picture_type) {
-  return picture_type == kPictureI || picture_type == kPictureFieldII ||
-         picture_type == kPictureFieldIP;
+  return picture_type == kPictureI || picture_type == kPictureFieldII || picture_type == kPictureFieldIP;
 }
 
 int valid_type(int picture_type) {
-  return picture_type >= 0 && picture_type < kPictureTypeCount ? picture_type
-                                                               : kPictureUnclassified;
+  return picture_type >= 0 && picture_type < kPictureTypeCount ? picture_type : kPictureUnclassified;
 }
 
 void print_frame_type_counts(const uint32_t* count) {
@@ -94,17 +92,17 @@ void print_frame_type_counts(const uint32_t* count) {
 int classify_picture_type(uint8_t first_byte, uint32_t interlaced) {
   uint32_t b = first_byte;
   if (!interlaced) return kPtypeTable[b >> 4];
-  if ((b & 0x80) == 0) return kPtypeTable[(b >> 3) & 15];  // progressive picture
+  if ((b & 0x80) == 0) return kPtypeTable[(b >> 3) & 15];     // progressive picture
   if ((b & 0xC0) == 0x80) return kPtypeTable[(b >> 2) & 15];  // frame-interlaced picture
-  return kPictureFieldII + static_cast<int>((b >> 3) & 7);  // field pair: FPTYPE
+  return kPictureFieldII + static_cast<int>((b >> 3) & 7);    // field pair: FPTYPE
 }
 
 const char* picture_type_name(int picture_type) { return kPictureNames[valid_type(picture_type)]; }
 
 char picture_type_char(int picture_type) { return kPictureChars[valid_type(picture_type)]; }
 
-void demux_show_frame(DemuxState* state, const AsfStreamRecord* record, int picture_type,
-                      uint32_t key_frame, uint32_t object_size) {
+void demux_show_frame(DemuxState* state, const AsfStreamRecord* record, int picture_type, uint32_t key_frame,
+                      uint32_t object_size) {
   uint32_t frame = record->frames_written;
   if (frame != 0 && frame % kFrameLineLength == 0) {
     if (g_verbosity < 3) print_at_level(2, "%s\n", state->frame_line);
@@ -114,8 +112,8 @@ void demux_show_frame(DemuxState* state, const AsfStreamRecord* record, int pict
       key_frame && !is_keyframe_type(picture_type) ? '*' : picture_type_char(picture_type);
 
   // The frame's nominal time: its place in the stream times the average frame period.
-  int32_t period = static_cast<int32_t>(
-      static_cast<uint32_t>(record->ext_stream_properties.avg_time_per_frame));
+  int32_t period =
+      static_cast<int32_t>(static_cast<uint32_t>(record->ext_stream_properties.avg_time_per_frame));
   double seconds = static_cast<double>(frame) * period / 10000000.0;
   print_at_level(3, "Frame:%6d  Time:%.3f sec  %c  Type:%s  Bytes:%d\n", frame + 1, seconds,
                  key_frame ? 'K' : ' ', picture_type_name(picture_type), object_size);

@@ -67,8 +67,7 @@ bool demux_prepare(AsfStreamRecord* record, DemuxState* state) {
 
   uint32_t size = record->ext_stream_properties.max_object_size;
   if (size == 0) {
-    print_at_level(2, "Warning: no max object size for stream %d; using default\n",
-                   record->stream_number);
+    print_at_level(2, "Warning: no max object size for stream %d; using default\n", record->stream_number);
     size = kDefaultFrameBufferSize;
   } else if (size > kDefaultFrameBufferSize) {
     print_at_level(2, "Warning: max object size for stream %d too large; using default\n",
@@ -99,8 +98,7 @@ bool demux_take_payload(AsfStreamRecord* record, DemuxState* state, PlatformFile
 
   // The reader refuses requests of fill_target bytes or more, so such a payload is
   // never stored: the buffer would not hold its bytes.
-  bool fits = payload_length < reader->fill_target &&
-              payload_length <= state->buffer_size - state->fill;
+  bool fits = payload_length < reader->fill_target && payload_length <= state->buffer_size - state->fill;
   if (!state->skipping_object && fits) {
     reader_read(reader, payload_length, state->frame_buffer + state->fill);
     state->fill += payload_length;
@@ -118,12 +116,11 @@ bool demux_take_payload(AsfStreamRecord* record, DemuxState* state, PlatformFile
   return demux_write_frame(record, state, output, key_frame, object_size);
 }
 
-bool demux_write_frame(AsfStreamRecord* record, DemuxState* state, PlatformFile output,
-                       uint32_t key_frame, uint32_t object_size) {
+bool demux_write_frame(AsfStreamRecord* record, DemuxState* state, PlatformFile output, uint32_t key_frame,
+                       uint32_t object_size) {
   uint32_t frames_before = record->frames_written;
   // A frame with no stored byte has no picture header to classify.
-  int picture_type = state->fill > 0 ? classify_picture_type(state->frame_buffer[0],
-                                                             record->interlaced)
+  int picture_type = state->fill > 0 ? classify_picture_type(state->frame_buffer[0], record->interlaced)
                                      : kPictureUnclassified;
   uint32_t saved_distance = state->keyframe_distance;
   uint32_t saved_max_distance = state->max_keyframe_distance;
@@ -133,8 +130,8 @@ bool demux_write_frame(AsfStreamRecord* record, DemuxState* state, PlatformFile 
   if (key_frame) {
     state->keyframe_distance = 0;
     bool entry_point_only = frames_before != 0 && record->seq_header_once;
-    ok = write_headers(state, output,
-                       entry_point_only ? record->entry_point_headers : record->output_headers);
+    ok =
+        write_headers(state, output, entry_point_only ? record->entry_point_headers : record->output_headers);
   } else {
     state->keyframe_distance++;
     if (state->keyframe_distance > state->max_keyframe_distance) {

@@ -56,7 +56,7 @@ bool take_coded(FileReader* reader, uint32_t code, uint32_t* value) {
 }
 
 struct PacketLayout {
-  uint64_t start;              // reader position before the packet's first byte
+  uint64_t start;  // reader position before the packet's first byte
   uint32_t multiple_payloads;
   uint32_t replicated_code;
   uint32_t offset_code;
@@ -110,8 +110,7 @@ struct PayloadHeader {
 };
 
 // Reads one payload header; the reader then stands at the payload's data.
-bool read_payload_header(AsfStreamRecord* record, const PacketLayout& packet,
-                         PayloadHeader* payload) {
+bool read_payload_header(AsfStreamRecord* record, const PacketLayout& packet, PayloadHeader* payload) {
   FileReader* reader = record->reader;
   uint8_t stream_byte = 0;
   if (!take_u8(reader, &stream_byte)) return false;
@@ -151,8 +150,7 @@ bool walk_packet(AsfStreamRecord* record, DemuxState* state, PlatformFile output
   }
   for (uint32_t i = 0; i < packet.payload_count; ++i) {
     PayloadHeader payload = {};
-    if (!read_payload_header(record, packet, &payload) ||
-        !reader_available(reader, payload.length)) {
+    if (!read_payload_header(record, packet, &payload) || !reader_available(reader, payload.length)) {
       state->truncated = 1;
       return false;
     }
@@ -215,7 +213,6 @@ DemuxResult demux_data_object(AsfStreamRecord* record, PlatformFile output) {
   reader_skip(reader, 2);  // Reserved
   print_at_level(2, "Starting ASF demux / VC-1 write...\n\n");
 
-  uint64_t packet_bytes =
-      object_size < kDataObjectHeaderSize ? 0 : object_size - kDataObjectHeaderSize;
+  uint64_t packet_bytes = object_size < kDataObjectHeaderSize ? 0 : object_size - kDataObjectHeaderSize;
   return demux_packets(packet_bytes, record, output);
 }

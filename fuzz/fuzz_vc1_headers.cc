@@ -34,8 +34,7 @@ void check_written(const Vc1HeaderTable* table) {
   check(full.count > 4 && full.count <= kHeaderBufferSize);
   check(entry_point.count > 4 && entry_point.count < full.count);
   for (uint32_t i = full.count; i < kHeaderBufferSize; i++) check(full.data[i] == 0);
-  check(std::memcmp(full.data + (full.count - entry_point.count), entry_point.data,
-                    entry_point.count) == 0);
+  check(std::memcmp(full.data + (full.count - entry_point.count), entry_point.data, entry_point.count) == 0);
 
   Vc1HeaderTable again;
   vc1_table_init(&again);

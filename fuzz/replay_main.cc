@@ -38,14 +38,23 @@ int main(int argc, char** argv) {
       continue;
     }
     if (!S_ISDIR(st.st_mode)) {
-      if (run_file(argv[i])) files++; else failed++;
+      if (run_file(argv[i]))
+        files++;
+      else
+        failed++;
       continue;
     }
     DIR* dir = opendir(argv[i]);
-    if (dir == nullptr) { failed++; continue; }
+    if (dir == nullptr) {
+      failed++;
+      continue;
+    }
     while (struct dirent* entry = readdir(dir)) {
       if (entry->d_name[0] == '.') continue;
-      if (run_file(std::string(argv[i]) + "/" + entry->d_name)) files++; else failed++;
+      if (run_file(std::string(argv[i]) + "/" + entry->d_name))
+        files++;
+      else
+        failed++;
     }
     closedir(dir);
   }

@@ -27,7 +27,6 @@ uint32_t read_piece(FileReader* reader, uint32_t at, uint32_t n) {
     // A failing read reports what it delivered before the error; the input ends there.
     if (!platform_read(reader->file, reader->buffer + at, n, &got)) reader->ended = 1;
     if (got > n) got = n;
-
   }
   if (got < n) std::memset(reader->buffer + at + got, 0, n - got);
   return got;

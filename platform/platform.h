@@ -14,7 +14,7 @@ typedef int PlatformFile;
 constexpr PlatformFile kInvalidFile = -1;
 
 // Error codes callers test for; the others are only ever turned into text.
-constexpr int kErrorFileExists = 17;  // EEXIST
+constexpr int kErrorFileExists = 17;        // EEXIST
 constexpr int kErrorSharingViolation = 16;  // EBUSY: the output is the input itself
 
 enum CreateDisposition {

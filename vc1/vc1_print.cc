@@ -35,8 +35,8 @@ void print_aspect_size(const Vc1HeaderTable* table, const char* name, uint32_t v
   uint32_t vert = raw_value(table, VC1_ASPECT_VERT_SIZE);
   // The quotient in double, so that no term can wrap to a zero divisor.
   double ratio = (static_cast<double>(h) + 1.0) / (static_cast<double>(vert) + 1.0);
-  print_at_level(kLevel, "%s: %d (PAR= %d/%d, =%1.3f)\n", name, as_int(v), as_int(h + 1),
-                 as_int(vert + 1), ratio);
+  print_at_level(kLevel, "%s: %d (PAR= %d/%d, =%1.3f)\n", name, as_int(v), as_int(h + 1), as_int(vert + 1),
+                 ratio);
 }
 
 void print_framerate(const Vc1HeaderTable* table, const char* name, uint32_t v) {
@@ -44,8 +44,8 @@ void print_framerate(const Vc1HeaderTable* table, const char* name, uint32_t v) 
   uint32_t dr = raw_value(table, VC1_FRAMERATEDR);
   if (nr >= 1 && nr <= 7 && dr >= 1 && dr <= 2) {
     double fps = static_cast<double>(kFramerateNr[nr]) / static_cast<double>(kFramerateDr[dr]);
-    print_at_level(kLevel, "%s: %d (=%d/%d, =%2.3f FPS)\n", name, as_int(v),
-                   as_int(kFramerateNr[nr]), as_int(kFramerateDr[dr]), fps);
+    print_at_level(kLevel, "%s: %d (=%d/%d, =%2.3f FPS)\n", name, as_int(v), as_int(kFramerateNr[nr]),
+                   as_int(kFramerateDr[dr]), fps);
   } else {
     print_at_level(kLevel, "%s: %d (* illegal framerate *)\n", name, as_int(v));
   }

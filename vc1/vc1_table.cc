@@ -52,7 +52,8 @@ constexpr Vc1FieldDescriptor kTemplate[kVc1RowCount] = {
     {VC1_BUFFER_SIZE_EXPONENT, "-BUFFER_SIZE_EXPONENT", 4, 0, 0, SELF, N, 0, 0},
     {VC1_HRD_RATE_BUFFER_LOOP, "", 0, 0, 0, SELF, N, 0, 0},
     {VC1_ENTRY_POINT_START, "", 0, 0, 0, SELF, N, 0, 0},
-    {VC1_ENTRY_POINT_HEADER, "\n---- Entry Point Header  ----\n", 32, 1, VC1_ENTRY_POINT_START_CODE, SELF, N, 0, 0},
+    {VC1_ENTRY_POINT_HEADER, "\n---- Entry Point Header  ----\n", 32, 1, VC1_ENTRY_POINT_START_CODE, SELF, N,
+     0, 0},
     {VC1_BROKEN_LINK, "BROKEN_LINK", 1, 0, 0, SELF, N, 0, 0},
     {VC1_CLOSED_ENTRY, "CLOSED_ENTRY", 1, 0, 0, SELF, N, 0, 0},
     {VC1_PANSCAN_FLAG, "PANSCAN_FLAG", 1, 0, 0, SELF, N, 0, 0},
@@ -81,10 +82,22 @@ constexpr Vc1FieldDescriptor kTemplate[kVc1RowCount] = {
 }  // namespace
 
 const Vc1ParEntry kVc1ParTable[kVc1ParCount + 1] = {
-    {"Unspecified", 0, 0}, {"1:1(square)", 1, 1}, {"12:11", 12, 11}, {"10:11", 10, 11},
-    {"16:11", 16, 11},     {"40:33", 40, 33},     {"24:11", 24, 11}, {"20:11", 20, 11},
-    {"32:11", 32, 11},     {"80:33", 80, 33},     {"18:11", 18, 11}, {"15:11", 15, 11},
-    {"64:33", 64, 33},     {"160:99", 160, 99},   {"*ILLEGAL*", 0, 0}, {"custom:", 0, 0},
+    {"Unspecified", 0, 0},
+    {"1:1(square)", 1, 1},
+    {"12:11", 12, 11},
+    {"10:11", 10, 11},
+    {"16:11", 16, 11},
+    {"40:33", 40, 33},
+    {"24:11", 24, 11},
+    {"20:11", 20, 11},
+    {"32:11", 32, 11},
+    {"80:33", 80, 33},
+    {"18:11", 18, 11},
+    {"15:11", 15, 11},
+    {"64:33", 64, 33},
+    {"160:99", 160, 99},
+    {"*ILLEGAL*", 0, 0},
+    {"custom:", 0, 0},
     {"", 0, 0},
 };
 
@@ -118,9 +131,8 @@ int vc1_next_row(const Vc1HeaderTable* table, int row) {
   switch (d.condition_kind) {
     case CONTINUE_IF_EQUAL: {
       // Conditions look at values only, never at present flags.
-      uint32_t tested = d.condition_field == SELF
-                            ? d.value
-                            : table->rows[vc1_find_field(table, d.condition_field)].value;
+      uint32_t tested =
+          d.condition_field == SELF ? d.value : table->rows[vc1_find_field(table, d.condition_field)].value;
       if (tested == d.condition_value) return row + 1;
       return vc1_find_field(table, d.jump_target);
     }

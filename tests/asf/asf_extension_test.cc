@@ -29,20 +29,27 @@ void run(const std::vector<Bytes>& children, Extension* e) {
 
 // The lines of an Extended Stream Properties Object without names or extension systems.
 std::string ext_lines(int stream, const std::string& period_line, int bitrate_kbs) {
-  return "-- -- Found ASF_Extended_Stream_Properties_Object for ASF stream " + std::to_string(stream) +
-         "\n" + period_line +
+  return "-- -- Found ASF_Extended_Stream_Properties_Object for ASF stream " + std::to_string(stream) + "\n" +
+         period_line +
          "-- -- -- max object size: 0 bytes\n"
          "-- -- -- leaky bucket size: 0 bytes\n"
          "-- -- -- leaky bucket init fullness: 0 bytes\n"
-         "-- -- -- leaky bucket bitrate: " + std::to_string(bitrate_kbs) + " KB/s\n";
+         "-- -- -- leaky bucket bitrate: " +
+         std::to_string(bitrate_kbs) + " KB/s\n";
 }
 
 TEST(AsfExtStreamProperties, FixedPartIsPrintedAndStored) {
   Extension e;
-  run({build_ext_stream_properties({.stream_number = 3, .start_time = 11, .end_time = 22,
-                                    .data_bitrate = 2000000, .buffer_size = 3000,
-                                    .initial_buffer_fullness = 1500, .alt_data_bitrate = 5,
-                                    .max_object_size = 45000, .flags = 2, .language_index = 1,
+  run({build_ext_stream_properties({.stream_number = 3,
+                                    .start_time = 11,
+                                    .end_time = 22,
+                                    .data_bitrate = 2000000,
+                                    .buffer_size = 3000,
+                                    .initial_buffer_fullness = 1500,
+                                    .alt_data_bitrate = 5,
+                                    .max_object_size = 45000,
+                                    .flags = 2,
+                                    .language_index = 1,
                                     .avg_time_per_frame = 333670})},
       &e);
   EXPECT_EQ(e.out,
@@ -84,7 +91,8 @@ TEST(AsfExtStreamProperties, PeriodAndBitrateAreRoundedToTheNearest) {
   };
   for (const Case& c : cases) {
     Extension e;
-    run({build_ext_stream_properties({.data_bitrate = c.bitrate, .avg_time_per_frame = c.time_per_frame})}, &e);
+    run({build_ext_stream_properties({.data_bitrate = c.bitrate, .avg_time_per_frame = c.time_per_frame})},
+        &e);
     EXPECT_EQ(e.out, "-- Found ASF_Header_Extension_Object\n" + ext_lines(1, c.period_line, c.kbs));
   }
 }
@@ -100,8 +108,7 @@ TEST(AsfExtStreamProperties, NamesAndExtensionSystemsArePrintedStoredAndStepped)
            // A name length of 7 advances by 4 + 6 bytes.
            .names = {{.language_index = 1, .name = utf16("abc", false), .length_override = 7},
                      {.language_index = 2, .name = utf16("Video", true)}},
-           .payload_ext_systems = {{.system_id = id, .data_size = 2, .info = info300},
-                                   {.data_size = 0xFFFF}},
+           .payload_ext_systems = {{.system_id = id, .data_size = 2, .info = info300}, {.data_size = 0xFFFF}},
            .embedded = build_stream_properties({.flags = 9, .codec_data = Bytes(4, 0x44)})})},
       &e);
   EXPECT_EQ(e.out, "-- Found ASF_Header_Extension_Object\n" +
@@ -134,15 +141,18 @@ TEST(AsfExtStreamProperties, NamesAndExtensionSystemsArePrintedStoredAndStepped)
 
 TEST(AsfExtStreamProperties, SystemsBeyondTheEighthAreSteppedOverNotStored) {
   std::vector<PayloadExtSystemSpec> systems;
-  for (uint16_t k = 0; k < 10; k++) systems.push_back({.data_size = static_cast<uint16_t>(k + 1), .info = Bytes(k, 7)});
+  for (uint16_t k = 0; k < 10; k++)
+    systems.push_back({.data_size = static_cast<uint16_t>(k + 1), .info = Bytes(k, 7)});
   Extension e;
   run({build_ext_stream_properties({.payload_ext_systems = systems,
                                     .embedded = build_stream_properties({.codec_data = Bytes(1, 1)})})},
       &e);
-  EXPECT_NE(e.out.find("payload extension systems # 10:\n-- -- -- -- Data size: 10   Bytes of extra info: 9\n"),
-            std::string::npos);
+  EXPECT_NE(
+      e.out.find("payload extension systems # 10:\n-- -- -- -- Data size: 10   Bytes of extra info: 9\n"),
+      std::string::npos);
   EXPECT_NE(e.out.find("Found \"Hidden\""), std::string::npos);
-  for (int k = 0; k < kMaxPayloadExtSystems; k++) EXPECT_EQ(e.stream(1)->payload_ext_systems[k].data_size, k + 1);
+  for (int k = 0; k < kMaxPayloadExtSystems; k++)
+    EXPECT_EQ(e.stream(1)->payload_ext_systems[k].data_size, k + 1);
   // Nothing was stored beyond the eighth entry: the fields behind the table are intact.
   const HeaderBuffer& headers = e.stream(1)->retrieved_headers;
   EXPECT_EQ(headers.count, 1u);
@@ -151,19 +161,21 @@ TEST(AsfExtStreamProperties, SystemsBeyondTheEighthAreSteppedOverNotStored) {
 
 TEST(AsfExtStreamProperties, NamesAndSystemsRunningPastTheObjectStopThere) {
   Extension names;  // the name's length runs past the object; the name is cut at its end
-  run({build_ext_stream_properties({.names = {{.name = utf16("Clip", false), .length_override = 5000}},
-                                    .name_count_override = 3})},
+  run({build_ext_stream_properties(
+          {.names = {{.name = utf16("Clip", false), .length_override = 5000}}, .name_count_override = 3})},
       &names);
   EXPECT_NE(names.out.find("-- -- -- 0: Lang Idx 0, len 5000, name: Clip\r\n"), std::string::npos);
   EXPECT_EQ(names.out.find("-- -- -- 1:"), std::string::npos);
 
   Extension systems;  // counts promise more than the object holds
-  run({build_ext_stream_properties({.payload_ext_systems = {{.info = Bytes(3, 1), .info_length_override = 999}},
-                                    .payload_count_override = 40})},
+  run({build_ext_stream_properties(
+          {.payload_ext_systems = {{.info = Bytes(3, 1), .info_length_override = 999}},
+           .payload_count_override = 40})},
       &systems);
   EXPECT_NE(systems.out.find("Bytes of extra info: 999\n"), std::string::npos);
   EXPECT_EQ(systems.out.find("systems # 2:"), std::string::npos);
-  EXPECT_EQ(Bytes(systems.stream(1)->payload_ext_systems[0].info, systems.stream(1)->payload_ext_systems[0].info + 4),
+  EXPECT_EQ(Bytes(systems.stream(1)->payload_ext_systems[0].info,
+                  systems.stream(1)->payload_ext_systems[0].info + 4),
             Bytes({1, 1, 1, 0}));
 
   // The embedded object's declared size runs past the object: it ends with the object,
@@ -177,7 +189,8 @@ TEST(AsfExtStreamProperties, NamesAndSystemsRunningPastTheObjectStopThere) {
   Extension over;
   run({build_ext_stream_properties({.embedded = embedded})}, &over);
   EXPECT_EQ(over.stream(1)->retrieved_headers.count, 0u);
-  EXPECT_NE(over.out.find("-- -- -- -- Error: Type-Specific Data runs past the end of the object; stream not used\n"),
+  EXPECT_NE(over.out.find(
+                "-- -- -- -- Error: Type-Specific Data runs past the end of the object; stream not used\n"),
             std::string::npos);
 }
 

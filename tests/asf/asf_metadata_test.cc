@@ -42,7 +42,8 @@ TEST(AsfMetadata, AspectRatioSetsThePixelAspectRatioOfItsStream) {
                       {.stream_number = 3, .name = "aspectratiox", .data = metadata_dword(9)}}),
       &m);
   EXPECT_EQ(m.result, 1);
-  EXPECT_EQ(m.out, line(2, "AspectRatioX", "40") + line(2, "AspectRatioY", "33") + line(3, "aspectratiox", "9"));
+  EXPECT_EQ(m.out,
+            line(2, "AspectRatioX", "40") + line(2, "AspectRatioY", "33") + line(3, "aspectratiox", "9"));
   EXPECT_EQ(m.stream(2)->par_x, 40u);
   EXPECT_EQ(m.stream(2)->par_y, 33u);
   EXPECT_EQ(m.stream(3)->par_x, 0u);  // the name differs in case
@@ -129,7 +130,9 @@ TEST(AsfMetadata, RecordRunningPastTheObjectIsNotPrintedAndTheWalkMovesOn) {
   EXPECT_EQ(m.stream(3)->par_x, 8u);
 
   Metadata data;  // data longer than the rest: 12 + name length consumed, nothing printed
-  run(build_metadata({{.stream_number = 2, .name = "AspectRatioX", .data = metadata_dword(1),
+  run(build_metadata({{.stream_number = 2,
+                       .name = "AspectRatioX",
+                       .data = metadata_dword(1),
                        .data_length_override = 5}}),
       &data);
   EXPECT_EQ(data.out, "");
@@ -138,7 +141,8 @@ TEST(AsfMetadata, RecordRunningPastTheObjectIsNotPrintedAndTheWalkMovesOn) {
 
 TEST(AsfMetadata, RecordCountAndShortObjectBoundTheWalk) {
   Metadata m;
-  run(build_metadata({{.name = "A", .data = metadata_dword(1)}, {.name = "B", .data = metadata_dword(2)}}, 1), &m);
+  run(build_metadata({{.name = "A", .data = metadata_dword(1)}, {.name = "B", .data = metadata_dword(2)}}, 1),
+      &m);
   EXPECT_EQ(m.out, line(1, "A", "1"));
   Bytes tiny = build_object(kGuidMetadata, Bytes(1, 0));
   Metadata t;
@@ -167,13 +171,14 @@ TEST(AsfText, Utf16NamesBecomeUtf8UpToTheirZeroAndWithinTheirLength) {
   put_le16(&text, 0xDE00);
   put_le16(&text, 0xDC00);  // a lone low surrogate
   put_le16(&text, 0);
-  put_le16(&text, 'Z');     // after the zero: not part of the name
+  put_le16(&text, 'Z');  // after the zero: not part of the name
   char out[64];
   EXPECT_EQ(asf_utf16_to_utf8(text.data(), static_cast<uint32_t>(text.size()), out, sizeof out), 10u);
   EXPECT_STREQ(out, "A\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBD");
   EXPECT_EQ(asf_utf16_to_utf8(text.data(), 3, out, sizeof out), 1u);  // an odd length: whole characters only
   EXPECT_STREQ(out, "A");
-  EXPECT_EQ(asf_utf16_to_utf8(text.data(), static_cast<uint32_t>(text.size()), out, 4), 3u);  // cut at a boundary
+  EXPECT_EQ(asf_utf16_to_utf8(text.data(), static_cast<uint32_t>(text.size()), out, 4),
+            3u);  // cut at a boundary
   EXPECT_STREQ(out, "A\xC3\xA9");
 }
 

@@ -40,8 +40,8 @@ Choice choose(std::initializer_list<StreamSetup> streams) {
 }
 
 std::string chosen(int stream, int kbs) {
-  return "Video stream with highest bitrate is stream " + std::to_string(stream) + " (bitrate = " +
-         std::to_string(kbs) + " Kb/s)\n";
+  return "Video stream with highest bitrate is stream " + std::to_string(stream) +
+         " (bitrate = " + std::to_string(kbs) + " Kb/s)\n";
 }
 
 TEST(AsfSelectVideoStream, NoUsableStreamChoosesNone) {

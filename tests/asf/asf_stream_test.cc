@@ -134,9 +134,11 @@ TEST(AsfStreamProperties, FourccOtherThanExactlyWvc1IsRejected) {
     EXPECT_EQ(p.result, 0);
     EXPECT_EQ(p.out, std::string("-- Found ASF_Stream_Properties_Object for ASF stream 1\n"
                                  "-- Stream type: ASF_Video_Media\n"
-                                 "-- -- FourCC: ") + fourcc + "\n"
-                     "-- -- Video stream has incorrect encoding format - should be \"WVC1\"\n"
-                     "-- -- Will not attempt to use this stream...\n");
+                                 "-- -- FourCC: ") +
+                         fourcc +
+                         "\n"
+                         "-- -- Video stream has incorrect encoding format - should be \"WVC1\"\n"
+                         "-- -- Will not attempt to use this stream...\n");
     EXPECT_EQ(p.record.is_video, 1u);
     EXPECT_EQ(p.record.is_wvc1, 0u);
     EXPECT_EQ(p.record.retrieved_headers.count, 0u);

@@ -15,7 +15,7 @@ struct Walk {
   int result = -1;
   std::string out;
   AsfParserContext* context = nullptr;
-  uint64_t offset = 0;  // the file's offset after the walk
+  uint64_t offset = 0;    // the file's offset after the walk
   uint8_t next[16] = {};  // the 16 bytes at that offset
   ~Walk() { asf_context_free(context); }
 };
@@ -56,9 +56,9 @@ Bytes with_data_object(Bytes header) {
 
 TEST(AsfHeaderWalk, ShortFileWrongGuidOrTinyObjectSizeIsNotAsf) {
   Bytes header = with_data_object(build_header_object({wvc1(1)}));
-  for (const Bytes& bytes : {Bytes(header.begin(), header.begin() + 29),
-                             build_object(kGuidDataObject, Bytes(200, 0)),
-                             build_header_object({wvc1(1)}, {.size_override = 29})}) {
+  for (const Bytes& bytes :
+       {Bytes(header.begin(), header.begin() + 29), build_object(kGuidDataObject, Bytes(200, 0)),
+        build_header_object({wvc1(1)}, {.size_override = 29})}) {
     Walk w;
     walk(bytes, &w);
     EXPECT_EQ(w.result, 0);
@@ -99,7 +99,8 @@ TEST(AsfHeaderWalk, ChildCountBoundsTheWalk) {
   EXPECT_EQ(none.result, 0);
   EXPECT_EQ(none.out, "Found ASF_Header_Object\n\n");
   Walk one;
-  walk(with_data_object(build_header_object({build_file_properties(100), wvc1(1)}, {.child_count = 1})), &one);
+  walk(with_data_object(build_header_object({build_file_properties(100), wvc1(1)}, {.child_count = 1})),
+       &one);
   EXPECT_EQ(one.result, 0);
   EXPECT_EQ(one.out, "Found ASF_Header_Object\n\n-- Found ASF_File_Properties_Object\n");
   EXPECT_EQ(asf_get_stream(one.context, 1), nullptr);
@@ -107,7 +108,9 @@ TEST(AsfHeaderWalk, ChildCountBoundsTheWalk) {
 
 TEST(AsfHeaderWalk, ChildOfExactlyAnObjectHeaderAtTheAreaEndIsNotVisited) {
   Walk w;
-  walk(with_data_object(build_header_object({build_file_properties(100), build_object(kGuidHeaderExtension, {})})), &w);
+  walk(with_data_object(
+           build_header_object({build_file_properties(100), build_object(kGuidHeaderExtension, {})})),
+       &w);
   EXPECT_EQ(w.out, "Found ASF_Header_Object\n\n-- Found ASF_File_Properties_Object\n");
   Walk longer;  // one byte more and it is
   walk(with_data_object(build_header_object({build_object(kGuidHeaderExtension, Bytes(1, 0))})), &longer);
@@ -160,7 +163,8 @@ TEST(AsfHeaderWalk, InvalidStreamNumberIsShownAtEveryVerbosity) {
 }
 
 TEST(AsfHeaderWalk, StreamOnlyEmbeddedInTheExtensionIsNotAsf) {
-  Bytes ext = build_header_extension({build_ext_stream_properties({.stream_number = 6, .embedded = wvc1(6)})});
+  Bytes ext =
+      build_header_extension({build_ext_stream_properties({.stream_number = 6, .embedded = wvc1(6)})});
   Walk w;
   walk(with_data_object(build_header_object({ext})), &w);
   EXPECT_EQ(w.result, 0);
@@ -180,7 +184,8 @@ TEST(AsfHeaderWalk, LargeChildAreaIsReadWholeUpTo16MiB) {
   // and the offset is still the declared end.
   const uint32_t big = kMaxHeaderChildArea;
   Walk beyond;
-  walk(with_data_object(build_header_object({build_object(kGuidPadding, Bytes(big - 24, 0)), wvc1(1)})), &beyond);
+  walk(with_data_object(build_header_object({build_object(kGuidPadding, Bytes(big - 24, 0)), wvc1(1)})),
+       &beyond);
   EXPECT_EQ(beyond.result, 0);
   Bytes trailing = build_header_object({wvc1(1), build_object(kGuidPadding, Bytes(big, 0))});
   Walk within;

@@ -46,8 +46,11 @@ TEST(CommandLine, OptionsMatchShortAndLongFormsInAnyLetterCase) {
 
 TEST(CommandLine, CaseFoldingCoversOnlyAsciiLetters) {
   // Bytes outside A-Z must be equal: a UTF-8 letter or a full-width sign never matches.
-  EXPECT_EQ(parse({"-np\xC3\x81r", "in.wmv"}), 0);            // "-npÁr"
-  EXPECT_EQ(parse({"--verbose\xEF\xBC\x9D" "2", "in.wmv"}), 0);  // full-width "="
+  EXPECT_EQ(parse({"-np\xC3\x81r", "in.wmv"}), 0);  // "-npÁr"
+  EXPECT_EQ(parse({"--verbose\xEF\xBC\x9D"
+                   "2",
+                   "in.wmv"}),
+            0);  // full-width "="
 }
 
 TEST(CommandLine, UnrecognisedOptionsAskForUsage) {

@@ -28,8 +28,7 @@ Bytes stream_of(const std::vector<FrameSpec>& frames) {
   return build_data_object(packets);
 }
 
-DemuxRun run_frames(const std::vector<FrameSpec>& frames, uint32_t verbosity,
-                    uint32_t interlaced = 0) {
+DemuxRun run_frames(const std::vector<FrameSpec>& frames, uint32_t verbosity, uint32_t interlaced = 0) {
   DemuxRun run;
   run.verbosity = verbosity;
   run.interlaced = interlaced;
@@ -45,7 +44,7 @@ std::string opening(const std::vector<FrameSpec>& frames) {
          " data packets\nStarting ASF demux / VC-1 write...\n\n";
 }
 
-const std::vector<FrameSpec> kSixFrames = {{0xC5, true}, {0x12, false}, {0x9A, false},
+const std::vector<FrameSpec> kSixFrames = {{0xC5, true},  {0x12, false}, {0x9A, false},
                                            {0x88, false}, {0x30, false}, {0xD1, true}};
 const char kFootnote[] =
     "* \"1-based\" - i.e. a file composed of 100% keyframes displays \"1\", not \"0\".\n";
@@ -58,16 +57,17 @@ TEST(DemuxDisplayTest, ProgressivePictureTypeComesFromTheTopFourBits) {
 
 TEST(DemuxDisplayTest, InterlacedPictureTypeFollowsTheFrameCodingMode) {
   const std::pair<uint8_t, int> cases[] = {
-      {0x00, 2}, {0x40, 3}, {0x60, 1}, {0x70, 4}, {0x78, 5},   // progressive picture
-      {0x90, 2}, {0xA0, 3}, {0xB0, 1}, {0xB8, 4}, {0xBC, 5},   // frame-interlaced
-      {0xC0, 6}, {0xC8, 7}, {0xD0, 8}, {0xD8, 9}, {0xE0, 10},  // field pairs
+      {0x00, 2},  {0x40, 3},  {0x60, 1}, {0x70, 4}, {0x78, 5},   // progressive picture
+      {0x90, 2},  {0xA0, 3},  {0xB0, 1}, {0xB8, 4}, {0xBC, 5},   // frame-interlaced
+      {0xC0, 6},  {0xC8, 7},  {0xD0, 8}, {0xD8, 9}, {0xE0, 10},  // field pairs
       {0xE8, 11}, {0xF0, 12}, {0xF8, 13}};
   for (auto [byte, type] : cases) EXPECT_EQ(classify_picture_type(byte, 1), type) << int(byte);
 }
 
 TEST(DemuxDisplayTest, SixProgressiveFramesGiveTheCompactReportAtVerbosityTwo) {
   DemuxRun run = run_frames(kSixFrames, 2);
-  std::string expected = opening(kSixFrames) +
+  std::string expected =
+      opening(kSixFrames) +
       "|-<<-|\n"
       "\nDone.\n\n"
       "Summary of Frames Written:\n\n"
@@ -91,7 +91,8 @@ TEST(DemuxDisplayTest, SixProgressiveFramesGiveTheCompactReportAtVerbosityTwo) {
       "Max Keyframe Distance *: 5\n"
       "Total Keyframes Written: 2\n"
       "Total Frames Written   : 6\n"
-      "Total Bytes Written    : " + std::to_string(2 * 20 + 6 * (4 + kFrameSize) + 4) + "\n\n" + kFootnote;
+      "Total Bytes Written    : " +
+      std::to_string(2 * 20 + 6 * (4 + kFrameSize) + 4) + "\n\n" + kFootnote;
   EXPECT_EQ(run.out, expected);
   EXPECT_EQ(run.console, "");
 }
@@ -100,54 +101,56 @@ TEST(DemuxDisplayTest, VerbosityThreeListsEveryFrameAndBreaksDownFieldPairs) {
   std::vector<FrameSpec> frames = {{0xC0, true}, {0x12, false}, {0xE0, true}, {0xF0, false}};
   DemuxRun run = run_frames(frames, 3);
   std::string expected = opening(frames) +
-      "Frame:     1  Time:0.000 sec  K  Type:I      Bytes:20\n"
-      "Frame:     2  Time:0.040 sec     Type:P      Bytes:20\n"
-      "Frame:     3  Time:0.080 sec  K  Type:BI     Bytes:20\n"
-      "Frame:     4  Time:0.120 sec     Type:SKIP   Bytes:20\n"
-      "\nDone.\n\n"
-      "Summary of Frames Written:\n\n"
-      "  Progressive or Frame Coded Interlaced Frames\n"
-      "  --------------------------------------------\n"
-      "  [I]  Intra-Coded (Keyframe)       (K): 1\n"
-      "  [P]  Predictive                      : 1\n"
-      "  [B]  Bidirectionally Predictive      : 0\n"
-      "  [BI] Intra-Coded [B]-Like Frames     : 1\n"
-      "  [D]  Skipped (\"Duplicated\")          : 1\n"
-      "\n  Field Coded Interlaced Frames\n"
-      "  --------------------------------------------\n"
-      "  [I/I]   Field 1=[I],  Field 2=[I] (K): 0\n"
-      "  [I/P]   Field 1=[I],  Field 2=[P] (K): 0\n"
-      "  [P/I]   Field 1=[P],  Field 2=[I]    : 0\n"
-      "  [P/P]   Field 1=[P],  Field 2=[P]    : 0\n"
-      "  [B/B]   Field 1=[B],  Field 2=[B]    : 0\n"
-      "  [B/BI]  Field 1=[B],  Field 2=[BI]   : 0\n"
-      "  [BI/B]  Field 1=[BI], Field 2=[B]    : 0\n"
-      "  [BI/BI] Field 1=[BI], Field 2=[BI]   : 0\n"
-      "  \nNote: Frame types designated (K) are considered keyframes.\n"
-      "\nOverall summary:\n\n"
-      "Interlaced Content     : No\n"
-      "Max Keyframe Distance *: 2\n"
-      "Total Keyframes Written: 1\n"
-      "Total Frames Written   : 4\n"
-      "Total Bytes Written    : " + std::to_string(2 * 20 + 4 * (4 + kFrameSize) + 4) + "\n\n" + kFootnote;
+                         "Frame:     1  Time:0.000 sec  K  Type:I      Bytes:20\n"
+                         "Frame:     2  Time:0.040 sec     Type:P      Bytes:20\n"
+                         "Frame:     3  Time:0.080 sec  K  Type:BI     Bytes:20\n"
+                         "Frame:     4  Time:0.120 sec     Type:SKIP   Bytes:20\n"
+                         "\nDone.\n\n"
+                         "Summary of Frames Written:\n\n"
+                         "  Progressive or Frame Coded Interlaced Frames\n"
+                         "  --------------------------------------------\n"
+                         "  [I]  Intra-Coded (Keyframe)       (K): 1\n"
+                         "  [P]  Predictive                      : 1\n"
+                         "  [B]  Bidirectionally Predictive      : 0\n"
+                         "  [BI] Intra-Coded [B]-Like Frames     : 1\n"
+                         "  [D]  Skipped (\"Duplicated\")          : 1\n"
+                         "\n  Field Coded Interlaced Frames\n"
+                         "  --------------------------------------------\n"
+                         "  [I/I]   Field 1=[I],  Field 2=[I] (K): 0\n"
+                         "  [I/P]   Field 1=[I],  Field 2=[P] (K): 0\n"
+                         "  [P/I]   Field 1=[P],  Field 2=[I]    : 0\n"
+                         "  [P/P]   Field 1=[P],  Field 2=[P]    : 0\n"
+                         "  [B/B]   Field 1=[B],  Field 2=[B]    : 0\n"
+                         "  [B/BI]  Field 1=[B],  Field 2=[BI]   : 0\n"
+                         "  [BI/B]  Field 1=[BI], Field 2=[B]    : 0\n"
+                         "  [BI/BI] Field 1=[BI], Field 2=[BI]   : 0\n"
+                         "  \nNote: Frame types designated (K) are considered keyframes.\n"
+                         "\nOverall summary:\n\n"
+                         "Interlaced Content     : No\n"
+                         "Max Keyframe Distance *: 2\n"
+                         "Total Keyframes Written: 1\n"
+                         "Total Frames Written   : 4\n"
+                         "Total Bytes Written    : " +
+                         std::to_string(2 * 20 + 4 * (4 + kFrameSize) + 4) + "\n\n" + kFootnote;
   EXPECT_EQ(run.out, expected);
 }
 
 TEST(DemuxDisplayTest, ListingTimeIsFrameIndexTimesAverageFramePeriod) {
   std::vector<FrameSpec> frames(26, FrameSpec{0xC0, true});
   DemuxRun run = run_frames(frames, 3);
-  EXPECT_NE(run.out.find("Frame:    26  Time:1.000 sec  K  Type:I      Bytes:20\n"),
-            std::string::npos);
+  EXPECT_NE(run.out.find("Frame:    26  Time:1.000 sec  K  Type:I      Bytes:20\n"), std::string::npos);
 }
 
 TEST(DemuxDisplayTest, VerbosityOneShowsDoneAndTheOverallSummaryOnly) {
   DemuxRun run = run_frames(kSixFrames, 1);
-  EXPECT_EQ(run.out, "\nDone.\n\n\nOverall summary:\n\n"
-                     "Interlaced Content     : No\n"
-                     "Max Keyframe Distance *: 5\n"
-                     "Total Keyframes Written: 2\n"
-                     "Total Frames Written   : 6\n"
-                     "Total Bytes Written    : 188\n\n" + std::string(kFootnote));
+  EXPECT_EQ(run.out,
+            "\nDone.\n\n\nOverall summary:\n\n"
+            "Interlaced Content     : No\n"
+            "Max Keyframe Distance *: 5\n"
+            "Total Keyframes Written: 2\n"
+            "Total Frames Written   : 6\n"
+            "Total Bytes Written    : 188\n\n" +
+                std::string(kFootnote));
   DemuxRun quiet = run_frames(kSixFrames, 0);
   EXPECT_EQ(quiet.out, "");
   EXPECT_EQ(quiet.output, run.output);
@@ -173,8 +176,7 @@ TEST(DemuxDisplayTest, SixtyFifthFramePrintsTheFullLineAndStartsANewOne) {
   // At verbosity 3 the line is kept but never printed.
   DemuxRun listed = run_frames(frames, 3);
   EXPECT_EQ(listed.out.find(line), std::string::npos);
-  EXPECT_NE(listed.out.find("Frame:    65  Time:2.560 sec     Type:B      Bytes:20\n"),
-            std::string::npos);
+  EXPECT_NE(listed.out.find("Frame:    65  Time:2.560 sec     Type:B      Bytes:20\n"), std::string::npos);
 }
 
 TEST(DemuxDisplayTest, NoFramesGiveAnEmptyLineZeroCountsAndDistanceOne) {
@@ -226,7 +228,7 @@ TEST(DemuxDisplayTest, KeyFlagDecidesHeadersAndPictureTypeDecidesKeyframeCount) 
 }
 
 TEST(DemuxDisplayTest, InterlacedStreamShowsFieldPairsAndSaysSo) {
-  std::vector<FrameSpec> frames = {{0xC0, true}, {0xD8, false}, {0x60, false},
+  std::vector<FrameSpec> frames = {{0xC0, true},  {0xD8, false}, {0x60, false},
                                    {0xB0, false}, {0xC8, false}, {0xF8, false}};
   DemuxRun run = run_frames(frames, 2, 1);
   EXPECT_NE(run.out.find("\n!=||!=\n"), std::string::npos);

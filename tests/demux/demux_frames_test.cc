@@ -13,8 +13,8 @@
 
 namespace {
 
-const Bytes kHeaders = pattern_bytes(36, 501);       // sequence + entry-point header
-const Bytes kEntryPoint = pattern_bytes(11, 502);    // entry-point header alone
+const Bytes kHeaders = pattern_bytes(36, 501);     // sequence + entry-point header
+const Bytes kEntryPoint = pattern_bytes(11, 502);  // entry-point header alone
 
 Bytes frame_of(size_t n, uint8_t first_byte, uint32_t seed) {
   Bytes frame = pattern_bytes(n, seed);
@@ -22,8 +22,7 @@ Bytes frame_of(size_t n, uint8_t first_byte, uint32_t seed) {
   return frame;
 }
 
-PayloadSpec fragment(uint8_t stream, bool key_frame, uint32_t object_size, uint32_t offset,
-                     Bytes data) {
+PayloadSpec fragment(uint8_t stream, bool key_frame, uint32_t object_size, uint32_t offset, Bytes data) {
   PayloadSpec payload;
   payload.stream_number = stream;
   payload.key_frame = key_frame;
@@ -57,8 +56,7 @@ size_t count_of(const std::string& text, const std::string& part) {
 }
 
 TEST(DemuxFramesTest, ThreeFramesGiveHeadersStartCodesFramesAndEndCode) {
-  std::vector<Bytes> frames = {frame_of(100, 0xC5, 1), frame_of(40, 0x12, 2),
-                               frame_of(30, 0x9A, 3)};
+  std::vector<Bytes> frames = {frame_of(100, 0xC5, 1), frame_of(40, 0x12, 2), frame_of(30, 0x9A, 3)};
   DemuxRun run;
   run.output_headers = kHeaders;
   run.entry_point_headers = kEntryPoint;
@@ -96,8 +94,7 @@ TEST(DemuxFramesTest, LaterKeyframesGetEntryPointAloneOnlyWithSequenceHeaderOnce
 }
 
 TEST(DemuxFramesTest, FirstFrameWithoutKeyFlagIsWrittenBareAndReported) {
-  std::vector<Bytes> frames = {frame_of(25, 0x12, 20), frame_of(26, 0xC0, 21),
-                               frame_of(27, 0x12, 22)};
+  std::vector<Bytes> frames = {frame_of(25, 0x12, 20), frame_of(26, 0xC0, 21), frame_of(27, 0x12, 22)};
   DemuxRun run;
   run.output_headers = kHeaders;
   run.entry_point_headers = kEntryPoint;
@@ -200,8 +197,8 @@ TEST(DemuxFramesTest, FrameLargerThanTheBufferIsWrittenWhole) {
   Bytes frame = frame_of(kSize, 0xC0, 80);
   std::vector<PacketSpec> packets;
   for (uint32_t at = 0; at < kSize; at += 60000) {
-    packets.push_back(packet_of({fragment(1, true, kSize, at,
-                                          Bytes(frame.begin() + at, frame.begin() + at + 60000))}));
+    packets.push_back(
+        packet_of({fragment(1, true, kSize, at, Bytes(frame.begin() + at, frame.begin() + at + 60000))}));
   }
   Bytes small = frame_of(5000, 0x12, 81);
   packets.push_back(whole_object_packet(1, false, small));
@@ -236,8 +233,9 @@ TEST(DemuxFramesTest, ObjectAboveSixtyFourMebibytesIsSkippedWithAWarning) {
   append(&expected, end_of_sequence());
   EXPECT_EQ(run.output, expected);
   EXPECT_EQ(run.frames_written, 1u);
-  EXPECT_EQ(count_of(run.out, "Warning: media object of 67108865 bytes in stream 1 is too large; "
-                              "frame skipped\n"),
+  EXPECT_EQ(count_of(run.out,
+                     "Warning: media object of 67108865 bytes in stream 1 is too large; "
+                     "frame skipped\n"),
             1u);
 }
 
@@ -248,8 +246,7 @@ TEST(DemuxFramesTest, OnlyStoredBytesAreWrittenWhenARefusedPayloadCountsDown) {
   Bytes tail = frame_of(10, 0x12, 100);
   PayloadSpec refused = fragment(1, false, kRefused + 10, 0, {});
   refused.length_field = kRefused;
-  std::vector<PacketSpec> packets = {
-      packet_of({refused, fragment(1, false, kRefused + 10, kRefused, tail)})};
+  std::vector<PacketSpec> packets = {packet_of({refused, fragment(1, false, kRefused + 10, kRefused, tail)})};
   DemuxRun run;
   ASSERT_TRUE(run_demux(build_data_object(packets), &run));
   Bytes expected = expected_frame({}, tail);
@@ -262,15 +259,13 @@ TEST(DemuxFramesTest, WriteFailureOnAFullDeviceStopsTheWalk) {
   FILE* probe = std::fopen("/dev/full", "wb");
   if (probe == nullptr) GTEST_SKIP() << "no /dev/full on this system";
   std::fclose(probe);
-  std::vector<Bytes> frames = {frame_of(50, 0xC0, 110), frame_of(50, 0x12, 111),
-                               frame_of(50, 0xC0, 112)};
+  std::vector<Bytes> frames = {frame_of(50, 0xC0, 110), frame_of(50, 0x12, 111), frame_of(50, 0xC0, 112)};
   DemuxRun run;
   run.output_path = "/dev/full";
   run.output_headers = kHeaders;
   ASSERT_TRUE(run_demux(stream_of(frames, {true, false, true}), &run));
   EXPECT_EQ(run.result, kDemuxWriteFailed);
-  EXPECT_EQ(run.console,
-            std::string("\nError writing output file: ") + platform_error_text(ENOSPC));
+  EXPECT_EQ(run.console, std::string("\nError writing output file: ") + platform_error_text(ENOSPC));
   EXPECT_EQ(run.frames_written, 0u);
   EXPECT_EQ(run.bytes_written, 0u);
   EXPECT_NE(run.out.find("\nDone.\n\n"), std::string::npos);
@@ -278,8 +273,7 @@ TEST(DemuxFramesTest, WriteFailureOnAFullDeviceStopsTheWalk) {
 }
 
 TEST(DemuxFramesTest, WriteFailureMidFrameKeepsWhatWasWrittenAndWritesNothingMore) {
-  std::vector<Bytes> frames = {frame_of(100, 0xC0, 120), frame_of(60, 0x12, 121),
-                               frame_of(70, 0x12, 122)};
+  std::vector<Bytes> frames = {frame_of(100, 0xC0, 120), frame_of(60, 0x12, 121), frame_of(70, 0x12, 122)};
   Bytes full = expected_frame(kHeaders, frames[0]);
   append(&full, expected_frame({}, frames[1]));
   append(&full, expected_frame({}, frames[2]));

@@ -75,8 +75,16 @@ TEST(DemuxPacketsTest, PacketWithoutErrorCorrectionStartsWithItsLengthTypeFlags)
 
 // One multiple-payload packet (a keyframe of stream 1 and an audio payload of stream 2)
 // and one single-payload packet (a frame of stream 1), with one field's length code set.
-enum CodedField { kPacketLength, kSequence, kPadding, kReplicated, kOffset, kObjectNumber,
-                  kPayloadLength, kCodedFieldCount };
+enum CodedField {
+  kPacketLength,
+  kSequence,
+  kPadding,
+  kReplicated,
+  kOffset,
+  kObjectNumber,
+  kPayloadLength,
+  kCodedFieldCount
+};
 
 TEST(DemuxPacketsTest, EveryLengthCodeOfEveryFieldIsHonoured) {
   const uint32_t kMaxPacket = 200;
@@ -88,8 +96,7 @@ TEST(DemuxPacketsTest, EveryLengthCodeOfEveryFieldIsHonoured) {
       Bytes frame_b;
       std::vector<PacketSpec> packets(2);
       packets[0].multiple_payloads = true;
-      packets[0].payloads = {whole_payload(1, true, frame_a),
-                             whole_payload(2, false, pattern_bytes(13, 7))};
+      packets[0].payloads = {whole_payload(1, true, frame_a), whole_payload(2, false, pattern_bytes(13, 7))};
       packets[1].payloads = {whole_payload(1, false, {})};
       for (PacketSpec& packet : packets) {
         packet.packet_length = 0xA1B2C3D4;
@@ -268,7 +275,7 @@ TEST(DemuxPacketsTest, InputEndingAnywhereInsideTheDataObjectWritesOnlyWholeFram
   Bytes prefix = data_object_header(0, 0);
   append_packet(&prefix, packets[0]);
   size_t frame1_end = prefix.size() + packet_header_size(packets[1]) +
-               payload_header_size(packets[1], packets[1].payloads[0]) + 20;
+                      payload_header_size(packets[1], packets[1].payloads[0]) + 20;
   append_packet(&prefix, packets[1]);
   size_t frame2_end = prefix.size() + packet_header_size(packets[2]) +
                       payload_header_size(packets[2], packets[2].payloads[0]) + 30;
@@ -287,8 +294,9 @@ TEST(DemuxPacketsTest, InputEndingAnywhereInsideTheDataObjectWritesOnlyWholeFram
     EXPECT_EQ(run.output, expected);
     bool whole = cut == input.size();
     EXPECT_EQ(run.result, whole ? kDemuxCompleted : kDemuxTruncated);
-    EXPECT_EQ(count_of(run.out, "Error: Input file ends inside the ASF Data Object; demux "
-                                "stopped early.\n"),
+    EXPECT_EQ(count_of(run.out,
+                       "Error: Input file ends inside the ASF Data Object; demux "
+                       "stopped early.\n"),
               whole ? 0u : 1u);
     EXPECT_NE(run.out.find("\nDone.\n\n"), std::string::npos);
     EXPECT_EQ(run.bytes_written, expected.size());

@@ -1,20 +1,18 @@
 // The built binary from a user's point of view: usage and help, unusable inputs, and the
 // overwrite prompt answered on a real pseudo-terminal.
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-
-#include <gtest/gtest.h>
-
 #include <string>
 
 #include "tests/support/run_binary.h"
 
 namespace {
 
-const std::string kBanner =
-    "\nTARVEL version " TARVEL_VERSION "\nDemuxes WMV WVC1 to VC-1 Elementary Stream. Advanced Profile Only.\n\n";
+const std::string kBanner = "\nTARVEL version " TARVEL_VERSION
+                            "\nDemuxes WMV WVC1 to VC-1 Elementary Stream. Advanced Profile Only.\n\n";
 
 std::string usage_text() { return load_file(testdata_path("expected/usage.txt")); }
 std::string help_text() { return load_file(testdata_path("expected/help.txt")); }
@@ -121,7 +119,8 @@ TEST_F(OverwritePrompt, OutputNamingTheInputNeverTouchesIt) {
   for (std::string output : {input_, std::string("in.wmv"), dir_ + "/hard.wmv", dir_ + "/soft.wmv"}) {
     BinaryRun run = answer("y", output);
     EXPECT_EQ(run.status, 1) << output;
-    EXPECT_NE(run.terminal.find("\nUnable to overwrite output file: Device or resource busy\n"), std::string::npos)
+    EXPECT_NE(run.terminal.find("\nUnable to overwrite output file: Device or resource busy\n"),
+              std::string::npos)
         << output;
     EXPECT_EQ(load_file(input_), original) << output;
   }
@@ -129,7 +128,8 @@ TEST_F(OverwritePrompt, OutputNamingTheInputNeverTouchesIt) {
 
 TEST(OutputRun, UncreatableOutputIsReportedWithTheSystemText) {
   std::string dir = make_scratch_dir();
-  BinaryRun run = run_tarvel_binary({"-v1", testdata_path("vc1ap_240x104.wmv"), dir + "/no/such/dir/out.vc1"});
+  BinaryRun run =
+      run_tarvel_binary({"-v1", testdata_path("vc1ap_240x104.wmv"), dir + "/no/such/dir/out.vc1"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "\nUnable to create output file: No such file or directory\n");
 }
@@ -141,8 +141,8 @@ namespace {
 TEST(OutputRun, UnwritableStandardOutputIsAFailure) {
   std::string dir = make_scratch_dir();
   // setsid: no controlling terminal, so the console text lands in the captured stderr.
-  std::string command = std::string("setsid -w ") + TARVEL_BINARY + " '" + testdata_path("vc1ap_240x104.wmv") +
-                        "' > /dev/full 2> '" + dir + "/err'";
+  std::string command = std::string("setsid -w ") + TARVEL_BINARY + " '" +
+                        testdata_path("vc1ap_240x104.wmv") + "' > /dev/full 2> '" + dir + "/err'";
   int rc = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(rc));
   EXPECT_EQ(WEXITSTATUS(rc), 1);

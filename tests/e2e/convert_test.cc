@@ -16,7 +16,9 @@ const std::string kSequenceStart("\x00\x00\x01\x0F", 4);
 const std::string kFrameStart("\x00\x00\x01\x0D", 4);
 const std::string kEndOfSequence("\x00\x00\x01\x0A", 4);
 
-bool have_ffmpeg() { return shell_output("command -v ffmpeg && command -v ffprobe").find("ffprobe") != std::string::npos; }
+bool have_ffmpeg() {
+  return shell_output("command -v ffmpeg && command -v ffprobe").find("ffprobe") != std::string::npos;
+}
 
 std::string convert_sample(const std::string& dir, const std::vector<std::string>& options = {}) {
   std::string output = dir + "/out.vc1";
@@ -30,7 +32,8 @@ std::string convert_sample(const std::string& dir, const std::vector<std::string
 
 // The decoded frames' MD5 column of FFmpeg's framemd5 listing (lines "0, dts, pts, ..., md5").
 std::vector<std::string> frame_hashes(const std::string& input_options, const std::string& path) {
-  std::string listing = shell_output("ffmpeg -v error " + input_options + " -i '" + path + "' -f framemd5 - 2>/dev/null");
+  std::string listing =
+      shell_output("ffmpeg -v error " + input_options + " -i '" + path + "' -f framemd5 - 2>/dev/null");
   std::vector<std::string> hashes;
   size_t start = 0;
   while (start < listing.size()) {
@@ -57,7 +60,8 @@ bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 // The video packets as FFmpeg's ASF reader sees them, decoded from its hex dump: lines
 // "00000010: e649 828a ...  .I..", an 8-digit offset, then up to eight 4-digit groups.
 std::vector<Packet> asf_packets(const std::string& path) {
-  std::string listing = shell_output("ffprobe -v error -select_streams v -show_packets -show_data '" + path + "'");
+  std::string listing =
+      shell_output("ffprobe -v error -select_streams v -show_packets -show_data '" + path + "'");
   std::vector<Packet> packets;
   size_t start = 0;
   while (start < listing.size()) {
@@ -87,7 +91,8 @@ TEST(SampleConversion, OutputIsHeadersFramesAndEndCode) {
   EXPECT_EQ(out.substr(0, 4), kSequenceStart);
   EXPECT_EQ(out.substr(out.size() - 4), kEndOfSequence);
   size_t frames = 0;
-  for (size_t at = out.find(kFrameStart); at != std::string::npos; at = out.find(kFrameStart, at + 4)) frames++;
+  for (size_t at = out.find(kFrameStart); at != std::string::npos; at = out.find(kFrameStart, at + 4))
+    frames++;
   EXPECT_GE(frames, 120u);
 }
 
@@ -121,7 +126,8 @@ TEST(SampleConversion, InsertedAspectRatioIsWhatAReaderSees) {
   EXPECT_NE(streams.find("sample_aspect_ratio=40:33"), std::string::npos) << streams;
 
   std::string plain_dir = make_scratch_dir();
-  std::string plain = shell_output("ffprobe -v error -f vc1 -show_streams '" + convert_sample(plain_dir, {"-npar"}) + "'");
+  std::string plain =
+      shell_output("ffprobe -v error -f vc1 -show_streams '" + convert_sample(plain_dir, {"-npar"}) + "'");
   EXPECT_EQ(plain.find("sample_aspect_ratio=40:33"), std::string::npos) << plain;
 }
 

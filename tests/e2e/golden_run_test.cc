@@ -16,15 +16,15 @@
 namespace {
 
 // A sequence header and an entry-point header, behind the one byte the codec data skips.
-const Bytes kCodecHeaders = {0x00, 0x00, 0x01, 0x0F, 0xDB, 0xFF, 0x3B, 0xF2, 0x1B, 0x08, 0x80,
-                             0x00, 0x00, 0x01, 0x0E, 0x58, 0x68, 0x80};
+const Bytes kCodecHeaders = {0x00, 0x00, 0x01, 0x0F, 0xDB, 0xFF, 0x3B, 0xF2, 0x1B,
+                             0x08, 0x80, 0x00, 0x00, 0x01, 0x0E, 0x58, 0x68, 0x80};
 
 struct Case {
   std::string name;
   std::vector<std::string> args;  // "IN" stands for the input copied into the scratch dir
   std::string input;              // file under testdata, or bytes given below
   Bytes bytes;
-  bool output_expected = false;   // whether "out.vc1" may exist after the run
+  bool output_expected = false;  // whether "out.vc1" may exist after the run
 };
 
 std::string to_string(const Bytes& b) { return std::string(b.begin(), b.end()); }
@@ -73,7 +73,11 @@ TEST(GoldenRun, SampleConversionReports) {
   check_case({"sample_convert_v1", {"-v1", "IN", "out.vc1"}, "vc1ap_240x104.wmv", {}, true});
   check_case({"sample_convert_v2", {"IN", "out.vc1"}, "vc1ap_240x104.wmv", {}, true});
   check_case({"sample_convert_v3", {"-v3", "IN", "out.vc1"}, "vc1ap_240x104.wmv", {}, true});
-  check_case({"sample_convert_options", {"-nseq", "-nfrm", "-npar", "IN", "out.vc1"}, "vc1ap_240x104.wmv", {}, true});
+  check_case({"sample_convert_options",
+              {"-nseq", "-nfrm", "-npar", "IN", "out.vc1"},
+              "vc1ap_240x104.wmv",
+              {},
+              true});
 }
 
 TEST(GoldenRun, ElementaryStreamInputIsInterpretedButNeverConverted) {
@@ -102,8 +106,8 @@ TEST(GoldenRun, HighestBitrateWvc1StreamIsChosen) {
 
 TEST(GoldenRun, Wvc1StreamIsChosenOverAFasterForeignVideo) {
   Bytes extension = build_header_extension({ext_stream(1, 9000000, 333670), ext_stream(2, 500, 333670)});
-  Bytes file = build_header_object(
-      {build_file_properties(3200), extension, wvc1_stream(1, "WMV3"), wvc1_stream(2)});
+  Bytes file =
+      build_header_object({build_file_properties(3200), extension, wvc1_stream(1, "WMV3"), wvc1_stream(2)});
   check_case({"asf_wmv3_and_wvc1", {"IN"}, "", file});
 }
 

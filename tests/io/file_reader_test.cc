@@ -2,9 +2,8 @@
 #include "io/file_reader.h"
 
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -166,7 +165,7 @@ TEST(FileReader, InputEndingOnAFillBoundaryIsFoundByTheNextFill) {
 TEST(FileReader, ShortFillBehindBufferedBytesRecordsTheTrueEnd) {
   OpenReader r(pattern(kFillTarget + 300));
   ASSERT_TRUE(r.init_ok);
-  reader_skip(&r.reader, 500);  // 917004 bytes stay buffered
+  reader_skip(&r.reader, 500);                                   // 917004 bytes stay buffered
   EXPECT_FALSE(reader_available(&r.reader, kFillTarget - 199));  // the top-up of 500 gets 300
   EXPECT_EQ(r.reader.data_end, kFillTarget + 300u);
   EXPECT_TRUE(reader_available(&r.reader, kFillTarget - 200));  // exactly up to the end

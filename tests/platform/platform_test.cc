@@ -3,9 +3,8 @@
 #include "platform/platform.h"
 
 #include <errno.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -75,7 +74,8 @@ TEST(PlatformFiles, NullNamesInAnyCaseOpenTheNullDevice) {
     EXPECT_FALSE(file_exists(cwd_name));
   }
   ASSERT_EQ(chdir(saved_cwd), 0);
-  for (const char* name : {"nul.vc1", "nu", "nul::", "/dev/nul"}) EXPECT_FALSE(platform_is_null_name(name)) << name;
+  for (const char* name : {"nul.vc1", "nu", "nul::", "/dev/nul"})
+    EXPECT_FALSE(platform_is_null_name(name)) << name;
 }
 
 TEST(PlatformFiles, ReplacingTheProtectedFileFailsWhateverPathNamesIt) {

@@ -43,15 +43,19 @@ Guid guid_from_text(const char* text) {
   int n = 0;
   for (const char* p = text; *p != '\0' && n < 32; p++) {
     int digit;
-    if (*p >= '0' && *p <= '9') digit = *p - '0';
-    else if (*p >= 'A' && *p <= 'F') digit = *p - 'A' + 10;
-    else if (*p >= 'a' && *p <= 'f') digit = *p - 'a' + 10;
-    else continue;
+    if (*p >= '0' && *p <= '9')
+      digit = *p - '0';
+    else if (*p >= 'A' && *p <= 'F')
+      digit = *p - 'A' + 10;
+    else if (*p >= 'a' && *p <= 'f')
+      digit = *p - 'a' + 10;
+    else
+      continue;
     raw[n / 2] = static_cast<uint8_t>(raw[n / 2] << 4 | digit);
     n++;
   }
   // The first three groups are stored little-endian, the last eight bytes as written.
-  Guid g = {raw[3], raw[2], raw[1], raw[0], raw[5], raw[4], raw[7], raw[6],
+  Guid g = {raw[3], raw[2], raw[1],  raw[0],  raw[5],  raw[4],  raw[7],  raw[6],
             raw[8], raw[9], raw[10], raw[11], raw[12], raw[13], raw[14], raw[15]};
   return g;
 }
@@ -93,16 +97,16 @@ Bytes build_header_object(const std::vector<Bytes>& children, const HeaderObject
 Bytes build_file_properties(uint32_t max_packet_size, uint32_t size) {
   Bytes body;
   put_guid(&body, guid_from_text("01234567-89AB-CDEF-0123-456789ABCDEF"));  // File ID
-  put_le64(&body, 0x12345);     // File Size
-  put_le64(&body, 0);           // Creation Date
-  put_le64(&body, 7);           // Data Packets Count
-  put_le64(&body, 10000000);    // Play Duration
-  put_le64(&body, 10000000);    // Send Duration
-  put_le64(&body, 3000);        // Preroll
-  put_le32(&body, 2);           // Flags
-  put_le32(&body, max_packet_size);  // Minimum Data Packet Size
-  put_le32(&body, max_packet_size);  // Maximum Data Packet Size
-  put_le32(&body, 1000000);     // Maximum Bitrate
+  put_le64(&body, 0x12345);                                                 // File Size
+  put_le64(&body, 0);                                                       // Creation Date
+  put_le64(&body, 7);                                                       // Data Packets Count
+  put_le64(&body, 10000000);                                                // Play Duration
+  put_le64(&body, 10000000);                                                // Send Duration
+  put_le64(&body, 3000);                                                    // Preroll
+  put_le32(&body, 2);                                                       // Flags
+  put_le32(&body, max_packet_size);                                         // Minimum Data Packet Size
+  put_le32(&body, max_packet_size);                                         // Maximum Data Packet Size
+  put_le32(&body, 1000000);                                                 // Maximum Bitrate
   body.resize(size >= 24 ? size - 24 : 0, 0);
   return build_object(kGuidFileProperties, body);
 }
@@ -121,7 +125,7 @@ Bytes build_stream_properties(const StreamPropertiesSpec& spec) {
     put_le16(&type_specific, 24);  // biBitCount
     for (size_t i = 0; i < 4; i++) type_specific.push_back(i < spec.fourcc.size() ? spec.fourcc[i] : ' ');
     for (int i = 0; i < 5; i++) put_le32(&type_specific, 0);  // biSizeImage .. biClrImportant
-    type_specific.push_back(0x25);  // the skipped codec byte
+    type_specific.push_back(0x25);                            // the skipped codec byte
   }
   put_bytes(&type_specific, spec.codec_data);
 
@@ -144,7 +148,7 @@ Bytes build_header_extension(const std::vector<Bytes>& children, uint64_t size_o
   for (const Bytes& child : children) put_bytes(&data, child);
   Bytes body;
   put_guid(&body, guid_from_text("ABD3D211-A9BA-11CF-8EE6-00C00C205365"));  // Reserved Field 1
-  put_le16(&body, 6);  // Reserved Field 2
+  put_le16(&body, 6);                                                       // Reserved Field 2
   put_le32(&body, static_cast<uint32_t>(data.size()));
   put_bytes(&body, data);
   return build_object(kGuidHeaderExtension, body, size_override);
@@ -166,22 +170,20 @@ Bytes build_ext_stream_properties(const ExtStreamSpec& spec) {
   put_le16(&body, spec.language_index);
   put_le64(&body, spec.avg_time_per_frame);
   put_le16(&body, static_cast<uint16_t>(spec.name_count_override >= 0 ? spec.name_count_override
-                                                                       : spec.names.size()));
-  put_le16(&body, static_cast<uint16_t>(spec.payload_count_override >= 0
-                                            ? spec.payload_count_override
-                                            : spec.payload_ext_systems.size()));
+                                                                      : spec.names.size()));
+  put_le16(&body, static_cast<uint16_t>(spec.payload_count_override >= 0 ? spec.payload_count_override
+                                                                         : spec.payload_ext_systems.size()));
   for (const StreamNameSpec& name : spec.names) {
     put_le16(&body, name.language_index);
-    put_le16(&body, static_cast<uint16_t>(name.length_override >= 0 ? name.length_override
-                                                                    : name.name.size()));
+    put_le16(&body,
+             static_cast<uint16_t>(name.length_override >= 0 ? name.length_override : name.name.size()));
     put_bytes(&body, name.name);
   }
   for (const PayloadExtSystemSpec& system : spec.payload_ext_systems) {
     put_guid(&body, system.system_id);
     put_le16(&body, system.data_size);
-    put_le32(&body, static_cast<uint32_t>(system.info_length_override >= 0
-                                              ? system.info_length_override
-                                              : system.info.size()));
+    put_le32(&body, static_cast<uint32_t>(system.info_length_override >= 0 ? system.info_length_override
+                                                                           : system.info.size()));
     put_bytes(&body, system.info);
   }
   put_bytes(&body, spec.embedded);
@@ -196,13 +198,11 @@ Bytes build_metadata(const std::vector<MetadataRecordSpec>& records, int32_t cou
     Bytes name = utf16(record.name, true);
     put_le16(&body, record.reserved);
     put_le16(&body, record.stream_number);
-    put_le16(&body, static_cast<uint16_t>(record.name_length_override >= 0
-                                              ? record.name_length_override
-                                              : name.size()));
+    put_le16(&body, static_cast<uint16_t>(record.name_length_override >= 0 ? record.name_length_override
+                                                                           : name.size()));
     put_le16(&body, record.data_type);
-    put_le32(&body, static_cast<uint32_t>(record.data_length_override >= 0
-                                              ? record.data_length_override
-                                              : record.data.size()));
+    put_le32(&body, static_cast<uint32_t>(record.data_length_override >= 0 ? record.data_length_override
+                                                                           : record.data.size()));
     put_bytes(&body, name);
     put_bytes(&body, record.data);
   }
@@ -228,4 +228,3 @@ Bytes metadata_qword(uint64_t value) {
 }
 
 Bytes metadata_unicode(const std::string& text) { return utf16(text, true); }
-

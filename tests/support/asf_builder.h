@@ -81,10 +81,10 @@ Bytes build_file_properties(uint32_t max_packet_size, uint32_t size = 104);
 
 struct StreamPropertiesSpec {
   Guid stream_type = kGuidVideoMedia;
-  uint16_t flags = 1;                // low 7 bits: the stream number
-  std::string fourcc = "WVC1";       // 4 characters, written as biCompression
-  Bytes codec_data;                  // the bytes after the skipped codec byte
-  bool video_header = true;          // write the 52 bytes of video header before codec_data
+  uint16_t flags = 1;                 // low 7 bits: the stream number
+  std::string fourcc = "WVC1";        // 4 characters, written as biCompression
+  Bytes codec_data;                   // the bytes after the skipped codec byte
+  bool video_header = true;           // write the 52 bytes of video header before codec_data
   int64_t type_specific_length = -1;  // the length field; -1: what was written
   Bytes error_correction_data;
   uint64_t size_override = 0;
@@ -97,7 +97,7 @@ Bytes build_header_extension(const std::vector<Bytes>& children, uint64_t size_o
 
 struct StreamNameSpec {
   uint16_t language_index = 0;
-  Bytes name;                  // the name's bytes as stored (see utf16())
+  Bytes name;                    // the name's bytes as stored (see utf16())
   int32_t length_override = -1;  // the Stream Name Length field; -1: name.size()
 };
 
@@ -134,7 +134,7 @@ Bytes build_ext_stream_properties(const ExtStreamSpec& spec);
 struct MetadataRecordSpec {
   uint16_t reserved = 0;
   uint16_t stream_number = 1;
-  std::string name;                  // written as zero-terminated UTF-16LE
+  std::string name;  // written as zero-terminated UTF-16LE
   uint16_t data_type = 3;
   Bytes data;
   int32_t name_length_override = -1;  // the Name Length field; -1: the bytes written
@@ -147,6 +147,5 @@ Bytes metadata_word(uint16_t value);
 Bytes metadata_dword(uint32_t value);
 Bytes metadata_qword(uint64_t value);
 Bytes metadata_unicode(const std::string& text);  // zero-terminated UTF-16LE
-
 
 #endif  // TARVEL_TESTS_SUPPORT_ASF_BUILDER_H_

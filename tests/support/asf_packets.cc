@@ -23,8 +23,7 @@ uint32_t packet_header_size(const PacketSpec& packet) {
 }
 
 uint32_t payload_header_size(const PacketSpec& packet, const PayloadSpec& payload) {
-  uint32_t size = 1 + length_code_width(packet.object_number_code) +
-                  length_code_width(packet.offset_code) +
+  uint32_t size = 1 + length_code_width(packet.object_number_code) + length_code_width(packet.offset_code) +
                   length_code_width(packet.replicated_code) + 8;
   if (payload.replicated_length > 8) size += payload.replicated_length - 8;
   if (packet.multiple_payloads) size += length_code_width(packet.payload_length_code);
@@ -59,12 +58,11 @@ void append_packet(Bytes* out, const PacketSpec& packet) {
     out->push_back(0x00);
     out->push_back(0x00);
   }
-  uint8_t length_type = static_cast<uint8_t>(
-      (packet.multiple_payloads ? 1 : 0) | (packet.sequence_code & 3) << 1 |
-      (packet.padding_code & 3) << 3 | (packet.packet_length_code & 3) << 5);
-  uint8_t properties =
-      static_cast<uint8_t>((packet.replicated_code & 3) | (packet.offset_code & 3) << 2 |
-                           (packet.object_number_code & 3) << 4 | 1 << 6);
+  uint8_t length_type =
+      static_cast<uint8_t>((packet.multiple_payloads ? 1 : 0) | (packet.sequence_code & 3) << 1 |
+                           (packet.padding_code & 3) << 3 | (packet.packet_length_code & 3) << 5);
+  uint8_t properties = static_cast<uint8_t>((packet.replicated_code & 3) | (packet.offset_code & 3) << 2 |
+                                            (packet.object_number_code & 3) << 4 | 1 << 6);
   out->push_back(length_type);
   out->push_back(properties);
   put_le(out, packet.packet_length, length_code_width(packet.packet_length_code));
@@ -73,13 +71,11 @@ void append_packet(Bytes* out, const PacketSpec& packet) {
   put_le(out, packet.send_time, 4);
   put_le(out, packet.duration, 2);
   if (packet.multiple_payloads) {
-    int count = packet.payload_count >= 0 ? packet.payload_count
-                                          : static_cast<int>(packet.payloads.size());
+    int count = packet.payload_count >= 0 ? packet.payload_count : static_cast<int>(packet.payloads.size());
     out->push_back(static_cast<uint8_t>((count & 0x3F) | (packet.payload_length_code & 3) << 6));
   }
   for (const PayloadSpec& payload : packet.payloads) {
-    out->push_back(static_cast<uint8_t>((payload.stream_number & 0x7F) |
-                                        (payload.key_frame ? 0x80 : 0)));
+    out->push_back(static_cast<uint8_t>((payload.stream_number & 0x7F) | (payload.key_frame ? 0x80 : 0)));
     put_le(out, payload.object_number, length_code_width(packet.object_number_code));
     put_le(out, payload.offset_into_object, length_code_width(packet.offset_code));
     put_le(out, payload.replicated_length, length_code_width(packet.replicated_code));
@@ -87,8 +83,8 @@ void append_packet(Bytes* out, const PacketSpec& packet) {
     put_le(out, payload.presentation_time, 4);
     if (payload.replicated_length > 8) out->insert(out->end(), payload.replicated_length - 8, 0xAA);
     if (packet.multiple_payloads) {
-      uint64_t length = payload.length_field >= 0 ? static_cast<uint64_t>(payload.length_field)
-                                                  : payload.data.size();
+      uint64_t length =
+          payload.length_field >= 0 ? static_cast<uint64_t>(payload.length_field) : payload.data.size();
       put_le(out, length, length_code_width(packet.payload_length_code));
     }
     append(out, payload.data);
@@ -116,8 +112,8 @@ Bytes build_data_object(const std::vector<PacketSpec>& packets) {
   return out;
 }
 
-PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object_size,
-                                 Bytes data, uint32_t max_packet_size) {
+PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object_size, Bytes data,
+                                 uint32_t max_packet_size) {
   PacketSpec packet;
   PayloadSpec payload;
   payload.stream_number = stream;
@@ -126,8 +122,8 @@ PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object
   payload.data = std::move(data);
   packet.payloads.push_back(std::move(payload));
   if (!fit_single_payload(&packet, max_packet_size)) {
-    ADD_FAILURE() << "payload of " << packet.payloads[0].data.size()
-                  << " bytes does not fit a packet of " << max_packet_size;
+    ADD_FAILURE() << "payload of " << packet.payloads[0].data.size() << " bytes does not fit a packet of "
+                  << max_packet_size;
   }
   return packet;
 }
@@ -162,4 +158,3 @@ Bytes pattern_bytes(size_t n, uint32_t seed) {
   }
   return out;
 }
-

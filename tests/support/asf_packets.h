@@ -34,14 +34,14 @@
 #ifndef TARVEL_TESTS_SUPPORT_ASF_PACKETS_H_
 #define TARVEL_TESTS_SUPPORT_ASF_PACKETS_H_
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "asf/asf.h"
 #include "cli/console.h"
@@ -108,8 +108,8 @@ Bytes data_object_header(uint64_t object_size, uint64_t total_packets);
 Bytes build_data_object(const std::vector<PacketSpec>& packets);
 
 // A single payload packet of max_packet_size bytes carrying `data` for stream `stream`.
-PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object_size,
-                                 Bytes data, uint32_t max_packet_size);
+PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object_size, Bytes data,
+                                 uint32_t max_packet_size);
 
 // A multiple-payload packet with one payload that carries a whole media object.
 PacketSpec whole_object_packet(uint8_t stream, bool key_frame, Bytes data);
@@ -126,7 +126,6 @@ Bytes pattern_bytes(size_t n, uint32_t seed);
 // Little-endian append helpers.
 void put_le(Bytes* out, uint64_t value, uint32_t width);
 void append(Bytes* out, const Bytes& more);
-
 
 struct DemuxRun {
   // The stream record as the header parser and the conversion course would leave it.

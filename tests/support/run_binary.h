@@ -28,5 +28,4 @@ std::string shell_output(const std::string& command);
 BinaryRun run_tarvel_in_terminal(const std::vector<std::string>& args, const std::string& prompt,
                                  const std::string& keys, const std::string& cwd = "");
 
-
 #endif  // TARVEL_TESTS_SUPPORT_RUN_BINARY_H_

@@ -1,12 +1,11 @@
 #include "tests/support/test_files.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -64,14 +64,21 @@ struct Field {
 
 // The fields that the 1920x1080 codec data above holds.
 const Field kPlainFields[] = {
-    {VC1_PROFILE, 3}, {VC1_LEVEL, 3}, {VC1_COLORDIFF_FORMAT, 1}, {VC1_FRMRTQ_POSTPROC, 7},
-    {VC1_BITRTQ_POSTPROC, 31}, {VC1_POSTPROCFLAG, 1}, {VC1_MAX_CODED_WIDTH, 959},
-    {VC1_MAX_CODED_HEIGHT, 539}, {VC1_PULLDOWN, 0}, {VC1_INTERLACE, 0}, {VC1_TFCNTRFLAG, 0},
-    {VC1_FINTERPFLAG, 0}, {VC1_RESERVED, 1}, {VC1_PSF, 0}, {VC1_DISPLAY_EXT, 0},
-    {VC1_HRD_PARAM_FLAG, 0}, {VC1_BROKEN_LINK, 0}, {VC1_CLOSED_ENTRY, 1}, {VC1_PANSCAN_FLAG, 0},
-    {VC1_REFDIST_FLAG, 1}, {VC1_LOOPFILTER, 1}, {VC1_FASTUVMC, 0}, {VC1_EXTENDED_MV, 0},
-    {VC1_DQUANT, 0}, {VC1_VSTRANSFORM, 1}, {VC1_OVERLAP, 1}, {VC1_QUANTIZER, 1},
-    {VC1_CODED_SIZE_FLAG, 0}, {VC1_RANGE_MAPY_FLAG, 0}, {VC1_RANGE_MAPUV_FLAG, 0},
+    {VC1_PROFILE, 3},           {VC1_LEVEL, 3},
+    {VC1_COLORDIFF_FORMAT, 1},  {VC1_FRMRTQ_POSTPROC, 7},
+    {VC1_BITRTQ_POSTPROC, 31},  {VC1_POSTPROCFLAG, 1},
+    {VC1_MAX_CODED_WIDTH, 959}, {VC1_MAX_CODED_HEIGHT, 539},
+    {VC1_PULLDOWN, 0},          {VC1_INTERLACE, 0},
+    {VC1_TFCNTRFLAG, 0},        {VC1_FINTERPFLAG, 0},
+    {VC1_RESERVED, 1},          {VC1_PSF, 0},
+    {VC1_DISPLAY_EXT, 0},       {VC1_HRD_PARAM_FLAG, 0},
+    {VC1_BROKEN_LINK, 0},       {VC1_CLOSED_ENTRY, 1},
+    {VC1_PANSCAN_FLAG, 0},      {VC1_REFDIST_FLAG, 1},
+    {VC1_LOOPFILTER, 1},        {VC1_FASTUVMC, 0},
+    {VC1_EXTENDED_MV, 0},       {VC1_DQUANT, 0},
+    {VC1_VSTRANSFORM, 1},       {VC1_OVERLAP, 1},
+    {VC1_QUANTIZER, 1},         {VC1_CODED_SIZE_FLAG, 0},
+    {VC1_RANGE_MAPY_FLAG, 0},   {VC1_RANGE_MAPUV_FLAG, 0},
 };
 
 Vc1HeaderTable plain_table() {
@@ -89,8 +96,8 @@ TEST(Vc1Codec, CodecDataParsesIntoBothHeadersAndSkipsOptionalRows) {
     EXPECT_EQ(vc1_get_field(&t, f.id), f.value) << f.id;
   }
   for (int id = VC1_DISP_HORIZ_SIZE; id <= VC1_MATRIX_COEF; id++) EXPECT_FALSE(present(t, id)) << id;
-  for (int id : {VC1_HRD_NUM_LEAKY_BUCKETS, VC1_BIT_RATE_EXPONENT, VC1_BUFFER_SIZE_EXPONENT,
-                 VC1_CODED_WIDTH, VC1_CODED_HEIGHT, VC1_EXTENDED_DMV, VC1_RANGE_MAPY, VC1_RANGE_MAPUV}) {
+  for (int id : {VC1_HRD_NUM_LEAKY_BUCKETS, VC1_BIT_RATE_EXPONENT, VC1_BUFFER_SIZE_EXPONENT, VC1_CODED_WIDTH,
+                 VC1_CODED_HEIGHT, VC1_EXTENDED_DMV, VC1_RANGE_MAPY, VC1_RANGE_MAPUV}) {
     EXPECT_FALSE(present(t, id)) << id;
   }
   EXPECT_EQ(vc1_get_field(&t, VC1_SEQUENCE_HEADER), 0x10Fu);
@@ -102,7 +109,8 @@ TEST(Vc1Codec, MissingEntryPointStartCodeReadsOnFromTheSequenceHeaderStopBit) {
   EXPECT_EQ(vc1_get_field(&t, VC1_MAX_CODED_HEIGHT), 539u);
   EXPECT_EQ(vc1_get_field(&t, VC1_BROKEN_LINK), 1u);
   for (int id = VC1_CLOSED_ENTRY; id <= VC1_RANGE_MAPUV_FLAG; id++) {
-    if (id == VC1_CODED_WIDTH || id == VC1_CODED_HEIGHT || id == VC1_EXTENDED_DMV || id == VC1_RANGE_MAPY) continue;
+    if (id == VC1_CODED_WIDTH || id == VC1_CODED_HEIGHT || id == VC1_EXTENDED_DMV || id == VC1_RANGE_MAPY)
+      continue;
     EXPECT_TRUE(present(t, id)) << id;
     EXPECT_EQ(vc1_get_field(&t, id), 0u) << id;
   }
@@ -124,7 +132,7 @@ TEST(Vc1Codec, StartCodeSearchNeedsTwoBytesAfterAndStartsAtThePositionByte) {
   EXPECT_EQ(cursor.position, 32u);
   cursor.position = 9;  // inside byte 1: the first code is passed over
   ASSERT_EQ(find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor), 1);
-  EXPECT_EQ(cursor.position, 64u);  // the second one stands at length - 6
+  EXPECT_EQ(cursor.position, 64u);     // the second one stands at length - 6
   cursor = Vc1BitCursor{bytes, 9, 9};  // now at length - 5
   EXPECT_EQ(find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor), 0);
   EXPECT_EQ(cursor.position, 9u);
@@ -162,16 +170,33 @@ TEST(Vc1Codec, ReadsAndWritesStopShortOfTheBufferEnd) {
 Bytes hrd_headers(uint32_t buckets) {
   BitBuilder s;
   s.put(0x10F, 32);
-  s.put(0xC4, 8); s.put(0, 8); s.put(100, 12); s.put(50, 12); s.put(0, 6);
+  s.put(0xC4, 8);
+  s.put(0, 8);
+  s.put(100, 12);
+  s.put(50, 12);
+  s.put(0, 6);
   s.put(0, 1);  // DISPLAY_EXT
-  s.put(1, 1); s.put(buckets, 5); s.put(9, 4); s.put(6, 4);
-  for (uint32_t j = 1; j <= buckets; j++) { s.put(0x1000 + j, 16); s.put(0x2000 + j, 16); }
+  s.put(1, 1);
+  s.put(buckets, 5);
+  s.put(9, 4);
+  s.put(6, 4);
+  for (uint32_t j = 1; j <= buckets; j++) {
+    s.put(0x1000 + j, 16);
+    s.put(0x2000 + j, 16);
+  }
   s.stop();
   s.put(0x10E, 32);
-  s.put(0x7F, 7); s.put(0, 6);  // BROKEN_LINK .. EXTENDED_MV = 1, DQUANT .. QUANTIZER = 0
+  s.put(0x7F, 7);
+  s.put(0, 6);  // BROKEN_LINK .. EXTENDED_MV = 1, DQUANT .. QUANTIZER = 0
   for (uint32_t j = 1; j <= buckets; j++) s.put(0x40 + j, 8);
-  s.put(1, 1); s.put(300, 12); s.put(200, 12); s.put(1, 1);
-  s.put(1, 1); s.put(5, 3); s.put(1, 1); s.put(6, 3);
+  s.put(1, 1);
+  s.put(300, 12);
+  s.put(200, 12);
+  s.put(1, 1);
+  s.put(1, 1);
+  s.put(5, 3);
+  s.put(1, 1);
+  s.put(6, 3);
   s.stop();
   return s.bytes;
 }
@@ -235,15 +260,35 @@ TEST(Vc1Codec, ValuesAreCutToTheirWidthAndPresenceIsIgnored) {
 Vc1HeaderTable rich_table() {
   Vc1HeaderTable t = plain_table();
   const Field fields[] = {
-      {VC1_INTERLACE, 1}, {VC1_DISPLAY_EXT, 1}, {VC1_DISP_HORIZ_SIZE, 1279},
-      {VC1_DISP_VERT_SIZE, 719}, {VC1_ASPECT_RATIO_FLAG, 1}, {VC1_ASPECT_RATIO, 15},
-      {VC1_ASPECT_HORIZ_SIZE, 39}, {VC1_ASPECT_VERT_SIZE, 32}, {VC1_FRAMERATE_FLAG, 1},
-      {VC1_FRAMERATEIND, 1}, {VC1_FRAMERATEEXP, 767}, {VC1_COLOR_FORMAT_FLAG, 1},
-      {VC1_COLOR_PRIM, 1}, {VC1_TRANSFER_CHAR, 4}, {VC1_MATRIX_COEF, 6}, {VC1_HRD_PARAM_FLAG, 1},
-      {VC1_HRD_NUM_LEAKY_BUCKETS, 3}, {VC1_BIT_RATE_EXPONENT, 11}, {VC1_BUFFER_SIZE_EXPONENT, 7},
-      {VC1_EXTENDED_MV, 1}, {VC1_DQUANT, 2}, {VC1_CODED_SIZE_FLAG, 1}, {VC1_CODED_WIDTH, 639},
-      {VC1_CODED_HEIGHT, 359}, {VC1_EXTENDED_DMV, 1}, {VC1_RANGE_MAPY_FLAG, 1},
-      {VC1_RANGE_MAPY, 7}, {VC1_RANGE_MAPUV_FLAG, 1}, {VC1_RANGE_MAPUV, 3},
+      {VC1_INTERLACE, 1},
+      {VC1_DISPLAY_EXT, 1},
+      {VC1_DISP_HORIZ_SIZE, 1279},
+      {VC1_DISP_VERT_SIZE, 719},
+      {VC1_ASPECT_RATIO_FLAG, 1},
+      {VC1_ASPECT_RATIO, 15},
+      {VC1_ASPECT_HORIZ_SIZE, 39},
+      {VC1_ASPECT_VERT_SIZE, 32},
+      {VC1_FRAMERATE_FLAG, 1},
+      {VC1_FRAMERATEIND, 1},
+      {VC1_FRAMERATEEXP, 767},
+      {VC1_COLOR_FORMAT_FLAG, 1},
+      {VC1_COLOR_PRIM, 1},
+      {VC1_TRANSFER_CHAR, 4},
+      {VC1_MATRIX_COEF, 6},
+      {VC1_HRD_PARAM_FLAG, 1},
+      {VC1_HRD_NUM_LEAKY_BUCKETS, 3},
+      {VC1_BIT_RATE_EXPONENT, 11},
+      {VC1_BUFFER_SIZE_EXPONENT, 7},
+      {VC1_EXTENDED_MV, 1},
+      {VC1_DQUANT, 2},
+      {VC1_CODED_SIZE_FLAG, 1},
+      {VC1_CODED_WIDTH, 639},
+      {VC1_CODED_HEIGHT, 359},
+      {VC1_EXTENDED_DMV, 1},
+      {VC1_RANGE_MAPY_FLAG, 1},
+      {VC1_RANGE_MAPY, 7},
+      {VC1_RANGE_MAPUV_FLAG, 1},
+      {VC1_RANGE_MAPUV, 3},
   };
   for (const Field& f : fields) vc1_set_field(&t, f.id, f.value);
   for (int j = 0; j < 3; j++) {
@@ -268,8 +313,8 @@ TEST(Vc1Codec, ParsingWrittenHeadersGivesBackEveryWrittenValue) {
 }
 
 TEST(Vc1Codec, HeadersEndingInStopBitsComeOutAsTheyWentIn) {
-  for (const Bytes& in : {Bytes(kCodecData.begin() + 1, kCodecData.end()), write(rich_table(), 0),
-                          hrd_headers(2)}) {
+  for (const Bytes& in :
+       {Bytes(kCodecData.begin() + 1, kCodecData.end()), write(rich_table(), 0), hrd_headers(2)}) {
     Bytes with_lead = {0x25};  // bytes before the first start code are not reproduced
     with_lead.insert(with_lead.end(), in.begin(), in.end());
     Vc1HeaderTable t;

@@ -103,8 +103,8 @@ TEST(Vc1Edit, RatiosOfTheParTableTakeTheirIndex) {
   struct Case {
     uint32_t x, y, index;
   };
-  const Case cases[] = {{16, 11, 4}, {32, 22, 4},    {1, 1, 1},  {7, 7, 1},
-                        {40, 33, 5}, {160, 99, 13},  {12, 11, 2}, {1600000000u, 990000000u, 13}};
+  const Case cases[] = {{16, 11, 4}, {32, 22, 4},   {1, 1, 1},   {7, 7, 1},
+                        {40, 33, 5}, {160, 99, 13}, {12, 11, 2}, {1600000000u, 990000000u, 13}};
   for (const Case& c : cases) {
     Vc1HeaderTable t = plain_table();
     vc1_insert_par(c.x, c.y, &t);

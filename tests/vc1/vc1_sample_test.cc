@@ -99,7 +99,8 @@ TEST(Vc1Sample, CodecDataIsReproducedExactlyWhenWrittenUnedited) {
 std::string rewritten_stream(uint32_t period_us, uint32_t x, uint32_t y) {
   uint32_t width = 0;
   uint32_t height = 0;
-  HeaderBuffer b = make_buffer(video_codec_data(load_file(testdata_path("vc1ap_240x104.wmv")), &width, &height));
+  HeaderBuffer b =
+      make_buffer(video_codec_data(load_file(testdata_path("vc1ap_240x104.wmv")), &width, &height));
   Vc1HeaderTable t;
   vc1_table_init(&t);
   EXPECT_EQ(vc1_parse_headers(&b, &t), 1);
@@ -114,7 +115,7 @@ TEST(Vc1Sample, InsertedRateAndAspectRatioParseBack) {
   Vc1HeaderTable t;
   vc1_table_init(&t);
   ASSERT_EQ(vc1_parse_headers(&b, &t), 1);
-  const int ids[] = {VC1_FRAMERATE_FLAG, VC1_FRAMERATEIND, VC1_FRAMERATENR, VC1_FRAMERATEDR,
+  const int ids[] = {VC1_FRAMERATE_FLAG,    VC1_FRAMERATEIND, VC1_FRAMERATENR,    VC1_FRAMERATEDR,
                      VC1_ASPECT_RATIO_FLAG, VC1_ASPECT_RATIO, VC1_MAX_CODED_WIDTH};
   const uint32_t values[] = {1, 0, 1, 1, 1, 5, 119};
   for (int i = 0; i < 7; i++) EXPECT_EQ(vc1_get_field(&t, ids[i]), values[i]) << ids[i];

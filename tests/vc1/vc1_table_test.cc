@@ -93,9 +93,9 @@ TEST(Vc1Table, WalkWithoutDisplayExtOrHrdSkipsTheirRows) {
   // DISPLAY_EXT = 0 leads from DISPLAY_EXT_TEST (61) straight to HRD_PARAM_FLAG (33),
   // HRD_PARAM_FLAG = 0 to ENTRY_POINT_START (60); EXTENDED_MV = 0 skips EXTENDED_DMV and
   // the zero flags skip the coded size and the range maps.
-  const std::vector<int> expected = {
-      2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 61, 33, 60,
-      38, 37, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 59, 49, 57, 53, 55, 62};
+  const std::vector<int> expected = {2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
+                                     15, 16, 17, 61, 33, 60, 38, 37, 39, 40, 41, 42, 43,
+                                     44, 45, 46, 47, 48, 59, 49, 57, 53, 55, 62};
   EXPECT_EQ(walk_ids(t), expected);
 }
 
