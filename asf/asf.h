@@ -86,6 +86,7 @@ struct AsfStreamRecord {
   uint32_t par_y;  // metadata AspectRatioY; 0 = none
   uint32_t frame_type_counts[kPictureTypeCount];
   uint32_t frames_written;
+  uint64_t total_bytes_written;  // bytes the demux wrote to the output
 };
 
 struct AsfParserContext {

@@ -4,7 +4,7 @@
 
 #include "asf/asf.h"
 #include "asf/le_bytes.h"
-#include "cli/console.h"
+#include "report/report.h"
 
 namespace {
 

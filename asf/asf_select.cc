@@ -1,7 +1,7 @@
 // The choice of the one video stream to convert: the usable WVC1 stream with the highest
 // data bitrate.
 #include "asf/asf.h"
-#include "cli/console.h"
+#include "report/report.h"
 
 uint32_t asf_select_video_stream(AsfParserContext* context) {
   uint32_t best = 0;

@@ -1,98 +1,12 @@
-// Console output, the header byte dump, the output file with its overwrite prompt, and
-// the system error text.
+// The output file with its overwrite prompt.
 #include "cli/console.h"
 
-#include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
-#include "cli/options.h"
+#include "report/report.h"
 
-uint32_t g_verbosity = 2;
-
-namespace {
-
-std::string* g_capture_console = nullptr;
-std::string* g_capture_out = nullptr;
-char g_error_text[256];
-
-// -1 until asked, then 0 or 1: whether standard output is the terminal, in which case it
-// is flushed after every message so that it interleaves with level-0 text in order.
-int g_stdout_is_terminal = -1;
-
-void write_stdout(const char* text, size_t length) {
-  if (g_capture_out != nullptr) {
-    g_capture_out->append(text, length);
-    return;
-  }
-  std::fwrite(text, 1, length, stdout);
-  if (g_stdout_is_terminal < 0) g_stdout_is_terminal = platform_stdout_is_terminal() ? 1 : 0;
-  if (g_stdout_is_terminal == 1) std::fflush(stdout);
-}
-
-void write_console(const char* text, size_t length) {
-  if (g_capture_console != nullptr) {
-    g_capture_console->append(text, length);
-    return;
-  }
-  platform_console_write(text, length);
-}
-
-// Formats into a stack buffer, or a heap one for the rare longer message, and hands the
-// text to `sink`.
-__attribute__((format(printf, 2, 0))) void emit(void (*sink)(const char*, size_t), const char* format,
-                                                va_list args) {
-  char small[1024];
-  va_list copy;
-  va_copy(copy, args);
-  int length = std::vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  if (length < 0) return;
-  if (static_cast<size_t>(length) < sizeof small) {
-    sink(small, static_cast<size_t>(length));
-    return;
-  }
-  char* large = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
-  if (large == nullptr) return;
-  std::vsnprintf(large, static_cast<size_t>(length) + 1, format, args);
-  sink(large, static_cast<size_t>(length));
-  std::free(large);
-}
-
-}  // namespace
-
-void print_at_level(uint32_t level, const char* format, ...) {
-  if (level != 0 && g_verbosity < level) return;
-  va_list args;
-  va_start(args, format);
-  emit(level == 0 ? write_console : write_stdout, format, args);
-  va_end(args);
-}
-
-void print_always(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  emit(write_stdout, format, args);
-  va_end(args);
-}
-
-void dump_header_bytes(const HeaderBuffer* buffer) {
-  uint32_t count = buffer->count <= kHeaderBufferSize ? buffer->count : kHeaderBufferSize;
-  for (uint32_t i = 0; i < count; i++) {
-    if (i != 0 && i % 24 == 0) print_at_level(2, "\n");
-    print_at_level(2, "%02x ", buffer->data[i]);
-  }
-  print_at_level(2, "\n\n");
-}
-
-const char* system_error_text() {
-  std::snprintf(g_error_text, sizeof g_error_text, "%s", platform_error_text(platform_last_error()));
-  return g_error_text;
-}
-
-PlatformFile open_output_file(PlatformFile input) {
-  PlatformFile file = platform_create(output_path, kCreateNew, input);
+PlatformFile open_output_file(const char* path, PlatformFile input) {
+  PlatformFile file = platform_create(path, kCreateNew, input);
   if (file != kInvalidFile) return file;
 
   if (platform_last_error() != kErrorFileExists) {
@@ -100,7 +14,7 @@ PlatformFile open_output_file(PlatformFile input) {
     return kInvalidFile;
   }
 
-  print_at_level(0, "\nOutput file %s already exists - Overwrite? (y/N):", output_path);
+  print_at_level(0, "\nOutput file %s already exists - Overwrite? (y/N):", path);
   int key = platform_console_read_key();  // -1 without a terminal: the answer No
   if (key >= 0) std::fputc(key, stderr);
   std::fputc('\n', stderr);
@@ -108,14 +22,7 @@ PlatformFile open_output_file(PlatformFile input) {
   if (key != 'y' && key != 'Y') return kInvalidFile;
 
   // The replace refuses to touch the input file itself, whatever path names it.
-  file = platform_create(output_path, kCreateAlways, input);
+  file = platform_create(path, kCreateAlways, input);
   if (file == kInvalidFile) print_at_level(0, "\nUnable to overwrite output file: %s", system_error_text());
   return file;
 }
-
-void console_capture(std::string* console, std::string* out) {
-  g_capture_console = console;
-  g_capture_out = out;
-}
-
-bool console_flush_stdout() { return std::fflush(stdout) == 0 && !std::ferror(stdout); }

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "cli/console.h"
 #include "cli/options.h"
 #include "io/file_reader.h"
+#include "report/report.h"
 
 namespace {
 
@@ -65,13 +65,15 @@ int run_asf_course(AsfParserContext* context, PlatformFile input, Vc1HeaderTable
 }  // namespace
 
 int run_tarvel(int argc, char** argv) {
-  static Vc1HeaderTable table;
-  static HeaderBuffer retrieved;
-  static HeaderBuffer rebuilt;
+  // Everything a run uses is its own: a second run in the same process starts clean.
+  Vc1HeaderTable table;
+  HeaderBuffer retrieved;
+  HeaderBuffer rebuilt;
   vc1_table_init(&table);
   std::memset(&retrieved, 0, sizeof retrieved);
   std::memset(&rebuilt, 0, sizeof rebuilt);
-  g_verbosity = 2;
+  options_reset();
+  report_set_verbosity(kDefaultVerbosity);
 
   print_banner();
 
@@ -82,7 +84,7 @@ int run_tarvel(int argc, char** argv) {
     if (help) print_at_level(0, "%s", kExtendedHelpText);
     return help ? kExitSuccess : kExitUsage;
   }
-  g_verbosity = options_verbosity();
+  report_set_verbosity(options_verbosity());
 
   PlatformFile input = platform_open_read(input_path);
   if (input == kInvalidFile) {

@@ -2,8 +2,9 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "cli/console.h"
 #include "cli/driver.h"
+#include "platform/platform.h"
+#include "report/report.h"
 
 int main(int argc, char** argv) {
   int status = run_tarvel(argc, argv);

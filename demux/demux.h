@@ -22,9 +22,6 @@ enum DemuxResult {
   kDemuxNoMemory = 4,      // the frame buffer could not be had: nothing read or written
 };
 
-// Bytes written to the output so far, process-wide.
-extern uint64_t g_total_bytes_written;
-
 // Reads the Data Object through the record's reader (the file offset must be where the
 // Header Object ends), writes the elementary stream to `output` and prints the report.
 //

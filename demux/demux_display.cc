@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "asf/asf.h"
-#include "cli/console.h"
 #include "demux/demux.h"
+#include "report/report.h"
 
 namespace {
 
@@ -47,13 +47,13 @@ void print_frame_type_counts(const uint32_t* count) {
   print_at_level(2, "Summary of Frames Written:\n\n");
   print_at_level(2, "  Progressive or Frame Coded Interlaced Frames\n");
   print_at_level(2, "  --------------------------------------------\n");
-  if (g_verbosity == 2) {
+  if (report_verbosity() == 2) {
     print_at_level(2, "  '|'  [I]  Intra-Coded (Keyframe)     : %d\n", count[kPictureI]);
     print_at_level(2, "  '-'  [P]  Predictive                 : %d\n", count[kPictureP]);
     print_at_level(2, "  '<'  [B]  Bidirectionally Predictive : %d\n", count[kPictureB]);
     print_at_level(2, "  '^'  [BI] Intra-Coded [B]-Like Frames: %d\n", count[kPictureBI]);
     print_at_level(2, "  '_'  [D]  Skipped (\"Duplicated\")     : %d\n", count[kPictureSkip]);
-  } else if (g_verbosity == 3) {
+  } else if (report_verbosity() == 3) {
     print_at_level(3, "  [I]  Intra-Coded (Keyframe)       (K): %d\n", count[kPictureI]);
     print_at_level(3, "  [P]  Predictive                      : %d\n", count[kPictureP]);
     print_at_level(3, "  [B]  Bidirectionally Predictive      : %d\n", count[kPictureB]);
@@ -63,7 +63,7 @@ void print_frame_type_counts(const uint32_t* count) {
 
   print_at_level(2, "\n  Field Coded Interlaced Frames\n");
   print_at_level(2, "  --------------------------------------------\n");
-  if (g_verbosity == 2) {
+  if (report_verbosity() == 2) {
     uint32_t non_key_pairs = 0;
     for (int t = kPictureFieldPI; t <= kPictureFieldBIBI; ++t) non_key_pairs += count[t];
     print_at_level(2, "  '!'  [I/I] or [I/P] (\"Keyframe\" Field Pairs): %d\n",
@@ -74,7 +74,7 @@ void print_frame_type_counts(const uint32_t* count) {
                    "      Note: [P/I], [P/P], [B/B], [B/BI], [BI/B] and [BI/BI] pairs are all "
                    "shown as '=' in the frame table.\n");
     print_at_level(2, "      Use the \"-v3\" command line option for a specific breakdown.\n");
-  } else if (g_verbosity == 3) {
+  } else if (report_verbosity() == 3) {
     print_at_level(3, "  [I/I]   Field 1=[I],  Field 2=[I] (K): %d\n", count[6]);
     print_at_level(3, "  [I/P]   Field 1=[I],  Field 2=[P] (K): %d\n", count[7]);
     print_at_level(3, "  [P/I]   Field 1=[P],  Field 2=[I]    : %d\n", count[8]);
@@ -105,7 +105,7 @@ void demux_show_frame(DemuxState* state, const AsfStreamRecord* record, int pict
                       uint32_t object_size) {
   uint32_t frame = record->frames_written;
   if (frame != 0 && frame % kFrameLineLength == 0) {
-    if (g_verbosity < 3) print_at_level(2, "%s\n", state->frame_line);
+    if (report_verbosity() < 3) print_at_level(2, "%s\n", state->frame_line);
     std::memset(state->frame_line, 0, sizeof state->frame_line);
   }
   state->frame_line[frame % kFrameLineLength] =
@@ -121,7 +121,7 @@ void demux_show_frame(DemuxState* state, const AsfStreamRecord* record, int pict
 
 void demux_print_summary(const DemuxState* state, const AsfStreamRecord* record) {
   const uint32_t* count = record->frame_type_counts;
-  if (g_verbosity < 3) print_at_level(2, "%s\n", state->frame_line);
+  if (report_verbosity() < 3) print_at_level(2, "%s\n", state->frame_line);
   print_at_level(1, "\nDone.\n\n");
   print_frame_type_counts(count);
 
@@ -131,7 +131,7 @@ void demux_print_summary(const DemuxState* state, const AsfStreamRecord* record)
   print_at_level(1, "Total Keyframes Written: %d\n",
                  count[kPictureI] + count[kPictureFieldII] + count[kPictureFieldIP]);
   print_at_level(1, "Total Frames Written   : %d\n", record->frames_written);
-  print_at_level(1, "Total Bytes Written    : %" PRIu64 "\n\n", g_total_bytes_written);
+  print_at_level(1, "Total Bytes Written    : %" PRIu64 "\n\n", record->total_bytes_written);
   print_at_level(1,
                  "* \"1-based\" - i.e. a file composed of 100%% keyframes displays \"1\", not "
                  "\"0\".\n");

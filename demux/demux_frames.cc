@@ -6,12 +6,10 @@
 #include <cstring>
 
 #include "asf/asf.h"
-#include "cli/console.h"
 #include "demux/demux.h"
 #include "io/file_reader.h"
 #include "platform/platform.h"
-
-uint64_t g_total_bytes_written = 0;
+#include "report/report.h"
 
 namespace {
 
@@ -20,11 +18,12 @@ constexpr uint8_t kEndOfSequenceCode[4] = {0x00, 0x00, 0x01, 0x0A};
 
 // Writes n bytes to the output and counts what was written. On failure reports the
 // system's reason and marks the state, so that nothing more is written.
-bool write_output(DemuxState* state, PlatformFile output, const uint8_t* bytes, uint32_t n) {
+bool write_output(AsfStreamRecord* record, DemuxState* state, PlatformFile output, const uint8_t* bytes,
+                  uint32_t n) {
   if (n == 0) return true;
   uint32_t written = 0;
   bool ok = platform_write(output, bytes, n, &written);
-  g_total_bytes_written += written;
+  record->total_bytes_written += written;
   if (!ok) {
     print_at_level(0, "\nError writing output file: %s", system_error_text());
     state->write_failed = 1;
@@ -32,9 +31,10 @@ bool write_output(DemuxState* state, PlatformFile output, const uint8_t* bytes, 
   return ok;
 }
 
-bool write_headers(DemuxState* state, PlatformFile output, const HeaderBuffer& headers) {
+bool write_headers(AsfStreamRecord* record, DemuxState* state, PlatformFile output,
+                   const HeaderBuffer& headers) {
   uint32_t count = headers.count < kHeaderBufferSize ? headers.count : kHeaderBufferSize;
-  return write_output(state, output, headers.data, count);
+  return write_output(record, state, output, headers.data, count);
 }
 
 // The first payload of a chosen-stream object announced its size: make sure the buffer
@@ -63,6 +63,7 @@ void begin_chosen_object(AsfStreamRecord* record, DemuxState* state, uint32_t ob
 bool demux_prepare(AsfStreamRecord* record, DemuxState* state) {
   std::memset(record->frame_type_counts, 0, sizeof record->frame_type_counts);
   record->frames_written = 0;
+  record->total_bytes_written = 0;
   std::memset(state, 0, sizeof *state);
 
   uint32_t size = record->ext_stream_properties.max_object_size;
@@ -130,8 +131,8 @@ bool demux_write_frame(AsfStreamRecord* record, DemuxState* state, PlatformFile 
   if (key_frame) {
     state->keyframe_distance = 0;
     bool entry_point_only = frames_before != 0 && record->seq_header_once;
-    ok =
-        write_headers(state, output, entry_point_only ? record->entry_point_headers : record->output_headers);
+    ok = write_headers(record, state, output,
+                       entry_point_only ? record->entry_point_headers : record->output_headers);
   } else {
     state->keyframe_distance++;
     if (state->keyframe_distance > state->max_keyframe_distance) {
@@ -139,9 +140,9 @@ bool demux_write_frame(AsfStreamRecord* record, DemuxState* state, PlatformFile 
     }
     if (frames_before == 0) print_at_level(1, "Error: First frame in file is not a keyframe\n");
   }
-  ok = ok && write_output(state, output, kFrameStartCode, sizeof kFrameStartCode);
+  ok = ok && write_output(record, state, output, kFrameStartCode, sizeof kFrameStartCode);
   // Only the bytes actually stored are written, whatever the object size announced.
-  ok = ok && write_output(state, output, state->frame_buffer, state->fill);
+  ok = ok && write_output(record, state, output, state->frame_buffer, state->fill);
   state->fill = 0;
   if (!ok) {
     // The frame did not reach the output: it is neither shown nor counted as written.
@@ -160,7 +161,7 @@ DemuxResult demux_finish(AsfStreamRecord* record, DemuxState* state, PlatformFil
     print_at_level(1, "Error: Input file ends inside the ASF Data Object; demux stopped early.\n");
   }
   if (!state->write_failed) {
-    write_output(state, output, kEndOfSequenceCode, sizeof kEndOfSequenceCode);
+    write_output(record, state, output, kEndOfSequenceCode, sizeof kEndOfSequenceCode);
   }
   demux_print_summary(state, record);
   std::free(state->frame_buffer);

@@ -9,9 +9,9 @@
 
 #include "asf/asf.h"
 #include "asf/le_bytes.h"
-#include "cli/console.h"
 #include "demux/demux.h"
 #include "io/file_reader.h"
+#include "report/report.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "asf/asf.h"
-#include "cli/console.h"
+#include "report/report.h"
 #include "io/file_reader.h"
 #include "platform/platform.h"
 
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string console, out;
   console_capture(&console, &out);
-  g_verbosity = 3;
+  report_set_verbosity(3);
   FileReader reader = reader_create();
   if (reader_init(file, &reader)) {
     AsfParserContext* context = asf_context_create(file, &reader);
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   reader_release(&reader);
   console_capture(nullptr, nullptr);
-  g_verbosity = 2;
+  report_set_verbosity(2);
   platform_close(file);
   return 0;
 }

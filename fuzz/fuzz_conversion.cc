@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/console.h"
+#include "report/report.h"
 #include "cli/driver.h"
 #include "cli/options.h"
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/console.h"
+#include "report/report.h"
 #include "vc1/vc1.h"
 
 namespace {
@@ -62,8 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string console;
   std::string out;
-  uint32_t saved_verbosity = g_verbosity;
-  g_verbosity = 3;
+  uint32_t saved_verbosity = report_verbosity();
+  report_set_verbosity(3);
   console_capture(&console, &out);
   vc1_print_headers(&table);
 
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vc1_print_headers(&table);
 
   console_capture(nullptr, nullptr);
-  g_verbosity = saved_verbosity;
+  report_set_verbosity(saved_verbosity);
   check(console.empty());
   return 0;
 }

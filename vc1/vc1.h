@@ -187,5 +187,7 @@ void vc1_insert_par(uint32_t x, uint32_t y, Vc1HeaderTable* table);
 void vc1_print_headers(const Vc1HeaderTable* table);
 // Prints the line of one present row (level 2); nothing for an index outside the table.
 void vc1_print_field(const Vc1HeaderTable* table, int row);
+// Prints the first count bytes as "%02x " groups, 24 to a line, then "\n\n" (level 2).
+void dump_header_bytes(const HeaderBuffer* buffer);
 
 #endif  // TARVEL_VC1_VC1_H_

@@ -1,5 +1,5 @@
 // Lists the header field table with the meaning of the coded fields, at level 2.
-#include "cli/console.h"
+#include "report/report.h"
 #include "vc1/vc1.h"
 
 namespace {
@@ -140,4 +140,13 @@ void vc1_print_headers(const Vc1HeaderTable* table) {
   }
   // The fullness lines come after the last entry-point field.
   print_leaky_bucket_fullness(table);
+}
+
+void dump_header_bytes(const HeaderBuffer* buffer) {
+  uint32_t count = buffer->count <= kHeaderBufferSize ? buffer->count : kHeaderBufferSize;
+  for (uint32_t i = 0; i < count; i++) {
+    if (i != 0 && i % 24 == 0) print_at_level(2, "\n");
+    print_at_level(2, "%02x ", buffer->data[i]);
+  }
+  print_at_level(2, "\n\n");
 }

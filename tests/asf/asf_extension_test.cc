@@ -5,7 +5,7 @@
 #include <string>
 
 #include "asf/asf.h"
-#include "cli/console.h"
+#include "report/report.h"
 #include "tests/support/asf_builder.h"
 
 namespace {
@@ -21,7 +21,7 @@ struct Extension {
 void run(const std::vector<Bytes>& children, Extension* e) {
   Bytes object = build_header_extension(children);
   std::string console;
-  g_verbosity = 2;
+  report_set_verbosity(2);
   console_capture(&console, &e->out);
   asf_parse_header_extension(object.data(), static_cast<uint32_t>(object.size()), e->context);
   console_capture(nullptr, nullptr);
@@ -221,11 +221,11 @@ TEST(AsfHeaderExtension, InvalidStreamNumberIsShownAtEveryVerbosity) {
   Bytes object = build_header_extension({build_ext_stream_properties({.stream_number = 300})});
   AsfParserContext* context = asf_context_create(kInvalidFile, nullptr);
   std::string console, out;
-  g_verbosity = 0;
+  report_set_verbosity(0);
   console_capture(&console, &out);
   asf_parse_header_extension(object.data(), static_cast<uint32_t>(object.size()), context);
   console_capture(nullptr, nullptr);
-  g_verbosity = 2;
+  report_set_verbosity(2);
   EXPECT_EQ(out, "Invalid stream #300\n");
   asf_context_free(context);
 }

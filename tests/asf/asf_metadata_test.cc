@@ -5,7 +5,7 @@
 #include <string>
 
 #include "asf/asf.h"
-#include "cli/console.h"
+#include "report/report.h"
 #include "tests/support/asf_builder.h"
 
 namespace {
@@ -22,11 +22,11 @@ struct Metadata {
 void run(const Bytes& object, Metadata* m, uint32_t verbosity = 2) {
   Bytes copy(object);
   std::string console;
-  g_verbosity = verbosity;
+  report_set_verbosity(verbosity);
   console_capture(&console, &m->out);
   m->result = asf_parse_metadata(copy.data(), static_cast<uint32_t>(copy.size()), m->context);
   console_capture(nullptr, nullptr);
-  g_verbosity = 2;
+  report_set_verbosity(2);
   std::string head = "-- -- Found ASF_Metadata_Object; processing ";
   if (m->out.compare(0, head.size(), head) == 0) m->out.erase(0, m->out.find('\n') + 1);
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "asf/asf.h"
-#include "cli/console.h"
+#include "report/report.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ Choice choose(std::initializer_list<StreamSetup> streams) {
   }
   Choice c;
   std::string console;
-  g_verbosity = 2;
+  report_set_verbosity(2);
   console_capture(&console, &c.out);
   c.stream = asf_select_video_stream(context);
   console_capture(nullptr, nullptr);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "asf/asf.h"
-#include "cli/console.h"
+#include "report/report.h"
 #include "tests/support/asf_builder.h"
 
 namespace {
@@ -14,7 +14,7 @@ namespace {
 struct Capture {
   std::string console, out;
   Capture() {
-    g_verbosity = 2;
+    report_set_verbosity(2);
     console_capture(&console, &out);
   }
   ~Capture() { console_capture(nullptr, nullptr); }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "asf/asf.h"
-#include "cli/console.h"
+#include "report/report.h"
 #include "tests/support/asf_builder.h"
 
 namespace {
@@ -27,11 +27,11 @@ void walk_file(const std::string& path, Walk* w, uint32_t verbosity = 2) {
   w->context = asf_context_create(file, &reader);
   ASSERT_NE(w->context, nullptr);
   std::string console;
-  g_verbosity = verbosity;
+  report_set_verbosity(verbosity);
   console_capture(&console, &w->out);
   w->result = asf_read_header(w->context);
   console_capture(nullptr, nullptr);
-  g_verbosity = 2;
+  report_set_verbosity(2);
   EXPECT_EQ(console, "");
   platform_tell(file, &w->offset);
   uint32_t got = 0;

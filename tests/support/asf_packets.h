@@ -44,7 +44,7 @@
 #include <vector>
 
 #include "asf/asf.h"
-#include "cli/console.h"
+#include "report/report.h"
 #include "demux/demux.h"
 #include "io/file_reader.h"
 #include "platform/platform.h"
@@ -183,17 +183,16 @@ inline bool run_demux_file(const std::string& input_path, DemuxRun* run) {
   set_header_buffer(&record->output_headers, run->output_headers);
   set_header_buffer(&record->entry_point_headers, run->entry_point_headers);
 
-  uint32_t saved_verbosity = g_verbosity;
-  g_verbosity = run->verbosity;
-  g_total_bytes_written = 0;
+  uint32_t saved_verbosity = report_verbosity();
+  report_set_verbosity(run->verbosity);
   run->console.clear();
   run->out.clear();
   console_capture(&run->console, &run->out);
   run->result = demux_data_object(record.get(), output);
   console_capture(nullptr, nullptr);
-  g_verbosity = saved_verbosity;
+  report_set_verbosity(saved_verbosity);
 
-  run->bytes_written = g_total_bytes_written;
+  run->bytes_written = record->total_bytes_written;
   run->frames_written = record->frames_written;
   std::memcpy(run->frame_type_counts, record->frame_type_counts, sizeof run->frame_type_counts);
   reader_release(&reader);

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/console.h"
+#include "report/report.h"
 #include "vc1/vc1.h"
 
 namespace {
@@ -13,14 +13,14 @@ namespace {
 struct Capture {
   std::string console;
   std::string out;
-  uint32_t saved_verbosity = g_verbosity;
+  uint32_t saved_verbosity = report_verbosity();
   Capture() {
-    g_verbosity = 2;
+    report_set_verbosity(2);
     console_capture(&console, &out);
   }
   ~Capture() {
     console_capture(nullptr, nullptr);
-    g_verbosity = saved_verbosity;
+    report_set_verbosity(saved_verbosity);
   }
 };
 
@@ -78,7 +78,7 @@ TEST(Vc1Print, ParsedHeadersListEveryFieldWithTitles) {
 TEST(Vc1Print, ListingIsHiddenBelowVerbosityTwo) {
   Vc1HeaderTable t = parsed_nineteen();
   Capture c;
-  g_verbosity = 1;
+  report_set_verbosity(1);
   vc1_print_headers(&t);
   EXPECT_EQ(c.out, "");
   EXPECT_EQ(c.console, "");

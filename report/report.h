@@ -1,0 +1,44 @@
+// The program's one text sink: every message passes through print_at_level, which decides
+// from the message's level and the verbosity level whether and where it appears.
+//
+//   level 0   always shown, written to the console (the controlling terminal, else
+//             standard error), so it stays visible when standard output is redirected
+//   level 1-3 written to standard output when the verbosity level is at least the level
+//
+// This module sits below every other one of the program: it knows the platform layer and
+// nothing else. Tests can capture both routes in memory with console_capture().
+#ifndef TARVEL_REPORT_REPORT_H_
+#define TARVEL_REPORT_REPORT_H_
+
+#include <cstdint>
+#include <string>
+
+#if defined(__GNUC__) || defined(__clang__)
+#define TARVEL_PRINTF(format_index, first_arg) __attribute__((format(printf, format_index, first_arg)))
+#else
+#define TARVEL_PRINTF(format_index, first_arg)
+#endif
+
+// The verbosity level, 0..3: 2 until a run sets it from its options.
+constexpr uint32_t kDefaultVerbosity = 2;
+uint32_t report_verbosity();
+void report_set_verbosity(uint32_t level);
+
+void print_at_level(uint32_t level, const char* format, ...) TARVEL_PRINTF(2, 3);
+
+// Standard-output text shown at every verbosity level (the header parser's
+// "Invalid stream #%d" warning is the one message that ignores the level).
+void print_always(const char* format, ...) TARVEL_PRINTF(1, 2);
+
+// The system's text for the last recorded platform error, ending with a line break. The
+// text lives in one buffer that the next lookup overwrites.
+const char* system_error_text();
+
+// Sends level-0 text to `console` and standard-output text to `out` instead of the real
+// devices, until console_capture(nullptr, nullptr). For tests.
+void console_capture(std::string* console, std::string* out);
+
+// Flushes standard output; returns false when it cannot be written.
+bool console_flush_stdout();
+
+#endif  // TARVEL_REPORT_REPORT_H_
