@@ -4,7 +4,8 @@
 // Each row names a bitstream field, its width and a small condition that picks the next
 // row. The parser reads bits into the rows' values, the writer writes the values back as
 // bits, the editor changes values by field id and the printer lists every row that holds
-// a value. Adding or moving a field is a change to the table alone.
+// a value. Parser, writer and printer go through the rows by the one walk in vc1_walk.h.
+// Adding or moving a field is a change to the table alone.
 #ifndef TARVEL_VC1_VC1_H_
 #define TARVEL_VC1_VC1_H_
 
@@ -116,11 +117,13 @@ struct Vc1HeaderTable {
   uint8_t hrd_full[kVc1MaxLeakyBuckets];                  // entry n-1 holds bucket n
 };
 
-// Bit position k is the bit with mask 128 >> (k % 8) of byte k / 8.
+// Bit position k is the bit with mask 128 >> (k % 8) of byte k / 8. The buffer ends at
+// `length` bytes; a field counts as inside only when the bit after it is inside too.
 struct Vc1BitCursor {
   uint8_t* data;
-  uint32_t length;    // valid bytes at data
+  uint32_t length;    // valid bytes at data: the end
   uint32_t position;  // in bits
+  uint32_t overrun;   // 0 until a read or write meets the end, then 1 for good
 };
 
 // One entry of the pixel aspect ratio table that ASPECT_RATIO indexes (16 entries and an
@@ -153,10 +156,13 @@ uint32_t vc1_leaky_bucket_count(const Vc1HeaderTable* table);
 
 // Searches the cursor's bytes, from the byte holding its position, for the start code of
 // `code` (four bytes, most significant first) followed by at least two more bytes. On a
-// match moves the position to the first bit after it and returns 1; else returns 0.
+// match moves the position to the first bit after it and returns 1; else returns 0 and
+// leaves the cursor as it was. The overrun flag plays no part.
 int find_start_code(uint32_t code, Vc1BitCursor* cursor);
-// Reads `width` bits at the position (0 when they, or the bit after them, lie outside the
-// buffer) and advances the position by `width` either way.
+// Reads `width` bits at the position, most significant first, and advances the position
+// by `width` (wrapping at 32 bits). When width > 32, or the field or the bit after it lies
+// outside the buffer (a field that would wrap counts as outside), returns 0 and sets the
+// overrun flag; the position advances all the same.
 uint32_t read_bits(Vc1BitCursor* cursor, uint32_t width);
 // Fills the table from the first `count` bytes of the buffer. Returns 1 when both the
 // sequence-header and, after it, the entry-point start code were found.
@@ -167,9 +173,11 @@ int vc1_parse_headers(const HeaderBuffer* buffer, Vc1HeaderTable* table);
 // Writes sequence header + entry-point header (entry_point_only == 0) or the entry-point
 // header alone into `out`, clearing it first and setting its count. Returns 1.
 int vc1_write_headers(int entry_point_only, const Vc1HeaderTable* table, HeaderBuffer* out);
-// ORs the low `width` bits of `value` in at bit `position`, most significant first; does
-// nothing when width > 32 or the bit after the field lies outside the buffer.
-void write_bits(Vc1BitCursor* cursor, uint32_t position, uint32_t value, uint32_t width);
+// ORs the low `width` bits of `value` in at the position, most significant first, and
+// advances the position by `width` (wrapping at 32 bits). When width > 32, or the field or
+// the bit after it lies outside the buffer, writes nothing and sets the overrun flag; the
+// position advances all the same.
+void write_bits(Vc1BitCursor* cursor, uint32_t value, uint32_t width);
 
 // --- editor (vc1_edit.cc) ---
 
@@ -183,7 +191,9 @@ void vc1_insert_par(uint32_t x, uint32_t y, Vc1HeaderTable* table);
 
 // --- printer (vc1_print.cc) ---
 
-// Prints one line per field with a width, in table order, at level 2.
+// Prints, at level 2 and in table order whatever the conditions, one line per row with a
+// width ("NAME: --" when absent), the rate and buffer lines of each leaky bucket before
+// the entry-point header and their fullness lines at the end.
 void vc1_print_headers(const Vc1HeaderTable* table);
 // Prints the line of one present row (level 2); nothing for an index outside the table.
 void vc1_print_field(const Vc1HeaderTable* table, int row);

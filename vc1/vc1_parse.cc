@@ -1,5 +1,6 @@
 // Reads a sequence header and an entry-point header into the header field table.
 #include "vc1/vc1.h"
+#include "vc1/vc1_walk.h"
 
 int find_start_code(uint32_t code, Vc1BitCursor* cursor) {
   if (cursor->length <= 5) return 0;
@@ -23,7 +24,10 @@ uint32_t read_bits(Vc1BitCursor* cursor, uint32_t width) {
   cursor->position += width;
   // The bit just after the field must still lie inside the buffer; a position that would
   // wrap past 32 bits counts as outside.
-  if (width > 32 || end > UINT32_MAX || end / 8 >= cursor->length) return 0;
+  if (width > 32 || end > UINT32_MAX || end / 8 >= cursor->length) {
+    cursor->overrun = 1;
+    return 0;
+  }
   uint32_t value = 0;
   for (uint64_t k = start; k < end; k++) {
     uint32_t bit = (cursor->data[k / 8] >> (7 - k % 8)) & 1u;
@@ -34,55 +38,54 @@ uint32_t read_bits(Vc1BitCursor* cursor, uint32_t width) {
 
 namespace {
 
-void read_hrd_rate_buffer(Vc1HeaderTable* table, Vc1BitCursor* cursor) {
-  uint32_t n = vc1_leaky_bucket_count(table);
-  for (uint32_t j = 0; j < n; j++) {
-    table->hrd_rate_buffer[j].rate = static_cast<uint16_t>(read_bits(cursor, 16));
-    table->hrd_rate_buffer[j].buffer = static_cast<uint16_t>(read_bits(cursor, 16));
-  }
-}
+// Reads each row the walk reaches; the start codes are searched for instead of read.
+struct HeaderReader {
+  Vc1HeaderTable* table;
+  Vc1BitCursor cursor;
+  int found_sequence;
+  int found_entry_point;
 
-void read_hrd_full(Vc1HeaderTable* table, Vc1BitCursor* cursor) {
-  uint32_t n = vc1_leaky_bucket_count(table);
-  for (uint32_t j = 0; j < n; j++) table->hrd_full[j] = static_cast<uint8_t>(read_bits(cursor, 8));
-}
+  // Without a sequence start code the fields are read from the first bit of the buffer.
+  // The entry-point search starts at the byte that holds the position, which skips the
+  // sequence header's stop bit and its padding; found or not, the entry-point fields
+  // follow.
+  void start_code(int row) {
+    if (table->rows[row].id == VC1_SEQUENCE_HEADER) {
+      found_sequence = find_start_code(VC1_SEQUENCE_START_CODE, &cursor);
+    } else {
+      found_entry_point = find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor);
+    }
+  }
+
+  void field(int row) {
+    Vc1FieldDescriptor& d = table->rows[row];
+    d.value = read_bits(&cursor, d.width);
+    d.present = 1;
+  }
+
+  void rate_buffer_loop() {
+    uint32_t n = vc1_leaky_bucket_count(table);
+    for (uint32_t j = 0; j < n; j++) {
+      table->hrd_rate_buffer[j].rate = static_cast<uint16_t>(read_bits(&cursor, 16));
+      table->hrd_rate_buffer[j].buffer = static_cast<uint16_t>(read_bits(&cursor, 16));
+    }
+  }
+
+  void full_loop() {
+    uint32_t n = vc1_leaky_bucket_count(table);
+    for (uint32_t j = 0; j < n; j++) table->hrd_full[j] = static_cast<uint8_t>(read_bits(&cursor, 8));
+  }
+
+  void entry_point_start() {}  // the entry-point start code row that follows does the search
+};
 
 }  // namespace
 
 int vc1_parse_headers(const HeaderBuffer* buffer, Vc1HeaderTable* table) {
   // The parser only reads through the cursor; the cursor type is shared with the writer.
-  Vc1BitCursor cursor{const_cast<uint8_t*>(buffer->data), buffer->count, 0};
+  HeaderReader reader{table, {const_cast<uint8_t*>(buffer->data), buffer->count, 0, 0}, 0, 0};
   // A count beyond the data would send reads into whatever follows the buffer.
-  if (cursor.length > kHeaderBufferSize) cursor.length = kHeaderBufferSize;
-
-  // Without a sequence start code the fields are read from the first bit of the buffer.
-  int found_sequence = find_start_code(VC1_SEQUENCE_START_CODE, &cursor);
-  int found_entry_point = 0;
-
-  int row = vc1_find_field(table, VC1_SEQUENCE_HEADER) + 1;
-  while (row < kVc1RowCount && table->rows[row].id != VC1_TABLE_END) {
-    Vc1FieldDescriptor& d = table->rows[row];
-    switch (d.id) {
-      case VC1_HRD_RATE_BUFFER_LOOP:
-        read_hrd_rate_buffer(table, &cursor);
-        row++;
-        break;
-      case VC1_HRD_FULL_LOOP:
-        read_hrd_full(table, &cursor);
-        row++;
-        break;
-      case VC1_ENTRY_POINT_START:
-        // Searching from the byte that holds the position skips the sequence header's
-        // stop bit and its padding. Found or not, the entry-point fields follow.
-        found_entry_point = find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor);
-        row = vc1_find_field(table, VC1_ENTRY_POINT_HEADER) + 1;
-        break;
-      default:
-        d.value = read_bits(&cursor, d.width);
-        d.present = 1;
-        row = vc1_next_row(table, row);
-        break;
-    }
-  }
-  return found_sequence && found_entry_point ? 1 : 0;
+  if (reader.cursor.length > kHeaderBufferSize) reader.cursor.length = kHeaderBufferSize;
+  vc1_walk_rows(table, VC1_SEQUENCE_HEADER, Vc1WalkOrder::kBitstream, reader);
+  return reader.found_sequence && reader.found_entry_point ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 // Lists the header field table with the meaning of the coded fields, at level 2.
 #include "report/report.h"
 #include "vc1/vc1.h"
+#include "vc1/vc1_walk.h"
 
 namespace {
 
@@ -51,20 +52,43 @@ void print_framerate(const Vc1HeaderTable* table, const char* name, uint32_t v) 
   }
 }
 
-void print_leaky_bucket_rates(const Vc1HeaderTable* table) {
-  uint32_t n = vc1_leaky_bucket_count(table);
-  for (uint32_t j = 1; j <= n; j++) {
-    print_at_level(kLevel, "HRD_RATE[%d]: %d\n", as_int(j), table->hrd_rate_buffer[j - 1].rate);
-    print_at_level(kLevel, "HRD_BUFFER[%d]: %d\n", as_int(j), table->hrd_rate_buffer[j - 1].buffer);
-  }
-}
+// Prints every row in table order, skipping none for its condition: an absent field
+// shows as "--", the rows without bits print nothing, and the leaky buckets' rates and
+// buffers follow the rows before the entry-point header.
+struct HeaderPrinter {
+  const Vc1HeaderTable* table;
 
-void print_leaky_bucket_fullness(const Vc1HeaderTable* table) {
-  uint32_t n = vc1_leaky_bucket_count(table);
-  for (uint32_t j = 1; j <= n; j++) {
-    print_at_level(kLevel, "HRD_FULL[%d]: %d\n", as_int(j), table->hrd_full[j - 1]);
+  void start_code(int row) { field(row); }
+
+  void field(int row) {
+    const Vc1FieldDescriptor& d = table->rows[row];
+    if (d.width == 0) return;
+    if (d.present) {
+      vc1_print_field(table, row);
+    } else {
+      print_at_level(kLevel, "%s: --\n", d.name);
+    }
   }
-}
+
+  void rate_buffer_loop() {
+    uint32_t n = vc1_leaky_bucket_count(table);
+    for (uint32_t j = 1; j <= n; j++) {
+      print_at_level(kLevel, "HRD_RATE[%d]: %d\n", as_int(j), table->hrd_rate_buffer[j - 1].rate);
+      print_at_level(kLevel, "HRD_BUFFER[%d]: %d\n", as_int(j), table->hrd_rate_buffer[j - 1].buffer);
+    }
+  }
+
+  void full_loop() {}  // the fullness lines come after the last entry-point field
+
+  void entry_point_start() {}
+
+  void fullness_after_the_walk() {
+    uint32_t n = vc1_leaky_bucket_count(table);
+    for (uint32_t j = 1; j <= n; j++) {
+      print_at_level(kLevel, "HRD_FULL[%d]: %d\n", as_int(j), table->hrd_full[j - 1]);
+    }
+  }
+};
 
 }  // namespace
 
@@ -125,21 +149,9 @@ void vc1_print_field(const Vc1HeaderTable* table, int row) {
 }
 
 void vc1_print_headers(const Vc1HeaderTable* table) {
-  for (int row = 0; row < kVc1RowCount; row++) {
-    const Vc1FieldDescriptor& d = table->rows[row];
-    if (d.id == VC1_TABLE_END) break;
-    if (d.id == VC1_ENTRY_POINT_START) {
-      print_leaky_bucket_rates(table);
-    } else if (d.width == 0) {
-      continue;  // control rows print nothing
-    } else if (d.present) {
-      vc1_print_field(table, row);
-    } else {
-      print_at_level(kLevel, "%s: --\n", d.name);
-    }
-  }
-  // The fullness lines come after the last entry-point field.
-  print_leaky_bucket_fullness(table);
+  HeaderPrinter printer{table};
+  vc1_walk_rows(table, VC1_SEQUENCE_HEADER, Vc1WalkOrder::kEveryRow, printer);
+  printer.fullness_after_the_walk();
 }
 
 void dump_header_bytes(const HeaderBuffer* buffer) {

@@ -2,10 +2,16 @@
 #include <cstring>
 
 #include "vc1/vc1.h"
+#include "vc1/vc1_walk.h"
 
-void write_bits(Vc1BitCursor* cursor, uint32_t position, uint32_t value, uint32_t width) {
+void write_bits(Vc1BitCursor* cursor, uint32_t value, uint32_t width) {
+  uint32_t position = cursor->position;
   uint64_t end = static_cast<uint64_t>(position) + width;
-  if (width > 32 || end > UINT32_MAX || end / 8 >= cursor->length) return;
+  cursor->position += width;
+  if (width > 32 || end > UINT32_MAX || end / 8 >= cursor->length) {
+    cursor->overrun = 1;
+    return;
+  }
   for (uint32_t i = 0; i < width; i++) {
     uint32_t bit = (value >> (width - 1 - i)) & 1u;
     uint64_t k = position + static_cast<uint64_t>(i);
@@ -15,64 +21,50 @@ void write_bits(Vc1BitCursor* cursor, uint32_t position, uint32_t value, uint32_
 
 namespace {
 
-// A single 1 bit, then zero bits up to the next byte boundary: at least one bit and at
-// most eight, so a header whose fields end on a boundary gets a whole 0x80 byte.
-void write_stop_bit(Vc1BitCursor* cursor) {
-  write_bits(cursor, cursor->position, 1, 1);
-  cursor->position = (cursor->position + 8) & ~7u;
-}
+// Writes each row the walk reaches. Presence plays no part: every row the conditions
+// select is written, the start-code rows giving the start-code bytes.
+struct HeaderWriter {
+  const Vc1HeaderTable* table;
+  Vc1BitCursor cursor;
 
-void write_hrd_rate_buffer(const Vc1HeaderTable* table, Vc1BitCursor* cursor) {
-  uint32_t n = vc1_leaky_bucket_count(table);
-  for (uint32_t j = 0; j < n; j++) {
-    write_bits(cursor, cursor->position, table->hrd_rate_buffer[j].rate, 16);
-    cursor->position += 16;
-    write_bits(cursor, cursor->position, table->hrd_rate_buffer[j].buffer, 16);
-    cursor->position += 16;
-  }
-}
+  void start_code(int row) { field(row); }
 
-void write_hrd_full(const Vc1HeaderTable* table, Vc1BitCursor* cursor) {
-  uint32_t n = vc1_leaky_bucket_count(table);
-  for (uint32_t j = 0; j < n; j++) {
-    write_bits(cursor, cursor->position, table->hrd_full[j], 8);
-    cursor->position += 8;
+  void field(int row) {
+    const Vc1FieldDescriptor& d = table->rows[row];
+    write_bits(&cursor, d.value, d.width);
   }
-}
+
+  void rate_buffer_loop() {
+    uint32_t n = vc1_leaky_bucket_count(table);
+    for (uint32_t j = 0; j < n; j++) {
+      write_bits(&cursor, table->hrd_rate_buffer[j].rate, 16);
+      write_bits(&cursor, table->hrd_rate_buffer[j].buffer, 16);
+    }
+  }
+
+  void full_loop() {
+    uint32_t n = vc1_leaky_bucket_count(table);
+    for (uint32_t j = 0; j < n; j++) write_bits(&cursor, table->hrd_full[j], 8);
+  }
+
+  // Ends the sequence header with a single 1 bit, then zero bits up to the next byte
+  // boundary: at least one bit and at most eight, so a header whose fields end on a
+  // boundary gets a whole 0x80 byte.
+  void entry_point_start() {
+    write_bits(&cursor, 1, 1);
+    cursor.position = (cursor.position + 7) & ~7u;
+  }
+};
 
 }  // namespace
 
 int vc1_write_headers(int entry_point_only, const Vc1HeaderTable* table, HeaderBuffer* out) {
   std::memset(out->data, 0, sizeof out->data);
-  Vc1BitCursor cursor{out->data, kHeaderBufferSize, 0};
-
-  int row = vc1_find_field(table, entry_point_only ? VC1_ENTRY_POINT_HEADER : VC1_SEQUENCE_HEADER);
-  while (row < kVc1RowCount && table->rows[row].id != VC1_TABLE_END) {
-    const Vc1FieldDescriptor& d = table->rows[row];
-    switch (d.id) {
-      case VC1_HRD_RATE_BUFFER_LOOP:
-        write_hrd_rate_buffer(table, &cursor);
-        row++;
-        break;
-      case VC1_HRD_FULL_LOOP:
-        write_hrd_full(table, &cursor);
-        row++;
-        break;
-      case VC1_ENTRY_POINT_START:
-        write_stop_bit(&cursor);  // ends the sequence header
-        row++;
-        break;
-      default:
-        // Presence plays no part here: every row the conditions select is written, the
-        // header rows giving the start-code bytes.
-        write_bits(&cursor, cursor.position, d.value, d.width);
-        cursor.position += d.width;
-        row = vc1_next_row(table, row);
-        break;
-    }
-  }
-  write_bits(&cursor, cursor.position, 1, 1);
-  uint32_t count = (cursor.position + 8) / 8;
+  HeaderWriter writer{table, {out->data, kHeaderBufferSize, 0, 0}};
+  vc1_walk_rows(table, entry_point_only ? VC1_ENTRY_POINT_HEADER : VC1_SEQUENCE_HEADER,
+                Vc1WalkOrder::kBitstream, writer);
+  write_bits(&writer.cursor, 1, 1);  // the entry-point header's stop bit
+  uint32_t count = (writer.cursor.position + 7) / 8;
   out->count = count < kHeaderBufferSize ? count : kHeaderBufferSize;
   return 1;
 }

@@ -127,24 +127,29 @@ TEST(Vc1Codec, MissingSequenceStartCodeReadsFromFirstBitAndFails) {
 
 TEST(Vc1Codec, StartCodeSearchNeedsTwoBytesAfterAndStartsAtThePositionByte) {
   uint8_t bytes[10] = {0x00, 0x00, 0x01, 0x0E, 0x00, 0x00, 0x01, 0x0E, 0x55, 0x66};
-  Vc1BitCursor cursor{bytes, 10, 7};
+  Vc1BitCursor cursor{bytes, 10, 7, 0};
   ASSERT_EQ(find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor), 1);
   EXPECT_EQ(cursor.position, 32u);
   cursor.position = 9;  // inside byte 1: the first code is passed over
   ASSERT_EQ(find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor), 1);
-  EXPECT_EQ(cursor.position, 64u);     // the second one stands at length - 6
-  cursor = Vc1BitCursor{bytes, 9, 9};  // now at length - 5
+  EXPECT_EQ(cursor.position, 64u);        // the second one stands at length - 6
+  cursor = Vc1BitCursor{bytes, 9, 9, 0};  // now at length - 5
   EXPECT_EQ(find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor), 0);
   EXPECT_EQ(cursor.position, 9u);
 }
 
-TEST(Vc1Codec, ReadsAndWritesStopShortOfTheBufferEnd) {
+TEST(Vc1Codec, ReadsAndWritesStopShortOfTheBufferEndAndFlagIt) {
   uint8_t bytes[2] = {0xFF, 0xFF};
-  Vc1BitCursor cursor{bytes, 2, 0};
+  Vc1BitCursor cursor{bytes, 2, 0, 0};
   EXPECT_EQ(read_bits(&cursor, 15), 0x7FFFu);
+  EXPECT_EQ(cursor.overrun, 0u);
   cursor.position = 0;
   EXPECT_EQ(read_bits(&cursor, 16), 0u);  // ends on the last bit: the bit after is outside
   EXPECT_EQ(cursor.position, 16u);
+  EXPECT_EQ(cursor.overrun, 1u);
+  cursor.position = 0;
+  EXPECT_EQ(read_bits(&cursor, 3), 7u);  // a read inside again: the flag stays
+  EXPECT_EQ(cursor.overrun, 1u);
   cursor.position = 0;
   EXPECT_EQ(read_bits(&cursor, 33), 0u);
   EXPECT_EQ(cursor.position, 33u);
@@ -152,16 +157,29 @@ TEST(Vc1Codec, ReadsAndWritesStopShortOfTheBufferEnd) {
   EXPECT_EQ(read_bits(&cursor, 32), 0u);
 
   uint8_t out[4] = {0, 0, 0, 0xFF};
-  cursor = Vc1BitCursor{out, 3, 0};
-  write_bits(&cursor, 4, 0xABC, 12);
+  cursor = Vc1BitCursor{out, 3, 4, 0};
+  write_bits(&cursor, 0xABC, 12);
   EXPECT_EQ(out[0], 0x0A);
   EXPECT_EQ(out[1], 0xBC);
-  write_bits(&cursor, 0, 0xFFFFFF, 24);        // the bit after it is outside: dropped
-  write_bits(&cursor, 0, 0xFFFFFFFF, 33);      // wider than a value: dropped
-  write_bits(&cursor, 0xFFFFFFF8u, 0xFF, 16);  // wraps: dropped
+  EXPECT_EQ(cursor.position, 16u);
+  EXPECT_EQ(cursor.overrun, 0u);
+  write_bits(&cursor, 0x7F, 7);
+  EXPECT_EQ(out[2], 0xFE);
+  EXPECT_EQ(cursor.overrun, 0u);
+  write_bits(&cursor, 1, 1);  // the bit after it is outside: dropped, still advanced
+  EXPECT_EQ(out[2], 0xFE);
+  EXPECT_EQ(cursor.position, 24u);
+  EXPECT_EQ(cursor.overrun, 1u);
+  const struct {
+    uint32_t position, value, width;
+  } dropped[] = {{0, 0xFFFFFF, 24}, {0, 0xFFFFFFFF, 33}, {0xFFFFFFF8u, 0xFF, 16}};  // wraps
+  for (const auto& d : dropped) {
+    cursor = Vc1BitCursor{out, 3, d.position, 0};
+    write_bits(&cursor, d.value, d.width);
+    EXPECT_EQ(cursor.overrun, 1u) << d.width;
+    EXPECT_EQ(cursor.position, d.position + d.width) << d.width;
+  }
   EXPECT_EQ(out[0], 0x0A);
-  EXPECT_EQ(out[2], 0);
-  write_bits(&cursor, 16, 0x7F, 7);
   EXPECT_EQ(out[2], 0xFE);
   EXPECT_EQ(out[3], 0xFF);
 }

@@ -5,23 +5,27 @@
 #include <vector>
 
 #include "vc1/vc1.h"
+#include "vc1/vc1_walk.h"
 
 namespace {
 
+// Records the ids of the rows the walk visits, in order; the control rows by the member
+// the walk calls for them.
+struct IdRecorder {
+  const Vc1HeaderTable* t;
+  std::vector<int> ids;
+  void start_code(int row) { ids.push_back(t->rows[row].id); }
+  void field(int row) { ids.push_back(t->rows[row].id); }
+  void rate_buffer_loop() { ids.push_back(VC1_HRD_RATE_BUFFER_LOOP); }
+  void full_loop() { ids.push_back(VC1_HRD_FULL_LOOP); }
+  void entry_point_start() { ids.push_back(VC1_ENTRY_POINT_START); }
+};
+
 // Ids of the rows a walk from the sequence header visits, in order, up to TABLE_END.
 std::vector<int> walk_ids(const Vc1HeaderTable& t) {
-  std::vector<int> ids;
-  int row = vc1_find_field(&t, VC1_SEQUENCE_HEADER);
-  while (t.rows[row].id != VC1_TABLE_END && ids.size() < 200) {
-    ids.push_back(t.rows[row].id);
-    if (t.rows[row].id == VC1_HRD_RATE_BUFFER_LOOP || t.rows[row].id == VC1_HRD_FULL_LOOP ||
-        t.rows[row].id == VC1_ENTRY_POINT_START) {
-      row++;
-    } else {
-      row = vc1_next_row(&t, row);
-    }
-  }
-  return ids;
+  IdRecorder recorder{&t, {}};
+  vc1_walk_rows(&t, VC1_SEQUENCE_HEADER, Vc1WalkOrder::kBitstream, recorder);
+  return recorder.ids;
 }
 
 bool visits(const std::vector<int>& ids, int id) {
