@@ -7,10 +7,21 @@
 #define TARVEL_ASF_ASF_H_
 
 #include <cstdint>
+#include <type_traits>
 
 #include "io/file_reader.h"
 #include "platform/platform.h"
 #include "vc1/header_buffer.h"
+
+// 100-ns units to microseconds, rounded to the nearest, halves upward. The sum is taken in
+// the argument's own unsigned width and the result cut to its low 32 bits: a 64-bit time
+// rounds in 64-bit arithmetic, while the low 32 bits of a time, passed as uint32_t, round
+// in 32-bit arithmetic (a sum past 2^32 wraps to a small period).
+template <typename T>
+constexpr uint32_t asf_100ns_to_microseconds(T time) {
+  static_assert(std::is_unsigned_v<T> && sizeof(T) >= sizeof(uint32_t), "a 32- or 64-bit unsigned time");
+  return static_cast<uint32_t>((time + 5) / 10);
+}
 
 constexpr int kMaxStreams = 128;  // slots 1..127 are valid stream numbers
 
@@ -19,6 +30,27 @@ constexpr int kMaxStreams = 128;  // slots 1..127 are valid stream numbers
 constexpr uint32_t kMaxHeaderChildArea = 16u << 20;
 
 typedef uint8_t AsfGuid[16];  // in the stored (file) byte order
+
+// Object layout, in bytes from the object's first byte. Every object starts with its GUID
+// and its 64-bit Object Size.
+constexpr uint32_t kAsfObjectSizeOffset = 16;
+constexpr uint32_t kAsfObjectHeaderSize = 24;
+// Stream Properties: the fixed part (object header .. Reserved), then the type-specific
+// data; for video the BITMAPINFOHEADER's biCompression is the FourCC, and the codec data
+// follows the 11 + 40 bytes of video header and the one skipped codec byte.
+constexpr uint32_t kStreamPropertiesStreamTypeOffset = 24;
+constexpr uint32_t kStreamPropertiesTypeSpecificLengthOffset = 64;
+constexpr uint32_t kStreamPropertiesFlagsOffset = 72;
+constexpr uint32_t kStreamPropertiesFixedSize = 78;
+constexpr uint32_t kStreamPropertiesFourccOffset = 105;
+constexpr uint32_t kStreamPropertiesFourccEnd = kStreamPropertiesFourccOffset + 4;
+constexpr uint32_t kStreamPropertiesCodecDataOffset = 130;
+constexpr uint32_t kStreamPropertiesVideoHeaderBytes = 52;
+// Extended Stream Properties: the fixed part, with the stream number inside it.
+constexpr uint32_t kExtStreamPropertiesStreamNumberOffset = 72;
+constexpr uint32_t kExtStreamPropertiesFixedSize = 88;
+// Data Object: GUID, Object Size, File ID, Total Data Packets, Reserved.
+constexpr uint32_t kDataObjectHeaderSize = 50;
 
 extern const AsfGuid ASF_Header_Object;
 extern const AsfGuid ASF_File_Properties_Object;
@@ -76,7 +108,7 @@ struct AsfStreamRecord {
   uint32_t is_wvc1;
   uint32_t interlaced;       // set by the conversion course
   uint32_t seq_header_once;  // set by the conversion course (-nseq)
-  uint8_t stream_properties[78];
+  uint8_t stream_properties[kStreamPropertiesFixedSize];
   AsfExtStreamProperties ext_stream_properties;
   AsfPayloadExtSystem payload_ext_systems[kMaxPayloadExtSystems];
   HeaderBuffer retrieved_headers;
@@ -129,11 +161,20 @@ int asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* c
 // cannot be framed (then the metadata walk ends).
 uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord* record, uint32_t remaining);
 
-// Converts UTF-16LE text of `length` bytes, up to its first zero character, to UTF-8 in
-// `out` (always terminated, cut at a character boundary when out_size is too small; a
-// lone surrogate becomes U+FFFD). (length / 2) * 3 + 1 bytes of out always suffice.
-// Returns the bytes written, terminator excluded.
+// UTF-16LE texts (stream names, metadata names and values): `length` bytes, an odd last
+// byte ignored, read up to the first zero character.
+
+// The number of 16-bit units before the first zero character.
+uint32_t asf_utf16_units(const uint8_t* text, uint32_t length);
+
+// Converts the text to UTF-8 in `out` (always terminated, cut at a character boundary when
+// out_size is too small; a lone surrogate becomes U+FFFD). (length / 2) * 3 + 1 bytes of
+// out always suffice. Returns the bytes written, terminator excluded.
 uint32_t asf_utf16_to_utf8(const uint8_t* text, uint32_t length, char* out, uint32_t out_size);
+
+// The text as a new UTF-8 string, whole (free it with std::free), or null when it cannot be
+// allocated.
+char* asf_utf16_to_new_utf8(const uint8_t* text, uint32_t length);
 
 // The usable WVC1 stream with the highest data bitrate (ties to the higher number), or 0.
 uint32_t asf_select_video_stream(AsfParserContext* context);

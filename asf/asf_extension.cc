@@ -10,15 +10,13 @@
 
 namespace {
 
-constexpr uint32_t kObjectHeaderSize = 24;
 constexpr uint32_t kExtensionDataOffset = 46;
-constexpr uint32_t kExtFixedSize = 88;
 constexpr uint32_t kStreamNameHeaderSize = 4;
 constexpr uint32_t kPayloadSystemHeaderSize = 22;
 
 void decode_fixed_part(const uint8_t* object, AsfExtStreamProperties* out) {
   std::memcpy(out->object_id, object, 16);
-  out->object_size = read_le64(object + 16);
+  out->object_size = read_le64(object + kAsfObjectSizeOffset);
   out->start_time = read_le64(object + 24);
   out->end_time = read_le64(object + 32);
   out->data_bitrate = read_le32(object + 40);
@@ -29,7 +27,7 @@ void decode_fixed_part(const uint8_t* object, AsfExtStreamProperties* out) {
   out->alt_initial_buffer_fullness = read_le32(object + 60);
   out->max_object_size = read_le32(object + 64);
   out->flags = read_le32(object + 68);
-  out->stream_number = read_le16(object + 72);
+  out->stream_number = read_le16(object + kExtStreamPropertiesStreamNumberOffset);
   out->language_index = read_le16(object + 74);
   out->avg_time_per_frame = read_le64(object + 76);
   out->stream_name_count = read_le16(object + 84);
@@ -45,10 +43,8 @@ uint32_t print_stream_names(const uint8_t* object, uint32_t size, uint32_t pos, 
     uint32_t length = read_le16(object + pos + 2);
     uint32_t available = size - pos - kStreamNameHeaderSize;
     uint32_t name_bytes = length < available ? length : available;
-    uint32_t out_size = (name_bytes / 2) * 3 + 1;
-    char* name = static_cast<char*>(std::malloc(out_size));
+    char* name = asf_utf16_to_new_utf8(object + pos + kStreamNameHeaderSize, name_bytes);
     if (name != nullptr) {
-      asf_utf16_to_utf8(object + pos + kStreamNameHeaderSize, name_bytes, name, out_size);
       print_at_level(2, "-- -- -- %d: Lang Idx %d, len %d, name: %s\r\n", static_cast<int>(i),
                      static_cast<int>(language), static_cast<int>(length), name);
       std::free(name);
@@ -98,15 +94,16 @@ void asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserC
   uint32_t cur = kExtensionDataOffset;
   // A child shorter than an object header, or one that runs past the object, ends the
   // walk: it cannot be framed, and stepping by its size would not move forward.
-  while (size - cur > kObjectHeaderSize) {
+  while (size - cur > kAsfObjectHeaderSize) {
     const uint8_t* child = object + cur;
-    uint64_t child_size = read_le64(child + 16);
-    if (child_size < kObjectHeaderSize || child_size > size - cur) break;
+    uint64_t child_size = read_le64(child + kAsfObjectSizeOffset);
+    if (child_size < kAsfObjectHeaderSize || child_size > size - cur) break;
     uint32_t length = static_cast<uint32_t>(child_size);
     if (guid_equal(child, ASF_Extended_Stream_Properties_Object)) {
       // Shorter than its fixed part: no stream number, not used.
-      if (length >= kExtFixedSize) {
-        AsfStreamRecord* record = asf_find_or_create_stream(context, read_le16(child + 72));
+      if (length >= kExtStreamPropertiesFixedSize) {
+        AsfStreamRecord* record =
+            asf_find_or_create_stream(context, read_le16(child + kExtStreamPropertiesStreamNumberOffset));
         if (record != nullptr) asf_parse_ext_stream_properties(child, length, record);
       }
     } else if (guid_equal(child, ASF_Metadata_Object)) {
@@ -117,7 +114,7 @@ void asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserC
 }
 
 int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record) {
-  if (size < kExtFixedSize) return 0;
+  if (size < kExtStreamPropertiesFixedSize) return 0;
   AsfExtStreamProperties fixed;
   decode_fixed_part(object, &fixed);
   print_at_level(2, "-- -- Found ASF_Extended_Stream_Properties_Object for ASF stream %d\n",
@@ -125,8 +122,7 @@ int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStr
 
   uint64_t time_per_frame = fixed.avg_time_per_frame;
   if (time_per_frame != 0) {
-    // 100-ns units to microseconds, rounded to the nearest.
-    uint32_t period = static_cast<uint32_t>((time_per_frame + 5) / 10);
+    uint32_t period = asf_100ns_to_microseconds(time_per_frame);
     // A period that rounds to 0 has no rate to show.
     double rate = period != 0 ? 1000000.0 / static_cast<double>(period) : 0.0;
     print_at_level(2, "-- -- -- avg object period: %d uSecs (%2.3f / sec)\n", static_cast<int>(period), rate);
@@ -141,7 +137,7 @@ int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStr
                  static_cast<int>((fixed.data_bitrate + 500u) / 1000u));
   record->ext_stream_properties = fixed;
 
-  uint32_t pos = print_stream_names(object, size, kExtFixedSize, fixed.stream_name_count);
+  uint32_t pos = print_stream_names(object, size, kExtStreamPropertiesFixedSize, fixed.stream_name_count);
   pos = take_payload_ext_systems(object, size, pos, fixed.payload_ext_system_count, record);
 
   if (size - pos >= 16 && guid_equal(object + pos, ASF_Stream_Properties_Object)) {
@@ -149,8 +145,8 @@ int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStr
     // The embedded object ends at its own declared end or at this object's, whichever
     // comes first.
     uint32_t length = size - pos;
-    if (length >= kObjectHeaderSize) {
-      uint64_t declared = read_le64(object + pos + 16);
+    if (length >= kAsfObjectHeaderSize) {
+      uint64_t declared = read_le64(object + pos + kAsfObjectSizeOffset);
       if (declared < length) length = static_cast<uint32_t>(declared);
     }
     asf_parse_stream_properties(object + pos, length, record, 1);

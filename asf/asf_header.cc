@@ -8,12 +8,9 @@
 
 namespace {
 
-constexpr uint32_t kHeaderFixedSize = 30;
-constexpr uint32_t kObjectHeaderSize = 24;
+constexpr uint32_t kHeaderFixedSize = kAsfObjectHeaderSize + 6;  // + child count, two reserved bytes
 constexpr uint32_t kFilePropertiesPacketSizeOffset = 96;
 constexpr uint32_t kFilePropertiesMinSize = 100;
-constexpr uint32_t kStreamPropertiesFixedSize = 78;
-constexpr uint32_t kStreamPropertiesFlagsOffset = 72;
 
 bool read_exactly(PlatformFile file, uint8_t* buffer, uint32_t n) {
   uint32_t got = 0;
@@ -56,10 +53,10 @@ int dispatch_child(const uint8_t* child, uint32_t size, AsfParserContext* contex
 int walk_children(const uint8_t* area, uint32_t length, uint32_t count, AsfParserContext* context) {
   int result = 0;
   uint32_t off = 0;
-  for (uint32_t i = 0; i < count && length - off > kObjectHeaderSize; i++) {
+  for (uint32_t i = 0; i < count && length - off > kAsfObjectHeaderSize; i++) {
     const uint8_t* child = area + off;
-    uint64_t size = read_le64(child + 16);
-    if (size < kObjectHeaderSize || size > length - off) break;
+    uint64_t size = read_le64(child + kAsfObjectSizeOffset);
+    if (size < kAsfObjectHeaderSize || size > length - off) break;
     uint32_t child_size = static_cast<uint32_t>(size);
     if (result == 0) {
       result = dispatch_child(child, child_size, context);
@@ -118,13 +115,13 @@ int asf_read_header(AsfParserContext* context) {
   if (!guid_equal(fixed, ASF_Header_Object)) return 0;
   print_at_level(2, "Found ASF_Header_Object\n\n");
 
-  uint64_t object_size = read_le64(fixed + 16);
+  uint64_t object_size = read_le64(fixed + kAsfObjectSizeOffset);
   if (object_size < kHeaderFixedSize) return 0;
   context->header_end = object_size;
   uint64_t declared_children = object_size - kHeaderFixedSize;
   uint32_t length = declared_children > kMaxHeaderChildArea ? kMaxHeaderChildArea
                                                             : static_cast<uint32_t>(declared_children);
-  uint32_t count = read_le32(fixed + 24);
+  uint32_t count = read_le32(fixed + kAsfObjectHeaderSize);
 
   // One extra byte keeps the allocation non-empty for a header without children.
   uint8_t* area = static_cast<uint8_t*>(std::malloc(length + 1u));

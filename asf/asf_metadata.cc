@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr uint32_t kRecordsOffset = 26;
+constexpr uint32_t kRecordsOffset = kAsfObjectHeaderSize + 2;  // after the record count
 constexpr uint32_t kRecordHeaderSize = 12;
 constexpr uint32_t kValueTextMax = 64;  // characters of a formatted value
 
@@ -27,10 +27,7 @@ enum MetadataType : uint32_t {
 // The first `width` bytes of a value as a little-endian number; a shorter value is read
 // only as far as it goes (the missing high bytes count as zero).
 uint64_t read_value(const uint8_t* data, uint32_t length, uint32_t width) {
-  uint32_t n = length < width ? length : width;
-  uint64_t value = 0;
-  for (uint32_t i = 0; i < n; i++) value |= static_cast<uint64_t>(data[i]) << (8 * i);
-  return value;
+  return read_le_width(data, length < width ? length : width);
 }
 
 // The record's declared length when it fits in what remains of the object, else 0.
@@ -41,24 +38,20 @@ uint32_t declared_length(const uint8_t* record, uint32_t remaining) {
 
 // True when the zero-terminated UTF-16 name (bounded by its length) is exactly `text`.
 bool name_equals(const uint8_t* name, uint32_t length, const char* text) {
-  uint32_t units = length / 2;
-  uint32_t i = 0;
-  for (; i < units; i++) {
-    uint16_t unit = read_le16(name + 2 * i);
-    if (unit == 0) break;
-    if (text[i] == '\0' || unit != static_cast<uint8_t>(text[i])) return false;
+  uint32_t units = asf_utf16_units(name, length);
+  for (uint32_t i = 0; i < units; i++) {
+    if (text[i] == '\0' || read_le16(name + 2 * i) != static_cast<uint8_t>(text[i])) return false;
   }
-  return text[i] == '\0';
+  return text[units] == '\0';
 }
 
 // A Unicode value as single-byte characters: each character up to 0xFF becomes the byte
 // of that value, any other one '?'.
 void format_unicode(const uint8_t* data, uint32_t length, char* text) {
-  uint32_t units = length / 2;
+  uint32_t units = asf_utf16_units(data, length);
   uint32_t n = 0;
   for (uint32_t i = 0; i < units && n < kValueTextMax; i++) {
     uint16_t unit = read_le16(data + 2 * i);
-    if (unit == 0) break;
     text[n++] = unit <= 0xFF ? static_cast<char>(unit) : '?';
   }
   text[n] = '\0';
@@ -95,7 +88,7 @@ void format_value(uint32_t type, const uint8_t* data, uint32_t length, char* tex
 
 int asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* context) {
   if (size < kRecordsOffset) return 0;  // no room for the record count
-  uint32_t count = read_le16(object + 24);
+  uint32_t count = read_le16(object + kAsfObjectHeaderSize);
   print_at_level(2, "-- -- Found ASF_Metadata_Object; processing %d objects\n", static_cast<int>(count));
   uint32_t remaining = size - kRecordsOffset;
   const uint8_t* record_bytes = object + kRecordsOffset;
@@ -132,10 +125,8 @@ uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord*
 
   char text[kValueTextMax + 1];
   format_value(type, data, data_length, text, sizeof text);
-  uint32_t name_size = (name_length / 2) * 3 + 1;
-  char* name_text = static_cast<char*>(std::malloc(name_size));
+  char* name_text = asf_utf16_to_new_utf8(name, name_length);
   if (name_text != nullptr) {
-    asf_utf16_to_utf8(name, name_length, name_text, name_size);
     print_at_level(2, "-- -- -- Metadata for stream %d: %s = %s\n", static_cast<int>(stream_number),
                    name_text, text);
     std::free(name_text);

@@ -8,13 +8,6 @@
 
 namespace {
 
-constexpr uint32_t kFixedSize = 78;  // object header .. Reserved
-constexpr uint32_t kTypeSpecificLengthOffset = 64;
-constexpr uint32_t kFlagsOffset = 72;
-constexpr uint32_t kFourccOffset = 105;     // biCompression of the BITMAPINFOHEADER
-constexpr uint32_t kCodecDataOffset = 130;  // after the one skipped codec byte
-constexpr uint32_t kVideoHeaderBytes = 52;  // 11 + 40 + the skipped byte
-
 struct StreamTypeName {
   const uint8_t* guid;
   const char* name;
@@ -56,14 +49,14 @@ const char* asf_stream_type_name(const uint8_t* guid) {
 
 int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record, int hidden) {
   // Shorter than its fixed part: not a Stream Properties Object that can be used.
-  if (size < kFixedSize) return 0;
+  if (size < kStreamPropertiesFixedSize) return 0;
   const char* prefix = hidden != 0 ? "-- -- -- " : "-- ";
-  const uint8_t* stream_type = object + 24;
+  const uint8_t* stream_type = object + kStreamPropertiesStreamTypeOffset;
 
   print_at_level(2, "%sFound ASF_Stream_Properties_Object for ASF stream %d\n", prefix,
-                 object[kFlagsOffset] & 0x7F);
+                 object[kStreamPropertiesFlagsOffset] & 0x7F);
   print_at_level(2, "%sStream type: %s\n", prefix, asf_stream_type_name(stream_type));
-  std::memcpy(record->stream_properties, object, kFixedSize);
+  std::memcpy(record->stream_properties, object, kStreamPropertiesFixedSize);
 
   if (!guid_equal(stream_type, ASF_Video_Media)) {
     print_at_level(2, "%s-- (Non-video stream; no further processing)\n", prefix);
@@ -72,11 +65,11 @@ int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamR
   record->is_video = 1;
   // The FourCC lies in the video type-specific data; an object that ends before it
   // cannot be a usable video stream.
-  if (size < kFourccOffset + 4) {
+  if (size < kStreamPropertiesFourccEnd) {
     print_type_specific_overrun(prefix, record);
     return 0;
   }
-  const uint8_t* fourcc = object + kFourccOffset;
+  const uint8_t* fourcc = object + kStreamPropertiesFourccOffset;
   print_at_level(2, "%s-- FourCC: %c%c%c%c\n", prefix, fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
   if (std::memcmp(fourcc, "WVC1", 4) != 0) {
     print_at_level(2, "%s-- Video stream has incorrect encoding format - should be \"WVC1\"\n", prefix);
@@ -87,17 +80,17 @@ int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamR
   print_at_level(2, "%s-- Now looking for Sequence and Entry Point Bytes...\n", prefix);
   record->is_wvc1 = 1;
 
-  uint32_t type_specific_length = read_le32(object + kTypeSpecificLengthOffset);
-  if (type_specific_length > size - kFixedSize) {
+  uint32_t type_specific_length = read_le32(object + kStreamPropertiesTypeSpecificLengthOffset);
+  if (type_specific_length > size - kStreamPropertiesFixedSize) {
     print_type_specific_overrun(prefix, record);
     return 0;
   }
-  if (type_specific_length <= kVideoHeaderBytes) return 0;
-  uint32_t n = type_specific_length - kVideoHeaderBytes;
+  if (type_specific_length <= kStreamPropertiesVideoHeaderBytes) return 0;
+  uint32_t n = type_specific_length - kStreamPropertiesVideoHeaderBytes;
   if (n > kHeaderBufferSize) return 1;  // too long to be headers: nothing copied
 
   print_at_level(2, "%s-- Found Sequence and Entry Point Bytes; now copying...\n", prefix);
-  std::memcpy(record->retrieved_headers.data, object + kCodecDataOffset, n);
+  std::memcpy(record->retrieved_headers.data, object + kStreamPropertiesCodecDataOffset, n);
   record->retrieved_headers.count = n;
   return 1;
 }

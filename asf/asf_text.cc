@@ -1,5 +1,8 @@
 // UTF-16LE texts of the ASF header (stream names, metadata names) as printable UTF-8.
+#include <cstdlib>
+
 #include "asf/asf.h"
+#include "asf/le_bytes.h"
 
 namespace {
 
@@ -28,16 +31,21 @@ uint32_t encode_utf8(uint32_t code_point, char* out) {
 
 }  // namespace
 
+uint32_t asf_utf16_units(const uint8_t* text, uint32_t length) {
+  uint32_t units = 0;
+  while (units < length / 2 && read_le16(text + 2 * units) != 0) units++;
+  return units;
+}
+
 uint32_t asf_utf16_to_utf8(const uint8_t* text, uint32_t length, char* out, uint32_t out_size) {
   if (out_size == 0) return 0;
-  uint32_t units = length / 2;
+  uint32_t units = asf_utf16_units(text, length);
   uint32_t written = 0;
   for (uint32_t i = 0; i < units; i++) {
-    uint32_t unit = static_cast<uint32_t>(text[2 * i]) | static_cast<uint32_t>(text[2 * i + 1]) << 8;
-    if (unit == 0) break;
+    uint32_t unit = read_le16(text + 2 * i);
     uint32_t code_point = unit;
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units) {
-      uint32_t low = static_cast<uint32_t>(text[2 * i + 2]) | static_cast<uint32_t>(text[2 * i + 3]) << 8;
+      uint32_t low = read_le16(text + 2 * i + 2);
       if (low >= 0xDC00 && low <= 0xDFFF) {
         code_point = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
         i++;
@@ -52,4 +60,11 @@ uint32_t asf_utf16_to_utf8(const uint8_t* text, uint32_t length, char* out, uint
   }
   out[written] = '\0';
   return written;
+}
+
+char* asf_utf16_to_new_utf8(const uint8_t* text, uint32_t length) {
+  uint32_t size = (length / 2) * 3 + 1;
+  char* out = static_cast<char*>(std::malloc(size));
+  if (out != nullptr) asf_utf16_to_utf8(text, length, out, size);
+  return out;
 }

@@ -15,4 +15,13 @@ inline uint64_t read_le64(const uint8_t* p) {
   return static_cast<uint64_t>(read_le32(p)) | static_cast<uint64_t>(read_le32(p + 4)) << 32;
 }
 
+// The first `width` bytes (0 to 8) at p as a little-endian number; width 0 reads nothing
+// and gives 0. Fields whose width is given by a length code, and values shorter than their
+// type, are read with it.
+inline uint64_t read_le_width(const uint8_t* p, uint32_t width) {
+  uint64_t value = 0;
+  for (uint32_t i = width; i > 0; --i) value = value << 8 | p[i - 1];
+  return value;
+}
+
 #endif  // TARVEL_ASF_LE_BYTES_H_

@@ -46,8 +46,9 @@ int run_asf_course(AsfParserContext* context, PlatformFile input, Vc1HeaderTable
   AsfStreamRecord* record = asf_get_stream(context, stream_number);
   *retrieved = record->retrieved_headers;
 
-  // 100-ns units to microseconds, halves rounded upward.
-  uint32_t frame_period = (static_cast<uint32_t>(record->ext_stream_properties.avg_time_per_frame) + 5) / 10;
+  // The low 32 bits of the time per frame, rounded in 32-bit arithmetic.
+  uint32_t frame_period =
+      asf_100ns_to_microseconds(static_cast<uint32_t>(record->ext_stream_properties.avg_time_per_frame));
 
   print_at_level(2, "\nSuccessfully retrieved %d bytes of VC-1 headers from video stream %d.\n",
                  static_cast<int>(retrieved->count), static_cast<int>(stream_number));

@@ -1,6 +1,8 @@
 // The option table and the command-line parser.
 #include "cli/options.h"
 
+#include "platform/ascii.h"
+
 const char* input_path = nullptr;
 const char* output_path = nullptr;
 
@@ -17,18 +19,6 @@ OptionEntry g_options[] = {
     {OPT_VERBOSE_3, "-v3", "--verbose=3", 0},
     {OPT_END, "", "", 0},
 };
-
-char fold_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Letters A-Z match in either case; every other byte (UTF-8 included) must be equal.
-bool option_matches(const char* argument, const char* form) {
-  while (*argument != '\0' && *form != '\0') {
-    if (fold_ascii(*argument) != fold_ascii(*form)) return false;
-    argument++;
-    form++;
-  }
-  return *argument == '\0' && *form == '\0';
-}
 
 }  // namespace
 
@@ -74,8 +64,9 @@ int parse_command_line(int argc, char** argv) {
     const char* argument = argv[i];
     if (argument[0] == '-') {
       OptionEntry* row = g_options;
-      while (row->id != OPT_END && !option_matches(argument, row->short_form) &&
-             !option_matches(argument, row->long_form)) {
+      // Letters A-Z match in either case; every other byte (UTF-8 included) must be equal.
+      while (row->id != OPT_END && !ascii_equal_ignoring_case(argument, row->short_form) &&
+             !ascii_equal_ignoring_case(argument, row->long_form)) {
         row++;
       }
       if (row->id == OPT_END) {

@@ -31,7 +31,6 @@ enum DemuxResult {
 // result is kDemuxTruncated, with the end-of-sequence code written and the summary shown.
 DemuxResult demux_data_object(AsfStreamRecord* record, PlatformFile output);
 
-constexpr uint32_t kDataObjectHeaderSize = 50;
 constexpr uint32_t kDefaultFrameBufferSize = 0x80000;        // 512 KiB
 constexpr uint32_t kMaxFrameBufferSize = 64u * 1024 * 1024;  // largest frame held whole
 constexpr uint32_t kFrameLineLength = 64;                    // frames per char-per-frame line

@@ -21,12 +21,6 @@ constexpr uint64_t kMinPacketBytes = 32;
 // Width in bytes of a field by its 2-bit length code.
 constexpr uint32_t kCodeWidth[4] = {0, 1, 2, 4};
 
-uint32_t load_le32(const uint8_t* bytes, uint32_t width) {
-  uint32_t value = 0;
-  for (uint32_t i = width; i > 0; --i) value = (value << 8) | bytes[i - 1];
-  return value;
-}
-
 // Reads n (at most 8) bytes into bytes; false, consuming nothing, when the file ends first.
 bool take_bytes(FileReader* reader, uint32_t n, uint8_t* bytes) {
   if (!reader_available(reader, n)) return false;
@@ -51,7 +45,7 @@ bool take_coded(FileReader* reader, uint32_t code, uint32_t* value) {
   *value = 0;
   if (width == 0) return true;
   if (!take_bytes(reader, width, bytes)) return false;
-  *value = load_le32(bytes, width);
+  *value = static_cast<uint32_t>(read_le_width(bytes, width));
   return true;
 }
 
@@ -127,7 +121,7 @@ bool read_payload_header(AsfStreamRecord* record, const PacketLayout& packet, Pa
   // Media object size and presentation time are always there, whatever the length says.
   uint8_t size_and_time[8];
   if (!take_bytes(reader, 8, size_and_time)) return false;
-  payload->object_size = load_le32(size_and_time, 4);
+  payload->object_size = read_le32(size_and_time);
   if (replicated_length > 8 && !pass_over(reader, replicated_length - 8)) return false;
 
   if (packet.multiple_payloads) {

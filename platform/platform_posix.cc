@@ -8,6 +8,7 @@
 
 #include <cstdio>
 
+#include "platform/ascii.h"
 #include "platform/platform.h"
 
 static_assert(kErrorFileExists == EEXIST, "error code must match errno");
@@ -23,21 +24,10 @@ PlatformFile fail(int code) {
   return kInvalidFile;
 }
 
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equals_ignoring_case(const char* a, const char* b) {
-  while (*a != '\0' && *b != '\0') {
-    if (ascii_lower(*a) != ascii_lower(*b)) return false;
-    a++;
-    b++;
-  }
-  return *a == *b;
-}
-
 }  // namespace
 
 bool platform_is_null_name(const char* path) {
-  return equals_ignoring_case(path, "nul") || equals_ignoring_case(path, "nul:");
+  return ascii_equal_ignoring_case(path, "nul") || ascii_equal_ignoring_case(path, "nul:");
 }
 
 PlatformFile platform_open_read(const char* path) {

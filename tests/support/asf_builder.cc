@@ -7,20 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
-void put_le16(Bytes* out, uint16_t value) {
-  out->push_back(static_cast<uint8_t>(value));
-  out->push_back(static_cast<uint8_t>(value >> 8));
+void put_le(Bytes* out, uint64_t value, uint32_t width) {
+  for (uint32_t i = 0; i < width; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-void put_le32(Bytes* out, uint32_t value) {
-  put_le16(out, static_cast<uint16_t>(value));
-  put_le16(out, static_cast<uint16_t>(value >> 16));
-}
-
-void put_le64(Bytes* out, uint64_t value) {
-  put_le32(out, static_cast<uint32_t>(value));
-  put_le32(out, static_cast<uint32_t>(value >> 32));
-}
+void put_le16(Bytes* out, uint16_t value) { put_le(out, value, 2); }
+void put_le32(Bytes* out, uint32_t value) { put_le(out, value, 4); }
+void put_le64(Bytes* out, uint64_t value) { put_le(out, value, 8); }
 
 void put_guid(Bytes* out, const Guid& guid) { out->insert(out->end(), guid.begin(), guid.end()); }
 
@@ -80,7 +73,7 @@ const Guid kGuidPadding = guid_from_text("1806D474-CADF-4509-A4BA-9AABCB96AAE8")
 Bytes build_object(const Guid& guid, const Bytes& body, uint64_t size_override) {
   Bytes out;
   put_guid(&out, guid);
-  put_le64(&out, size_override != 0 ? size_override : 24 + body.size());
+  put_le64(&out, size_override != 0 ? size_override : kObjectHeaderBytes + body.size());
   put_bytes(&out, body);
   return out;
 }
@@ -107,7 +100,7 @@ Bytes build_file_properties(uint32_t max_packet_size, uint32_t size) {
   put_le32(&body, max_packet_size);                                         // Minimum Data Packet Size
   put_le32(&body, max_packet_size);                                         // Maximum Data Packet Size
   put_le32(&body, 1000000);                                                 // Maximum Bitrate
-  body.resize(size >= 24 ? size - 24 : 0, 0);
+  body.resize(size >= kObjectHeaderBytes ? size - kObjectHeaderBytes : 0, 0);
   return build_object(kGuidFileProperties, body);
 }
 

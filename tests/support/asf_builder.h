@@ -6,7 +6,7 @@
 // from their text form by guid_from_text, independently of the program's own constants.
 //
 //   Bytes                          a byte vector
-//   put_le16/32/64, put_guid       append little-endian integers / a stored GUID
+//   put_le, put_le16/32/64, put_guid  append little-endian integers / a stored GUID
 //   put_utf16                      append ASCII text as UTF-16LE, optionally zero-terminated
 //   guid_from_text                 "75B22630-668E-11CF-A6D9-00AA0062CE6C" -> stored bytes
 //   build_object                   any object: GUID + size (actual or overridden) + body
@@ -38,6 +38,13 @@
 using Bytes = std::vector<uint8_t>;
 using Guid = std::array<uint8_t, 16>;
 
+// GUID and Object Size: the bytes in front of every object's body. The builders keep their
+// own copy of the file layout rather than the program's, so that a wrong constant in the
+// program cannot be matched by the files the tests build.
+constexpr uint32_t kObjectHeaderBytes = 16 + 8;
+
+// The low `width` bytes (0 to 8) of value, least significant first.
+void put_le(Bytes* out, uint64_t value, uint32_t width);
 void put_le16(Bytes* out, uint16_t value);
 void put_le32(Bytes* out, uint32_t value);
 void put_le64(Bytes* out, uint64_t value);

@@ -46,10 +46,6 @@ bool fit_single_payload(PacketSpec* packet, uint32_t max_packet_size) {
   return true;
 }
 
-void put_le(Bytes* out, uint64_t value, uint32_t width) {
-  for (uint32_t i = 0; i < width; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
 void append(Bytes* out, const Bytes& more) { out->insert(out->end(), more.begin(), more.end()); }
 
 void append_packet(Bytes* out, const PacketSpec& packet) {
@@ -107,7 +103,7 @@ Bytes data_object_header(uint64_t object_size, uint64_t total_packets) {
 Bytes build_data_object(const std::vector<PacketSpec>& packets) {
   Bytes body;
   for (const PacketSpec& packet : packets) append_packet(&body, packet);
-  Bytes out = data_object_header(50 + body.size(), packets.size());
+  Bytes out = data_object_header(kDataObjectHeaderBytes + body.size(), packets.size());
   append(&out, body);
   return out;
 }

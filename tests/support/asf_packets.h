@@ -24,7 +24,7 @@
 // file's maximum packet size less the padding. fit_single_payload() sets the padding so
 // that a packet of data of any size up to the capacity comes out exactly that long.
 //
-// The Data Object header (50 bytes) carries any Object Size and Total Data Packets.
+// The Data Object header (kDataObjectHeaderBytes) carries any Object Size and Total Data Packets.
 // The file helpers write and read whole files in a fresh temporary directory.
 //
 // DemuxRun / run_demux (header-only, for the demux tests): puts the input bytes in a
@@ -44,13 +44,12 @@
 #include <vector>
 
 #include "asf/asf.h"
-#include "report/report.h"
 #include "demux/demux.h"
 #include "io/file_reader.h"
 #include "platform/platform.h"
+#include "report/report.h"
+#include "tests/support/asf_builder.h"
 #include "tests/support/test_files.h"
-
-using Bytes = std::vector<uint8_t>;
 
 struct PayloadSpec {
   uint8_t stream_number = 1;  // 0..127
@@ -101,7 +100,8 @@ bool fit_single_payload(PacketSpec* packet, uint32_t max_packet_size);
 // Appends the packet's bytes.
 void append_packet(Bytes* out, const PacketSpec& packet);
 
-// The 50-byte Data Object header.
+// The Data Object header: GUID, Object Size, File ID, Total Data Packets, Reserved.
+constexpr uint32_t kDataObjectHeaderBytes = kObjectHeaderBytes + 16 + 8 + 2;
 Bytes data_object_header(uint64_t object_size, uint64_t total_packets);
 
 // Header plus packets; Object Size is the true size, Total Data Packets the packet count.
@@ -123,8 +123,7 @@ Bytes end_of_sequence();
 // n bytes of a repeatable pattern that differs with the seed.
 Bytes pattern_bytes(size_t n, uint32_t seed);
 
-// Little-endian append helpers.
-void put_le(Bytes* out, uint64_t value, uint32_t width);
+// Appends bytes (put_le, the little-endian writer, comes with the ASF builder).
 void append(Bytes* out, const Bytes& more);
 
 struct DemuxRun {
