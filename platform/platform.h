@@ -29,8 +29,9 @@ PlatformFile platform_open_read(const char* path);
 
 // Creates a file for writing. The names "nul" and "nul:" (any letter case) open the null
 // device, and a path naming an existing file that is not a plain file (a pipe, FIFO,
-// terminal or other device, such as /dev/stdout) opens it as it is; neither ever fails
-// with kErrorFileExists nor truncates anything. A plain file is held exclusively while
+// terminal or other device) opens it as it is, and a path naming the file standard output
+// writes to (such as /dev/stdout) writes through standard output where it stands; none of
+// these ever fails with kErrorFileExists nor truncates anything. A plain file is held exclusively while
 // open, taken before it is truncated: when another run holds it (reading or writing), or
 // when `protect` is a valid file and the path names that same file (through any link),
 // nothing is truncated or kept open and the call fails with kErrorSharingViolation.

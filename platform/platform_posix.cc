@@ -89,6 +89,18 @@ PlatformFile platform_create(const char* path, CreateDisposition disposition, Pl
     int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     return fd < 0 ? fail(errno) : fd;
   }
+  // Standard output is written where it stands (appending where it appends), never
+  // reopened or truncated - unless it is the input itself.
+  if (platform_path_is_stdout(path)) {
+    struct stat out_st;
+    struct stat in_st;
+    if (protect != kInvalidFile && fstat(protect, &in_st) == 0 && fstat(STDOUT_FILENO, &out_st) == 0 &&
+        in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
+      return fail(EBUSY);
+    }
+    int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    return fd < 0 ? fail(errno) : fd;
+  }
   // A pipe, FIFO, terminal or device is written as it is: there is nothing to replace.
   struct stat existing;
   if (stat(path, &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
