@@ -243,13 +243,13 @@ int platform_console_read_key() {
   raw.c_cc[VTIME] = 0;
   int key = -1;
   if (tcsetattr(fd, TCSANOW, &raw) == 0) {
-    // poll() returns on an interrupt whatever the handler's restart flag, so Ctrl-C at the
-    // prompt is an answer (No), given after the terminal is restored.
+    // An interrupt is an answer (No), given after the terminal is restored. The short poll
+    // also catches one that came just before the wait began.
     struct pollfd p = {fd, POLLIN, 0};
-    for (;;) {
-      int ready = poll(&p, 1, -1);
-      if (ready < 0 && errno == EINTR && g_interrupt_signal == 0) continue;
-      if (ready <= 0) break;
+    while (g_interrupt_signal == 0) {
+      int ready = poll(&p, 1, 100);
+      if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+      if (ready < 0) break;
       unsigned char c;
       ssize_t r = read(fd, &c, 1);
       if (r < 0 && errno == EINTR && g_interrupt_signal == 0) continue;
