@@ -127,6 +127,7 @@ struct AsfParserContext {
   AsfStreamRecord* streams[kMaxStreams];
   FileReader* reader;   // not owned
   uint64_t header_end;  // the Header Object's declared end (its 64-bit Object Size)
+  HeaderBuffer head;    // the first bytes of the file as the header walk read them
 };
 
 // Returns a new context, or null when it cannot be allocated.
@@ -138,7 +139,9 @@ void asf_context_free(AsfParserContext* context);
 // stream record carries the file's Maximum Data Packet Size (wherever the File Properties
 // Object stood) and the file offset is the Header Object's declared end, where the Data
 // Object starts. Returns 0 for a file that is not ASF, is cut short inside the header,
-// or holds no usable WVC1 stream.
+// or holds no usable WVC1 stream. An input that cannot seek (a pipe) is read strictly
+// forward from where it stands, up to the header's end; either way the context's head
+// keeps the first (up to 1024) bytes read.
 int asf_read_header(AsfParserContext* context);
 
 AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t stream_number);

@@ -12,9 +12,28 @@ constexpr uint32_t kHeaderFixedSize = kAsfObjectHeaderSize + 6;  // + child coun
 constexpr uint32_t kFilePropertiesPacketSizeOffset = 96;
 constexpr uint32_t kFilePropertiesMinSize = 100;
 
-bool read_exactly(PlatformFile file, uint8_t* buffer, uint32_t n) {
+// Reads the next n bytes of the header. The first bytes of the file are also kept in the
+// context's head, so that an input that cannot go back (a pipe) can still be read from its
+// start as an elementary stream when it proves not to be usable ASF.
+bool read_exactly(AsfParserContext* context, uint8_t* buffer, uint32_t n) {
   uint32_t got = 0;
-  return platform_read(file, buffer, n, &got) && got == n;
+  bool ok = platform_read(context->file, buffer, n, &got) && got == n;
+  HeaderBuffer& head = context->head;
+  uint32_t keep = kHeaderBufferSize - head.count < got ? kHeaderBufferSize - head.count : got;
+  std::memcpy(head.data + head.count, buffer, keep);
+  head.count += keep;
+  return ok;
+}
+
+// Moves a forward-only input on by n bytes, reading and dropping them. False when the
+// input ends first.
+bool read_past(AsfParserContext* context, uint64_t n, uint8_t* scratch, uint32_t scratch_size) {
+  while (n > 0) {
+    uint32_t piece = n < scratch_size ? static_cast<uint32_t>(n) : scratch_size;
+    if (!read_exactly(context, scratch, piece)) return false;
+    n -= piece;
+  }
+  return true;
 }
 
 // Takes the Maximum Data Packet Size from a File Properties Object; one too short to hold
@@ -110,8 +129,10 @@ AsfStreamRecord* asf_get_stream(AsfParserContext* context, uint32_t stream_numbe
 
 int asf_read_header(AsfParserContext* context) {
   uint8_t fixed[kHeaderFixedSize];
-  if (!platform_seek(context->file, 0)) return 0;
-  if (!read_exactly(context->file, fixed, kHeaderFixedSize)) return 0;
+  bool seekable = platform_is_seekable(context->file);
+  context->head.count = 0;
+  if (seekable && !platform_seek(context->file, 0)) return 0;
+  if (!read_exactly(context, fixed, kHeaderFixedSize)) return 0;
   if (!guid_equal(fixed, ASF_Header_Object)) return 0;
   print_at_level(2, "Found ASF_Header_Object\n\n");
 
@@ -126,18 +147,23 @@ int asf_read_header(AsfParserContext* context) {
   // One extra byte keeps the allocation non-empty for a header without children.
   uint8_t* area = static_cast<uint8_t*>(std::malloc(length + 1u));
   if (area == nullptr) return 0;
-  if (!read_exactly(context->file, area, length)) {
+  if (!read_exactly(context, area, length)) {
     std::free(area);
     return 0;
   }
   int result = walk_children(area, length, count, context);
+  // A forward-only input reaches the Data Object by reading over the part of the header
+  // that was not walked; one that ends first is cut short inside its header.
+  bool reached_end = seekable || result == 0 ||
+                     read_past(context, object_size - kHeaderFixedSize - length, area, length + 1u);
   std::free(area);
 
   // Records made before the File Properties Object was walked get its packet size too.
   for (AsfStreamRecord* record : context->streams) {
     if (record != nullptr) record->max_packet_size = context->max_packet_size;
   }
-  if (result == 0) return 0;
+  if (result == 0 || !reached_end) return 0;
+  if (!seekable) return result;
 
   // The demux's reader starts at the file's offset: put it where the Data Object begins.
   // A header that declares more bytes than the file holds is cut short.

@@ -5,7 +5,7 @@
 
 #include "report/report.h"
 
-PlatformFile open_output_file(const char* path, PlatformFile input) {
+PlatformFile open_output_file(const char* path, PlatformFile input, bool assume_yes) {
   PlatformFile file = platform_create(path, kCreateNew, input);
   if (file != kInvalidFile) return file;
 
@@ -14,12 +14,14 @@ PlatformFile open_output_file(const char* path, PlatformFile input) {
     return kInvalidFile;
   }
 
-  print_at_level(0, "\nOutput file %s already exists - Overwrite? (y/N):", path);
-  int key = platform_console_read_key();  // -1 without a terminal: the answer No
-  if (key >= 0) std::fputc(key, stderr);
-  std::fputc('\n', stderr);
-  std::fflush(stderr);
-  if (key != 'y' && key != 'Y') return kInvalidFile;
+  if (!assume_yes) {
+    print_at_level(0, "\nOutput file %s already exists - Overwrite? (y/N):", path);
+    int key = platform_console_read_key();  // -1 without a terminal or when interrupted: No
+    if (key >= 0) std::fputc(key, stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+    if (key != 'y' && key != 'Y') return kInvalidFile;
+  }
 
   // The replace refuses to touch the input file itself, whatever path names it.
   file = platform_create(path, kCreateAlways, input);

@@ -37,7 +37,7 @@ void insert_aspect_ratio(Vc1HeaderTable* table, const AsfStreamRecord* record) {
 
 int run_conversion(Vc1HeaderTable* table, AsfStreamRecord* record, uint32_t frame_period,
                    HeaderBuffer* rebuilt, PlatformFile input) {
-  PlatformFile output = open_output_file(output_path, input);
+  PlatformFile output = open_output_file(output_path, input, option_is_set(OPT_YES) != 0);
   if (output == kInvalidFile) return kExitFailure;
 
   print_at_level(1, "\nGenerating modified headers...\n");

@@ -18,13 +18,20 @@ void print_banner() {
 // An input that is not ASF (or has no usable WVC1 stream) is read as a VC-1 elementary
 // stream, for information only: its first 1024 bytes must hold the sequence and
 // entry-point headers.
-int run_elementary_stream_course(PlatformFile input, Vc1HeaderTable* table, HeaderBuffer* retrieved) {
+int run_elementary_stream_course(PlatformFile input, const HeaderBuffer* head, Vc1HeaderTable* table,
+                                 HeaderBuffer* retrieved) {
   print_at_level(0, "Note: Input file is not ASF, will try parsing it as VC-1 elementary...\n");
   print_at_level(0, "      (for information purposes only, as explained in \"Usage\".)\n");
 
+  // A pipe cannot go back: the header walk kept the first bytes it read, and the rest of
+  // the first 1024 follow in the input.
   uint32_t got = 0;
-  if (!platform_seek(input, 0) || !platform_read(input, retrieved->data, kHeaderBufferSize, &got)) {
-    got = 0;
+  if (platform_seek(input, 0)) {
+    if (!platform_read(input, retrieved->data, kHeaderBufferSize, &got)) got = 0;
+  } else {
+    *retrieved = *head;
+    if (!platform_read(input, retrieved->data + head->count, kHeaderBufferSize - head->count, &got)) got = 0;
+    got += head->count;
   }
   retrieved->count = got;
 
@@ -76,9 +83,16 @@ int run_tarvel(int argc, char** argv) {
   options_reset();
   report_set_verbosity(kDefaultVerbosity);
 
-  print_banner();
-
+  // The command line is read before anything is shown: when the elementary stream goes
+  // to standard output, the whole report moves to standard error, banner included.
   int parsed = parse_command_line(argc, argv);
+  report_use_standard_error(output_path != nullptr && platform_path_is_stdout(output_path));
+  if (parsed != 0 && option_is_set(OPT_VERSION)) {
+    print_always("tarvel %s\n", TARVEL_VERSION);
+    return kExitSuccess;
+  }
+
+  print_banner();
   if (parsed == 0 || option_is_set(OPT_HELP)) {
     bool help = option_is_set(OPT_HELP) != 0;
     print_at_level(help ? 0 : 1, "%s", kUsageText);
@@ -101,7 +115,7 @@ int run_tarvel(int argc, char** argv) {
   } else if ((context = asf_context_create(input, &reader)) == nullptr) {
     print_at_level(0, "Error: Out of memory\n");
   } else if (asf_read_header(context) == 0) {
-    status = run_elementary_stream_course(input, &table, &retrieved);
+    status = run_elementary_stream_course(input, &context->head, &table, &retrieved);
   } else {
     status = run_asf_course(context, input, &table, &retrieved, &rebuilt);
   }
@@ -109,5 +123,7 @@ int run_tarvel(int argc, char** argv) {
   asf_context_free(context);
   reader_release(&reader);
   platform_close(input);
-  return status;
+  // An interrupted run ends as such, whatever stage the request reached.
+  int signal_number = platform_interrupt_signal();
+  return signal_number != 0 ? kExitInterrupted + signal_number : status;
 }

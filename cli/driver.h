@@ -11,9 +11,10 @@
 
 // Exit statuses of a run.
 enum ExitStatus {
-  kExitSuccess = 0,  // the run did what was asked
-  kExitFailure = 1,  // the input or output could not be used, or the demux fell short
-  kExitUsage = 2,    // the command line could not be parsed; the usage was printed
+  kExitSuccess = 0,        // the run did what was asked
+  kExitFailure = 1,        // the input or output could not be used, or the demux fell short
+  kExitUsage = 2,          // the command line could not be parsed; the usage was printed
+  kExitInterrupted = 128,  // plus the signal number: stopped on request (Ctrl-C gives 130)
 };
 
 // Runs the program with its argument vector (UTF-8) and returns the exit status.

@@ -7,6 +7,9 @@
 #include "report/report.h"
 
 int main(int argc, char** argv) {
+  // Ctrl-C stops a conversion between two frames, and a closed pipe fails a write rather
+  // than ending the process.
+  platform_catch_interrupts();
   int status = run_tarvel(argc, argv);
   // A report that could not be written (a full disk, a closed pipe) is not a success.
   bool flushed = console_flush_stdout();

@@ -17,6 +17,8 @@ OptionEntry g_options[] = {
     {OPT_VERBOSE_1, "-v1", "--verbose=1", 0},
     {OPT_VERBOSE_2, "-v2", "--verbose=2", 0},
     {OPT_VERBOSE_3, "-v3", "--verbose=3", 0},
+    {OPT_YES, "-y", "--yes", 0},
+    {OPT_VERSION, "--version", "--version", 0},
     {OPT_END, "", "", 0},
 };
 
@@ -59,7 +61,7 @@ const char kExtendedHelpText[] =
 
 int parse_command_line(int argc, char** argv) {
   int valid = 1;
-  int help_seen = 0;
+  int no_input_needed = 0;
   for (int i = 1; i < argc; i++) {
     const char* argument = argv[i];
     if (argument[0] == '-') {
@@ -74,7 +76,7 @@ int parse_command_line(int argc, char** argv) {
         continue;
       }
       row->set = 1;
-      if (row->id == OPT_HELP) help_seen = 1;
+      if (row->id == OPT_HELP || row->id == OPT_VERSION) no_input_needed = 1;
     } else if (input_path == nullptr) {
       input_path = argument;
     } else if (output_path == nullptr) {
@@ -83,7 +85,7 @@ int parse_command_line(int argc, char** argv) {
       valid = 0;  // a third positional argument
     }
   }
-  return (input_path != nullptr || help_seen) ? valid : 0;
+  return (input_path != nullptr || no_input_needed) ? valid : 0;
 }
 
 uint32_t option_is_set(uint32_t id) {

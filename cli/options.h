@@ -13,7 +13,9 @@ enum OptionId : uint32_t {
   OPT_VERBOSE_1 = 5,
   OPT_VERBOSE_2 = 6,
   OPT_VERBOSE_3 = 7,
-  OPT_END = 8,
+  OPT_YES = 8,      // answer Y to the overwrite prompt without asking
+  OPT_VERSION = 9,  // print the version and stop
+  OPT_END = 10,
 };
 
 struct OptionEntry {
@@ -33,7 +35,7 @@ extern const char kExtendedHelpText[];
 // Matches the arguments (element 0, the program name, is skipped) against the option
 // table. Option forms compare with letters A-Z in either case; everything else exactly.
 // Returns non-zero when the run may go on, 0 when the usage must be printed (unknown
-// option, third positional argument, or no input path without --help).
+// option, third positional argument, or no input path without --help or --version).
 int parse_command_line(int argc, char** argv);
 
 // The set flag of the option with this id (0 for an id not in the table).

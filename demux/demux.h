@@ -20,6 +20,7 @@ enum DemuxResult {
   kDemuxTruncated = 2,     // the input ends inside the Data Object
   kDemuxWriteFailed = 3,   // a write to the output failed; the walk stopped there
   kDemuxNoMemory = 4,      // the frame buffer could not be had: nothing read or written
+  kDemuxInterrupted = 5,   // stopped on request at a frame boundary; the stream is closed
 };
 
 // Reads the Data Object through the record's reader (the file offset must be where the
@@ -45,6 +46,7 @@ struct DemuxState {
   uint32_t skipping_object;               // the chosen stream's object is too large: drop it
   uint32_t write_failed;                  // a write failed: nothing more is written
   uint32_t truncated;                     // the input ended inside the Data Object
+  uint32_t interrupted;                   // stopped on request between two frames
   char frame_line[kFrameLineLength + 1];  // char-per-frame line, zero-terminated
   uint32_t keyframe_distance;             // frames since the last key-flagged frame
   uint32_t max_keyframe_distance;

@@ -158,8 +158,9 @@ bool demux_write_frame(AsfStreamRecord* record, DemuxState* state, PlatformFile 
 
 DemuxResult demux_finish(AsfStreamRecord* record, DemuxState* state, PlatformFile output) {
   if (state->truncated) {
-    print_at_level(1, "Error: Input file ends inside the ASF Data Object; demux stopped early.\n");
+    print_at_level(0, "Error: Input file ends inside the ASF Data Object; demux stopped early.\n");
   }
+  if (state->interrupted) print_at_level(0, "Error: Interrupted; demux stopped early.\n");
   if (!state->write_failed) {
     write_output(record, state, output, kEndOfSequenceCode, sizeof kEndOfSequenceCode);
   }
@@ -167,5 +168,6 @@ DemuxResult demux_finish(AsfStreamRecord* record, DemuxState* state, PlatformFil
   std::free(state->frame_buffer);
   state->frame_buffer = nullptr;
   if (state->write_failed) return kDemuxWriteFailed;
+  if (state->interrupted) return kDemuxInterrupted;
   return state->truncated ? kDemuxTruncated : kDemuxCompleted;
 }

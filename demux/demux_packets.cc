@@ -133,7 +133,18 @@ bool read_payload_header(AsfStreamRecord* record, const PacketLayout& packet, Pa
   return true;
 }
 
-// Walks one packet. False when the walk must stop (end of input or a failed write).
+// A stop request takes effect between two frames of the chosen stream: a frame in hand is
+// finished first, so the output holds whole frames only.
+bool stop_requested(const AsfStreamRecord* record, DemuxState* state) {
+  if (platform_interrupt_signal() == 0 || state->bytes_left[record->stream_number % kMaxStreams] != 0) {
+    return false;
+  }
+  state->interrupted = 1;
+  return true;
+}
+
+// Walks one packet. False when the walk must stop (end of input, a failed write or a
+// stop request).
 bool walk_packet(AsfStreamRecord* record, DemuxState* state, PlatformFile output) {
   FileReader* reader = record->reader;
   PacketLayout packet = {};
@@ -149,7 +160,8 @@ bool walk_packet(AsfStreamRecord* record, DemuxState* state, PlatformFile output
       return false;
     }
     if (!demux_take_payload(record, state, output, payload.stream_number, payload.key_frame,
-                            payload.object_size, payload.length)) {
+                            payload.object_size, payload.length) ||
+        stop_requested(record, state)) {
       return false;
     }
   }
@@ -167,7 +179,7 @@ DemuxResult demux_packets(uint64_t packet_bytes, AsfStreamRecord* record, Platfo
   if (!demux_prepare(record, &state)) return kDemuxNoMemory;
   FileReader* reader = record->reader;
   uint64_t bytes_left = packet_bytes;
-  while (bytes_left > kMinPacketBytes) {
+  while (bytes_left > kMinPacketBytes && !stop_requested(record, &state)) {
     uint64_t start = reader->position;
     if (!walk_packet(record, &state, output)) break;
     uint64_t used = reader->position - start;

@@ -22,14 +22,19 @@ enum CreateDisposition {
   kCreateAlways = 2,  // create, or replace (truncate) an existing file
 };
 
-// Opens an existing file for reading. A directory is refused (EISDIR).
-// Returns kInvalidFile on failure.
+// Opens an existing file for reading. A directory is refused (EISDIR). A plain file is
+// held shared for as long as it is open: a file another run holds for writing fails with
+// kErrorSharingViolation. Returns kInvalidFile on failure.
 PlatformFile platform_open_read(const char* path);
 
 // Creates a file for writing. The names "nul" and "nul:" (any letter case) open the null
-// device, which always succeeds without kErrorFileExists. When `protect` is a valid file
-// and the path names that same file (same device and inode, through any link), the file
-// is neither truncated nor kept open: the call fails with kErrorSharingViolation.
+// device, and a path naming an existing file that is not a plain file (a pipe, FIFO,
+// terminal or other device) opens it as it is, and a path naming the file standard output
+// writes to (such as /dev/stdout) writes through standard output where it stands; none of
+// these ever fails with kErrorFileExists nor truncates anything. A plain file is held exclusively while
+// open, taken before it is truncated: when another run holds it (reading or writing), or
+// when `protect` is a valid file and the path names that same file (through any link),
+// nothing is truncated or kept open and the call fails with kErrorSharingViolation.
 // Returns kInvalidFile on failure.
 PlatformFile platform_create(const char* path, CreateDisposition disposition, PlatformFile protect);
 
@@ -60,5 +65,20 @@ const char* platform_error_text(int code);
 void platform_console_write(const char* text, size_t length);
 int platform_console_read_key();
 bool platform_stdout_is_terminal();
+
+// True when the file can be positioned: false for pipes, FIFOs, sockets and terminals,
+// which are read strictly forward.
+bool platform_is_seekable(PlatformFile file);
+
+// True when `path` names the file standard output writes to, through any name (for
+// example /dev/stdout, /dev/fd/1, or the file standard output was redirected to).
+bool platform_path_is_stdout(const char* path);
+
+// Interrupts (Ctrl-C, a termination or hang-up request): after platform_catch_interrupts
+// the first one is only recorded, platform_interrupt_signal() then returns its signal
+// number (else 0) and the program stops at its next safe point; a second one ends the
+// process at once. A closed pipe no longer kills the process: writes to it fail instead.
+void platform_catch_interrupts();
+int platform_interrupt_signal();
 
 #endif  // TARVEL_PLATFORM_PLATFORM_H_

@@ -1,7 +1,10 @@
 // POSIX implementation of the platform layer.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -18,10 +21,37 @@ static_assert(sizeof(off_t) == 8, "large-file offsets are required");
 namespace {
 
 int g_last_error = 0;
+volatile sig_atomic_t g_interrupt_signal = 0;
 
 PlatformFile fail(int code) {
   g_last_error = code;
   return kInvalidFile;
+}
+
+// Closes the descriptor and records `code` as the failure.
+PlatformFile close_and_fail(int fd, int code) {
+  close(fd);
+  return fail(code);
+}
+
+// Advisory locks stand in for exclusive opening: a reader holds its input shared, a
+// writer its output exclusively, so two runs never write one file or replace another's
+// input. A lock held elsewhere is a sharing violation.
+bool lock_file(int fd, int operation) {
+  while (flock(fd, operation | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    return errno != EWOULDBLOCK;  // a file system without locks is used unlocked
+  }
+  return true;
+}
+
+void on_interrupt(int signal_number) {
+  if (g_interrupt_signal != 0) {  // the second request: stop at once
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+    return;
+  }
+  g_interrupt_signal = signal_number;
 }
 
 }  // namespace
@@ -39,10 +69,8 @@ PlatformFile platform_open_read(const char* path) {
     close(fd);
     return fail(code);
   }
-  if (S_ISDIR(st.st_mode)) {  // a directory is not a file to read, as elsewhere
-    close(fd);
-    return fail(EISDIR);
-  }
+  if (S_ISDIR(st.st_mode)) return close_and_fail(fd, EISDIR);  // not a file to read, as elsewhere
+  if (S_ISREG(st.st_mode) && !lock_file(fd, LOCK_SH)) return close_and_fail(fd, EBUSY);
   return fd;
 }
 
@@ -51,9 +79,28 @@ PlatformFile platform_create(const char* path, CreateDisposition disposition, Pl
     int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     return fd < 0 ? fail(errno) : fd;
   }
+  // Standard output is written where it stands (appending where it appends), never
+  // reopened or truncated - unless it is the input itself.
+  if (platform_path_is_stdout(path)) {
+    struct stat out_st;
+    struct stat in_st;
+    if (protect != kInvalidFile && fstat(protect, &in_st) == 0 && fstat(STDOUT_FILENO, &out_st) == 0 &&
+        in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
+      return fail(EBUSY);
+    }
+    int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    return fd < 0 ? fail(errno) : fd;
+  }
+  // A pipe, FIFO, terminal or device is written as it is: there is nothing to replace.
+  struct stat existing;
+  if (stat(path, &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+    int fd = open(path, O_WRONLY | O_CLOEXEC);
+    return fd < 0 ? fail(errno) : fd;
+  }
   if (disposition == kCreateNew) {
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    return fd < 0 ? fail(errno) : fd;
+    if (fd < 0) return fail(errno);
+    return lock_file(fd, LOCK_EX) ? fd : close_and_fail(fd, EBUSY);
   }
   // Replace: open without truncating first, so that the file's identity can be checked
   // against the input before a single byte of it is lost.
@@ -71,10 +118,9 @@ PlatformFile platform_create(const char* path, CreateDisposition disposition, Pl
     close(fd);
     return fail(EBUSY);
   }
-  if (S_ISREG(out_st.st_mode) && ftruncate(fd, 0) != 0) {
-    int code = errno;
-    close(fd);
-    return fail(code);
+  if (S_ISREG(out_st.st_mode)) {
+    if (!lock_file(fd, LOCK_EX)) return close_and_fail(fd, EBUSY);  // another run holds it
+    if (ftruncate(fd, 0) != 0) return close_and_fail(fd, errno);
   }
   return fd;
 }
@@ -187,12 +233,19 @@ int platform_console_read_key() {
   raw.c_cc[VTIME] = 0;
   int key = -1;
   if (tcsetattr(fd, TCSANOW, &raw) == 0) {
-    unsigned char c;
-    ssize_t r;
-    do {
-      r = read(fd, &c, 1);
-    } while (r < 0 && errno == EINTR);
-    if (r == 1) key = c;
+    // An interrupt is an answer (No), given after the terminal is restored. The short poll
+    // also catches one that came just before the wait began.
+    struct pollfd p = {fd, POLLIN, 0};
+    while (g_interrupt_signal == 0) {
+      int ready = poll(&p, 1, 100);
+      if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+      if (ready < 0) break;
+      unsigned char c;
+      ssize_t r = read(fd, &c, 1);
+      if (r < 0 && errno == EINTR && g_interrupt_signal == 0) continue;
+      if (r == 1) key = c;
+      break;
+    }
     tcsetattr(fd, TCSANOW, &saved);
   }
   close(fd);
@@ -200,3 +253,36 @@ int platform_console_read_key() {
 }
 
 bool platform_stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
+
+bool platform_is_seekable(PlatformFile file) {
+  struct stat st;
+  return fstat(file, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+}
+
+bool platform_path_is_stdout(const char* path) {
+  struct stat out_st;
+  struct stat path_st;
+  struct stat null_st;
+  if (platform_is_null_name(path) || fstat(STDOUT_FILENO, &out_st) != 0 || stat(path, &path_st) != 0) {
+    return false;
+  }
+  // Discarded output is nobody's stream: standard output on the null device stays as it is.
+  if (stat("/dev/null", &null_st) == 0 && null_st.st_dev == path_st.st_dev &&
+      null_st.st_ino == path_st.st_ino) {
+    return false;
+  }
+  return out_st.st_dev == path_st.st_dev && out_st.st_ino == path_st.st_ino;
+}
+
+void platform_catch_interrupts() {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = on_interrupt;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  const int kRequests[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int signal_number : kRequests) sigaction(signal_number, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+int platform_interrupt_signal() { return g_interrupt_signal; }

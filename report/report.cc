@@ -11,6 +11,7 @@
 namespace {
 
 uint32_t g_verbosity = kDefaultVerbosity;
+FILE* g_report_stream = nullptr;  // standard output unless the stream itself goes there
 std::string* g_capture_console = nullptr;
 std::string* g_capture_out = nullptr;
 char g_error_text[256];
@@ -22,6 +23,10 @@ int g_stdout_is_terminal = -1;
 void write_stdout(const char* text, size_t length) {
   if (g_capture_out != nullptr) {
     g_capture_out->append(text, length);
+    return;
+  }
+  if (g_report_stream == stderr) {
+    std::fwrite(text, 1, length, stderr);  // unbuffered: nothing to flush
     return;
   }
   std::fwrite(text, 1, length, stdout);
@@ -88,4 +93,9 @@ void console_capture(std::string* console, std::string* out) {
   g_capture_out = out;
 }
 
-bool console_flush_stdout() { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
+void report_use_standard_error(bool on) { g_report_stream = on ? stderr : nullptr; }
+
+bool console_flush_stdout() {
+  FILE* stream = g_report_stream != nullptr ? g_report_stream : stdout;
+  return std::fflush(stream) == 0 && !std::ferror(stream);
+}

@@ -38,7 +38,11 @@ const char* system_error_text();
 // devices, until console_capture(nullptr, nullptr). For tests.
 void console_capture(std::string* console, std::string* out);
 
-// Flushes standard output; returns false when it cannot be written.
+// Sends the standard-output text (levels 1-3 and print_always) to standard error instead,
+// for a run whose elementary stream itself goes to standard output (false: back again).
+void report_use_standard_error(bool on);
+
+// Flushes the stream the report goes to; returns false when it cannot be written.
 bool console_flush_stdout();
 
 #endif  // TARVEL_REPORT_REPORT_H_

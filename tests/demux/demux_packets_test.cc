@@ -294,7 +294,8 @@ TEST(DemuxPacketsTest, InputEndingAnywhereInsideTheDataObjectWritesOnlyWholeFram
     EXPECT_EQ(run.output, expected);
     bool whole = cut == input.size();
     EXPECT_EQ(run.result, whole ? kDemuxCompleted : kDemuxTruncated);
-    EXPECT_EQ(count_of(run.out,
+    // A critical error: on the console, so that -v0 shows it too.
+    EXPECT_EQ(count_of(run.console,
                        "Error: Input file ends inside the ASF Data Object; demux "
                        "stopped early.\n"),
               whole ? 0u : 1u);

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,7 +26,7 @@ std::vector<char*> make_argv(const std::vector<std::string>& args, std::vector<s
 // Reads from every open descriptor until all of them reach end of file; types `keys`
 // into `terminal_fd` once its text contains `prompt`.
 void pump(int out_fd, int err_fd, int terminal_fd, const std::string& prompt, const std::string& keys,
-          BinaryRun* run) {
+          int prompt_signal, pid_t child, BinaryRun* run) {
   bool typed = prompt.empty();
   int fds[3] = {out_fd, err_fd, terminal_fd};
   std::string* sinks[3] = {&run->out, &run->err, &run->terminal};
@@ -48,14 +49,22 @@ void pump(int out_fd, int err_fd, int terminal_fd, const std::string& prompt, co
       ssize_t got = read(p[k].fd, chunk, sizeof chunk);
       int i = which[k];
       if (got <= 0) {  // end of file (a pseudo-terminal reports EIO once the child is gone)
+        struct termios settings;
+        if (i == 2 && tcgetattr(fds[i], &settings) == 0) {
+          run->terminal_cooked = (settings.c_lflag & (ECHO | ICANON)) == (ECHO | ICANON);
+        }
         close(fds[i]);
         fds[i] = -1;
         continue;
       }
       sinks[i]->append(chunk, static_cast<size_t>(got));
       if (i == 2 && !typed && run->terminal.find(prompt) != std::string::npos) {
-        ssize_t w = write(terminal_fd, keys.data(), keys.size());
-        (void)w;
+        if (prompt_signal != 0) {
+          kill(child, prompt_signal);
+        } else {
+          ssize_t w = write(terminal_fd, keys.data(), keys.size());
+          (void)w;
+        }
         typed = true;
       }
     }
@@ -66,7 +75,7 @@ void pump(int out_fd, int err_fd, int terminal_fd, const std::string& prompt, co
 }
 
 BinaryRun run(const std::vector<std::string>& args, const std::string& cwd, bool with_terminal,
-              const std::string& prompt, const std::string& keys) {
+              const std::string& prompt, const std::string& keys, int prompt_signal = 0) {
   BinaryRun result;
   std::vector<std::string> storage;
   std::vector<char*> argv = make_argv(args, &storage);
@@ -109,13 +118,14 @@ BinaryRun run(const std::vector<std::string>& args, const std::string& cwd, bool
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
-  pump(out_pipe[0], err_pipe[0], master, prompt, keys, &result);
+  pump(out_pipe[0], err_pipe[0], master, prompt, keys, prompt_signal, pid, &result);
   // The terminal turns each line feed into CR LF on output; give the text back as written.
   std::string& t = result.terminal;
   for (size_t at = t.find("\r\n"); at != std::string::npos; at = t.find("\r\n", at)) t.erase(at, 1);
   int status = 0;
   waitpid(pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return result;
 }
 
@@ -128,6 +138,11 @@ BinaryRun run_tarvel_binary(const std::vector<std::string>& args, const std::str
 BinaryRun run_tarvel_in_terminal(const std::vector<std::string>& args, const std::string& prompt,
                                  const std::string& keys, const std::string& cwd) {
   return run(args, cwd, true, prompt, keys);
+}
+
+BinaryRun run_tarvel_signalled_at_prompt(const std::vector<std::string>& args, const std::string& prompt,
+                                         int signal_number) {
+  return run(args, "", true, prompt, "", signal_number);
 }
 
 std::string shell_output(const std::string& command) {

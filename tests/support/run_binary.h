@@ -15,10 +15,12 @@
 #include "tests/support/test_files.h"
 
 struct BinaryRun {
-  int status = -1;       // exit status, or -1 when the child did not exit normally
-  std::string out;       // standard output
-  std::string err;       // standard error
-  std::string terminal;  // what the pseudo-terminal showed (terminal runs only)
+  int status = -1;               // exit status, or -1 when the child did not exit normally
+  std::string out;               // standard output
+  std::string err;               // standard error
+  std::string terminal;          // what the pseudo-terminal showed (terminal runs only)
+  bool terminal_cooked = false;  // echo and line editing on when the child ended (terminal runs)
+  int signal = 0;                // the signal that ended the child, if one did
 };
 
 BinaryRun run_tarvel_binary(const std::vector<std::string>& args, const std::string& cwd = "");
@@ -27,5 +29,8 @@ std::string shell_output(const std::string& command);
 
 BinaryRun run_tarvel_in_terminal(const std::vector<std::string>& args, const std::string& prompt,
                                  const std::string& keys, const std::string& cwd = "");
+// As run_tarvel_in_terminal, but sends `signal_number` to the child instead of typing.
+BinaryRun run_tarvel_signalled_at_prompt(const std::vector<std::string>& args, const std::string& prompt,
+                                         int signal_number);
 
 #endif  // TARVEL_TESTS_SUPPORT_RUN_BINARY_H_
