@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds tarvel and runs every test: the regular build, the same suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and a short libFuzzer run per target.
+# AddressSanitizer + UndefinedBehaviorSanitizer, a short libFuzzer run per target, and the
+# packages (the Debian package checked by lintian and by an install of the Release build).
 # FUZZ_SECONDS sets the fuzzing time per target (default 20; 0 skips fuzzing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh test
 jobs=$(nproc)
 
 echo "== Regular build and tests"
@@ -33,4 +34,9 @@ if [ "$seconds" -gt 0 ]; then
     rm -rf "$work"
   done
 fi
+echo "== Packages"
+bash scripts/package.sh
+sh tests/install_test.sh build-release
+lintian --fail-on error out/tarvel_*.deb
+
 echo "All tests passed."

@@ -1,13 +1,45 @@
 #!/bin/sh
-# Installs the build into a scratch prefix and checks that the program and its manual
-# page land where users look for them, and that the installed program runs.
+# Installs the build into a scratch prefix and checks that the program, its manual page,
+# its documents and its bash completion land where users look for them; that the program
+# runs and is stripped exactly when the build type is Release; and that the installed
+# completion offers the options and the .wmv/.vc1 files.
 set -eu
 build_dir=$1
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 test -x "$prefix/bin/tarvel"
-test -f "$prefix/share/man/man1/tarvel.1"
 "$prefix/bin/tarvel" --help >/dev/null 2>&1
-man -l "$prefix/share/man/man1/tarvel.1" 2>/dev/null | grep -q "EXIT STATUS" || grep -q '^.SH EXIT STATUS' "$prefix/share/man/man1/tarvel.1"
+
+man_page="$prefix/share/man/man1/tarvel.1.gz"
+test -f "$man_page"
+gzip -dc "$man_page" | grep -q '^.SH EXIT STATUS'
+test -f "$prefix/share/doc/tarvel/copyright"
+test -f "$prefix/share/doc/tarvel/changelog.gz"
+
+# Stripping leaves a smaller file; any other build type installs the built file as it is.
+if grep -q '^CMAKE_BUILD_TYPE:[A-Z]*=Release$' "$build_dir/CMakeCache.txt"; then
+  test "$(wc -c <"$prefix/bin/tarvel")" -lt "$(wc -c <"$build_dir/tarvel")"
+else
+  cmp -s "$prefix/bin/tarvel" "$build_dir/tarvel"
+fi
+
+completion="$prefix/share/bash-completion/completions/tarvel"
+test -f "$completion"
+mkdir "$prefix/files" "$prefix/files/folder"
+touch "$prefix/files/a.wmv" "$prefix/files/b.VC1" "$prefix/files/c.txt"
+cd "$prefix/files"
+# Prints what completing the last word offers, one line.
+complete_words() {
+  bash -c '. "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _tarvel; echo "${COMPREPLY[*]}"' \
+    "$completion" "$@"
+}
+test "$(complete_words tarvel --v)" = "--verbose=0 --verbose=1 --verbose=2 --verbose=3 --version"
+test "$(complete_words tarvel -n)" = "-npar -nfrm -nseq"
+test "$(complete_words tarvel a.wmv -)" = "-h --help -npar --no-par -nfrm --no-framerate -nseq \
+--no-repeat-sequence-header -v0 -v1 -v2 -v3 --verbose=0 --verbose=1 --verbose=2 --verbose=3 \
+-y --yes --version"
+test "$(complete_words tarvel --verbose =)" = "0 1 2 3"
+# Files come in directory order.
+test "$(complete_words tarvel -v1 '' | tr ' ' '\n' | sort | tr '\n' ' ')" = "a.wmv b.VC1 folder "
 echo "install layout ok"

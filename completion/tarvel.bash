@@ -1,0 +1,34 @@
+# Bash completion for tarvel: its options, and the .wmv and .vc1 files (and folders) it
+# reads and writes. Installed as share/bash-completion/completions/tarvel; needs nothing
+# from the bash-completion package.
+
+_tarvel() {
+  local cur=${COMP_WORDS[COMP_CWORD]}
+  local prev=
+  if ((COMP_CWORD > 0)); then prev=${COMP_WORDS[COMP_CWORD - 1]}; fi
+  COMPREPLY=()
+
+  # Bash splits "--verbose=2" at the "=" when "=" is a word break: complete the level.
+  if [[ $cur == = && $prev == --verbose ]]; then
+    COMPREPLY=(0 1 2 3)
+    return
+  fi
+  if [[ $prev == = ]] && ((COMP_CWORD > 1)) && [[ ${COMP_WORDS[COMP_CWORD - 2]} == --verbose ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "0 1 2 3" -- "$cur")
+    return
+  fi
+
+  if [[ $cur == -* ]]; then
+    local options=(-h --help -npar --no-par -nfrm --no-framerate
+                   -nseq --no-repeat-sequence-header -v0 -v1 -v2 -v3
+                   --verbose=0 --verbose=1 --verbose=2 --verbose=3 -y --yes --version)
+    mapfile -t COMPREPLY < <(compgen -W "${options[*]}" -- "$cur")
+    return
+  fi
+
+  compopt -o filenames 2>/dev/null
+  mapfile -t COMPREPLY < <(compgen -d -- "$cur"
+                           compgen -f -X '!*.[wW][mM][vV]' -- "$cur"
+                           compgen -f -X '!*.[vV][cC]1' -- "$cur")
+}
+complete -F _tarvel tarvel
