@@ -19,7 +19,7 @@
 //   build_ext_stream_properties    Extended Stream Properties Object from ExtStreamSpec
 //   build_metadata                 Metadata Object from MetadataRecordSpec records
 //   metadata_dword/word/qword/unicode  value bytes for metadata records
-//   write_temp_file                writes bytes to a new file under TMPDIR (or /tmp) and
+//   write_temp_file                writes bytes to a new file in the scratch directory and
 //                                  returns its path; remove_temp_file deletes it
 //
 // Example: a minimal WVC1 file header with one stream of 40 codec bytes
