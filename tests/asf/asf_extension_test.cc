@@ -194,6 +194,21 @@ TEST(AsfExtStreamProperties, NamesAndSystemsRunningPastTheObjectStopThere) {
             std::string::npos);
 }
 
+TEST(AsfExtStreamProperties, EmbeddedStreamPropertiesEndAtTheirDeclaredSize) {
+  // Bytes follow the embedded object inside the Extended Stream Properties Object: they
+  // are not the embedded object's, so type-specific data reaching into them is not used.
+  Bytes embedded = build_stream_properties({.codec_data = Bytes(10, 1)});
+  put_bytes(&embedded, Bytes(20, 2));
+  Extension fits;
+  run({build_ext_stream_properties({.embedded = embedded})}, &fits);
+  EXPECT_EQ(fits.stream(1)->retrieved_headers.count, 10u);
+  embedded[64] = 62 + 20;  // Type-Specific Data Length
+  Extension over;
+  run({build_ext_stream_properties({.embedded = embedded})}, &over);
+  EXPECT_EQ(over.stream(1)->retrieved_headers.count, 0u);
+  EXPECT_EQ(over.stream(1)->is_wvc1, 0u);
+}
+
 TEST(AsfHeaderExtension, ChildrenAreFramedWithinTheObject) {
   Bytes esp = build_ext_stream_properties({.stream_number = 5});
   Extension last;  // the last child ends exactly at the object's end: handled

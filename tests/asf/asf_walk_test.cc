@@ -154,6 +154,14 @@ TEST(AsfHeaderWalk, PacketSizeReachesEveryRecordWhereverFilePropertiesStands) {
   EXPECT_EQ(asf_get_stream(short_one.context, 4)->max_packet_size, 0u);
 }
 
+TEST(AsfHeaderWalk, MaximumDataPacketSizeIsUsedNotTheMinimum) {
+  Walk w;
+  walk(with_data_object(build_header_object({build_file_properties(1600, 104, 1200), wvc1(1)})), &w);
+  EXPECT_EQ(w.result, 1);
+  EXPECT_EQ(w.context->max_packet_size, 1600u);
+  EXPECT_EQ(asf_get_stream(w.context, 1)->max_packet_size, 1600u);
+}
+
 TEST(AsfHeaderWalk, InvalidStreamNumberIsShownAtEveryVerbosity) {
   Walk w;
   walk(with_data_object(build_header_object({wvc1(0x80), wvc1(0x81)})), &w, 0);

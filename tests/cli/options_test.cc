@@ -1,12 +1,21 @@
 // The command-line matrix: case rule, short and long forms, unknown options, positional
-// arguments, --help winning and the verbosity precedence.
+// arguments, --help winning and the verbosity precedence. Then whole runs in this process:
+// the frame period a conversion inserts, and runs that follow one another.
 #include "cli/options.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
+
+#include "cli/driver.h"
+#include "report/report.h"
+#include "tests/support/asf_builder.h"
+#include "tests/support/asf_packets.h"
+#include "vc1/vc1.h"
 
 namespace {
 
@@ -106,6 +115,100 @@ TEST(CommandLine, HelpTextHasItsTwentyFiveLines) {
   EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 25);
   EXPECT_EQ(help.front(), '\n');
   EXPECT_NE(std::string(kUsageText).find("TARVEL [<option(s)>] <input.wmv> <output.vc1>"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+struct WholeRunResult {
+  int status = -1;
+  std::string console;
+  std::string out;
+};
+
+// Runs the program in this process with the arguments given after the program name.
+WholeRunResult run_in_process(const std::vector<std::string>& args) {
+  std::vector<std::string> storage = {"tarvel"};
+  storage.insert(storage.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& s : storage) argv.push_back(s.data());
+  WholeRunResult run;
+  console_capture(&run.console, &run.out);
+  run.status = run_tarvel(static_cast<int>(argv.size()), argv.data());
+  console_capture(nullptr, nullptr);
+  return run;
+}
+
+void expect_same(const WholeRunResult& run, const WholeRunResult& first, const std::string& what) {
+  EXPECT_EQ(run.status, first.status) << what;
+  EXPECT_EQ(run.console, first.console) << what;
+  EXPECT_EQ(run.out, first.out) << what;
+}
+
+TEST(WholeRun, FramePeriodIsRoundedToTheNearestMicrosecond) {
+  // A sequence header and an entry-point header, behind the one byte the codec data skips.
+  const Bytes kCodecHeaders = {0x00, 0x00, 0x01, 0x0F, 0xDB, 0xFF, 0x3B, 0xF2, 0x1B,
+                               0x08, 0x80, 0x00, 0x00, 0x01, 0x0E, 0x58, 0x68, 0x80};
+  struct Case {
+    uint64_t avg_time_per_frame;  // 100-ns units
+    const char* line;
+    uint32_t framerate_ind;
+    uint32_t code;  // FRAMERATENR * 16 + FRAMERATEDR, or FRAMERATEEXP
+  };
+  const Case cases[] = {
+      {333667, "-- Inserting Frame Period: 33367 uSecs (29.970 FPS)...\n", 0, 3 * 16 + 2},  // 30000/1001
+      {15, "-- Inserting Frame Period: 2 uSecs (500000.000 FPS)...\n", 1, 0xFFFF},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.avg_time_per_frame);
+    Bytes extension =
+        build_header_extension({build_ext_stream_properties({.avg_time_per_frame = c.avg_time_per_frame})});
+    Bytes file = build_header_object(
+        {build_file_properties(3200), extension, build_stream_properties({.codec_data = kCodecHeaders})});
+    PacketSpec packet = whole_object_packet(1, true, Bytes{0xC5, 0x01, 0x02});
+    packet.padding_length = 40;  // a packet walk needs more than 32 bytes left to start
+    append(&file, build_data_object({packet}));
+    std::string dir = make_scratch_dir();
+    ASSERT_TRUE(write_file(dir + "/in.wmv", file));
+
+    WholeRunResult run = run_in_process({"-v1", dir + "/in.wmv", dir + "/out.vc1"});
+    EXPECT_EQ(run.status, kExitSuccess);
+    EXPECT_NE(run.out.find(c.line), std::string::npos) << run.out;
+    Bytes output = read_file(dir + "/out.vc1");
+    HeaderBuffer headers;
+    headers.count = static_cast<uint32_t>(std::min<size_t>(output.size(), kHeaderBufferSize));
+    std::memcpy(headers.data, output.data(), headers.count);
+    Vc1HeaderTable table;
+    vc1_table_init(&table);
+    ASSERT_EQ(vc1_parse_headers(&headers, &table), 1);
+    EXPECT_EQ(vc1_get_field(&table, VC1_FRAMERATE_FLAG), 1u);
+    EXPECT_EQ(vc1_get_field(&table, VC1_FRAMERATEIND), c.framerate_ind);
+    EXPECT_EQ(c.framerate_ind == 0
+                  ? vc1_get_field(&table, VC1_FRAMERATENR) * 16 + vc1_get_field(&table, VC1_FRAMERATEDR)
+                  : vc1_get_field(&table, VC1_FRAMERATEEXP),
+              c.code);
+  }
+}
+
+TEST(WholeRun, EachRunStartsFromTheDefaultsWhateverRanBefore) {
+  std::string sample = testdata_path("vc1ap_240x104.wmv");
+  WholeRunResult plain = run_in_process({sample});
+  WholeRunResult terse = run_in_process({"-v1", sample});
+  ASSERT_NE(terse.out, plain.out);
+  expect_same(run_in_process({sample}), plain, "default after -v1");
+  expect_same(run_in_process({"-v1", sample}), terse, "-v1 again");
+  run_in_process({"-v0", sample});
+  expect_same(run_in_process({sample}), plain, "default after -v0");
+
+  // Conversions: one without aspect ratio and frame rate, one with, the first again.
+  std::string dir = make_scratch_dir();
+  WholeRunResult bare = run_in_process({"-npar", "-nfrm", sample, dir + "/bare.vc1"});
+  WholeRunResult full = run_in_process({"-v3", sample, dir + "/full.vc1"});
+  ASSERT_EQ(full.status, kExitSuccess);
+  expect_same(run_in_process({"-npar", "-nfrm", sample, dir + "/again.vc1"}), bare, "conversion again");
+  EXPECT_NE(read_file(dir + "/full.vc1"), read_file(dir + "/bare.vc1"));
+  EXPECT_EQ(read_file(dir + "/again.vc1"), read_file(dir + "/bare.vc1"));
 }
 
 }  // namespace

@@ -110,6 +110,16 @@ TEST(DemuxFramesTest, FirstFrameWithoutKeyFlagIsWrittenBareAndReported) {
   EXPECT_EQ(run.result, kDemuxCompleted);
 }
 
+TEST(DemuxFramesTest, FirstFrameWithoutKeyFlagIsReportedFromVerbosityOne) {
+  for (uint32_t verbosity : {0u, 1u}) {
+    DemuxRun run;
+    run.verbosity = verbosity;
+    ASSERT_TRUE(run_demux(stream_of({frame_of(25, 0x12, 23), frame_of(26, 0xC0, 24)}, {false, true}), &run));
+    EXPECT_EQ(count_of(run.out, "Error: First frame in file is not a keyframe\n"), verbosity) << verbosity;
+    EXPECT_EQ(run.console, "");
+  }
+}
+
 TEST(DemuxFramesTest, FragmentsInterleavedWithAnotherStreamAreJoinedIntoOneFrame) {
   Bytes frame = frame_of(10000, 0xC2, 30);
   Bytes audio = pattern_bytes(900, 31);
@@ -214,29 +224,37 @@ TEST(DemuxFramesTest, FrameLargerThanTheBufferIsWrittenWhole) {
   EXPECT_EQ(count_of(run.out, "Warning:"), 1u);  // only the missing max object size
 }
 
-TEST(DemuxFramesTest, ObjectAboveSixtyFourMebibytesIsSkippedWithAWarning) {
-  const uint32_t kSize = 64u * 1024 * 1024 + 1;
+// The largest object the frame buffer grows to is written whole; one byte more is skipped.
+TEST(DemuxFramesTest, ObjectOfSixtyFourMebibytesIsWrittenWholeAndOneByteMoreIsSkipped) {
+  const uint32_t kLargest = 64u * 1024 * 1024;
   const uint32_t kPiece = 800000;
-  std::vector<PacketSpec> packets;
-  for (uint32_t at = 0; at < kSize; at += kPiece) {
-    uint32_t n = kSize - at < kPiece ? kSize - at : kPiece;
-    packets.push_back(packet_of({fragment(1, true, kSize, at, Bytes(n, 0x5A))}));
-  }
   Bytes after = frame_of(300, 0xC0, 90);
-  packets.push_back(whole_object_packet(1, true, after));
+  for (uint32_t size : {kLargest + 1, kLargest}) {
+    SCOPED_TRACE(size);
+    std::vector<PacketSpec> packets;
+    for (uint32_t at = 0; at < size; at += kPiece) {
+      uint32_t n = size - at < kPiece ? size - at : kPiece;
+      packets.push_back(packet_of({fragment(1, true, size, at, Bytes(n, 0x5A))}));
+    }
+    packets.push_back(whole_object_packet(1, true, after));
 
-  DemuxRun run;
-  run.output_headers = kHeaders;
-  ASSERT_TRUE(run_demux(build_data_object(packets), &run));
-  EXPECT_EQ(run.result, kDemuxCompleted);
-  Bytes expected = expected_frame(kHeaders, after);
-  append(&expected, end_of_sequence());
-  EXPECT_EQ(run.output, expected);
-  EXPECT_EQ(run.frames_written, 1u);
-  EXPECT_EQ(count_of(run.out,
-                     "Warning: media object of 67108865 bytes in stream 1 is too large; "
-                     "frame skipped\n"),
-            1u);
+    DemuxRun run;
+    run.output_headers = kHeaders;
+    ASSERT_TRUE(run_demux(build_data_object(packets), &run));
+    packets.clear();
+    EXPECT_EQ(run.result, kDemuxCompleted);
+    bool whole = size == kLargest;
+    Bytes expected = whole ? expected_frame(kHeaders, Bytes(size, 0x5A)) : Bytes{};
+    append(&expected, expected_frame(kHeaders, after));
+    append(&expected, end_of_sequence());
+    EXPECT_TRUE(run.output == expected) << "output of " << run.output.size() << " bytes differs";
+    EXPECT_EQ(run.frames_written, whole ? 2u : 1u);
+    EXPECT_EQ(count_of(run.out, "Warning:"), whole ? 0u : 1u);
+    EXPECT_EQ(count_of(run.out,
+                       "Warning: media object of 67108865 bytes in stream 1 is too large; "
+                       "frame skipped\n"),
+              whole ? 0u : 1u);
+  }
 }
 
 TEST(DemuxFramesTest, OnlyStoredBytesAreWrittenWhenARefusedPayloadCountsDown) {

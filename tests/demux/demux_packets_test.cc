@@ -55,6 +55,33 @@ TEST(DemuxPacketsTest, ErrorCorrectedPacketOfTheExampleIsParsed) {
   EXPECT_EQ(run.output, expected);
 }
 
+TEST(DemuxPacketsTest, ErrorCorrectionDataIsTwoBytesWhateverTheFlagsLowBits) {
+  Bytes key = frame_of(40, 12);
+  Bytes next = frame_of(50, 13);
+  Bytes expected = expected_frame(kHeaders, key);
+  append(&expected, expected_frame({}, next));
+  append(&expected, end_of_sequence());
+  std::string reference_text;
+  for (uint8_t flags : {0x82, 0x81, 0x85}) {
+    SCOPED_TRACE("error correction flags " + std::to_string(flags));
+    PacketSpec multiple = whole_object_packet(1, true, key);
+    PacketSpec single;
+    single.payloads = {whole_payload(1, false, next)};
+    for (PacketSpec* packet : {&multiple, &single}) {
+      packet->error_correction = true;
+      packet->error_correction_flags = flags;
+    }
+    ASSERT_TRUE(fit_single_payload(&single, 120));
+    DemuxRun run;
+    run.max_packet_size = 120;
+    run.output_headers = kHeaders;
+    ASSERT_TRUE(run_demux(build_data_object({multiple, single}), &run));
+    EXPECT_EQ(run.output, expected);
+    if (flags == 0x82) reference_text = run.out;
+    EXPECT_EQ(run.out, reference_text);
+  }
+}
+
 TEST(DemuxPacketsTest, PacketWithoutErrorCorrectionStartsWithItsLengthTypeFlags) {
   Bytes frame = frame_of(70, 3);
   PacketSpec packet;

@@ -87,7 +87,8 @@ Bytes build_header_object(const std::vector<Bytes>& children, const HeaderObject
   return build_object(kGuidHeaderObject, body, spec.size_override);
 }
 
-Bytes build_file_properties(uint32_t max_packet_size, uint32_t size) {
+Bytes build_file_properties(uint32_t max_packet_size, uint32_t size, uint32_t min_packet_size) {
+  uint32_t min_size = min_packet_size != 0 ? min_packet_size : max_packet_size;
   Bytes body;
   put_guid(&body, guid_from_text("01234567-89AB-CDEF-0123-456789ABCDEF"));  // File ID
   put_le64(&body, 0x12345);                                                 // File Size
@@ -97,7 +98,7 @@ Bytes build_file_properties(uint32_t max_packet_size, uint32_t size) {
   put_le64(&body, 10000000);                                                // Send Duration
   put_le64(&body, 3000);                                                    // Preroll
   put_le32(&body, 2);                                                       // Flags
-  put_le32(&body, max_packet_size);                                         // Minimum Data Packet Size
+  put_le32(&body, min_size);                                                // Minimum Data Packet Size
   put_le32(&body, max_packet_size);                                         // Maximum Data Packet Size
   put_le32(&body, 1000000);                                                 // Maximum Bitrate
   body.resize(size >= kObjectHeaderBytes ? size - kObjectHeaderBytes : 0, 0);

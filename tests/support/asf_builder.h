@@ -12,14 +12,14 @@
 //   build_object                   any object: GUID + size (actual or overridden) + body
 //   build_header_object            Header Object around children; child count and Object
 //                                  Size can be overridden
-//   build_file_properties          File Properties Object (104 bytes) with a Maximum Data
-//                                  Packet Size; `size` shortens/lengthens it
+//   build_file_properties          File Properties Object (104 bytes) with a Maximum (and
+//                                  Minimum) Data Packet Size; `size` shortens/lengthens it
 //   build_stream_properties        Stream Properties Object from StreamPropertiesSpec
 //   build_header_extension         Header Extension Object around children
 //   build_ext_stream_properties    Extended Stream Properties Object from ExtStreamSpec
 //   build_metadata                 Metadata Object from MetadataRecordSpec records
 //   metadata_dword/word/qword/unicode  value bytes for metadata records
-//   write_temp_file                writes bytes to a new file under TMPDIR (or /tmp) and
+//   write_temp_file                writes bytes to a new file in the scratch directory and
 //                                  returns its path; remove_temp_file deletes it
 //
 // Example: a minimal WVC1 file header with one stream of 40 codec bytes
@@ -84,7 +84,8 @@ struct HeaderObjectSpec {
 Bytes build_header_object(const std::vector<Bytes>& children, const HeaderObjectSpec& spec = {});
 
 // `size` below 104 cuts the object short (its Object Size says so); above 104 pads it.
-Bytes build_file_properties(uint32_t max_packet_size, uint32_t size = 104);
+// The Minimum Data Packet Size is min_packet_size, or the maximum when it is 0.
+Bytes build_file_properties(uint32_t max_packet_size, uint32_t size = 104, uint32_t min_packet_size = 0);
 
 struct StreamPropertiesSpec {
   Guid stream_type = kGuidVideoMedia;

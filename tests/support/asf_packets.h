@@ -153,22 +153,22 @@ inline void set_header_buffer(HeaderBuffer* buffer, const Bytes& bytes) {
   if (!bytes.empty()) std::memcpy(buffer->data, bytes.data(), bytes.size());
 }
 
-// Runs the demux over the file at input_path (from its first byte). False, with a test
+// Runs the demux over the file at input_name (from its first byte). False, with a test
 // failure recorded, when the files cannot be set up.
-inline bool run_demux_file(const std::string& input_path, DemuxRun* run) {
+inline bool run_demux_file(const std::string& input_name, DemuxRun* run) {
   static int run_number = 0;
-  PlatformFile input = platform_open_read(input_path.c_str());
+  PlatformFile input = platform_open_read(input_name.c_str());
   if (input == kInvalidFile) {
-    ADD_FAILURE() << "cannot open " << input_path;
+    ADD_FAILURE() << "cannot open " << input_name;
     return false;
   }
   bool own_output = run->output_path.empty();
-  std::string output_path =
+  std::string output_name =
       own_output ? temp_path("demux_out_" + std::to_string(++run_number)) : run->output_path;
-  PlatformFile output = platform_create(output_path.c_str(), kCreateAlways, kInvalidFile);
+  PlatformFile output = platform_create(output_name.c_str(), kCreateAlways, kInvalidFile);
   FileReader reader = reader_create();
   if (output == kInvalidFile || !reader_init(input, &reader)) {
-    ADD_FAILURE() << "cannot set up the output " << output_path << " or the reader";
+    ADD_FAILURE() << "cannot set up the output " << output_name << " or the reader";
     platform_close(input);
     if (output != kInvalidFile) platform_close(output);
     return false;
@@ -198,8 +198,8 @@ inline bool run_demux_file(const std::string& input_path, DemuxRun* run) {
   platform_close(output);
   platform_close(input);
   if (own_output) {
-    run->output = read_file(output_path);
-    std::remove(output_path.c_str());
+    run->output = read_file(output_name);
+    std::remove(output_name.c_str());
   }
   return true;
 }

@@ -1,5 +1,6 @@
 #include "tests/support/test_files.h"
 
+#include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +17,15 @@ std::string temp_base() {
 
 std::string g_temp_directory;
 
-void remove_temp_directory() { rmdir(g_temp_directory.c_str()); }
+// Every scratch directory this process made; removed with all they hold at exit. Never
+// destroyed, so that the exit handler finds it whatever the order of static destruction.
+std::vector<std::string>* g_scratch_dirs = nullptr;
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
+
+void remove_scratch_dirs() {
+  for (const std::string& dir : *g_scratch_dirs) nftw(dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
 
 }  // namespace
 
@@ -26,19 +35,21 @@ std::string make_scratch_dir() {
     ADD_FAILURE() << "cannot make a scratch directory";
     return temp_base();
   }
+  if (g_scratch_dirs == nullptr) {
+    g_scratch_dirs = new std::vector<std::string>;
+    std::atexit(remove_scratch_dirs);
+  }
+  g_scratch_dirs->push_back(pattern);
   return pattern;
 }
 
 std::string temp_path(const std::string& name) {
-  if (g_temp_directory.empty()) {
-    g_temp_directory = make_scratch_dir();
-    std::atexit(remove_temp_directory);  // succeeds when the tests removed their files
-  }
+  if (g_temp_directory.empty()) g_temp_directory = make_scratch_dir();
   return g_temp_directory + "/" + name;
 }
 
 std::string write_temp_file(const Bytes& bytes) {
-  std::string path = temp_base() + "/tarvel-asf-XXXXXX";
+  std::string path = temp_path("asf-XXXXXX");
   int fd = mkstemp(path.data());
   if (fd < 0) return "";
   close(fd);

@@ -9,11 +9,12 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// A fresh directory under TMPDIR (or /tmp) for one test.
+// A fresh directory under TMPDIR (or /tmp) for one test. Every such directory is removed,
+// with everything in it, when the process exits normally.
 std::string make_scratch_dir();
-// A path in one temporary directory made for this process; `name` makes it unique within.
+// A path in one scratch directory made for this process; `name` makes it unique within.
 std::string temp_path(const std::string& name);
-// Writes bytes to a new file under TMPDIR (or /tmp) and returns its path ("" on failure).
+// Writes bytes to a new file in that directory and returns its path ("" on failure).
 std::string write_temp_file(const Bytes& bytes);
 void remove_temp_file(const std::string& path);
 
