@@ -31,6 +31,8 @@
 #   BENCH_SMALL_RUNS  runs of the sample per command and round (default 200)
 #   BENCH_DIR       where inputs and outputs go (default ${TMPDIR:-/tmp}/tarvel-bench)
 #   BENCH_KEEP      1: keep the generated inputs for the next run (default: deleted)
+#   BENCH_PROFILE   1: end with a profile of tarvel on the large input (perf record, to nul
+#                   and to a file) and its system calls (strace -c)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -270,3 +272,26 @@ for input in "$IN" "$SMALL" "$SAMPLE"; do
       "$([[ $m -lt 5120 ]] && echo PASS || echo "MISS by $((m - 5120)) kB")"
   done
 done
+
+if [[ ${BENCH_PROFILE:-0} == 1 ]]; then
+  echo
+  echo "Profile of tarvel on the large input (perf record -e cpu-clock; strace -c):"
+  for to in nul "$OUT"; do
+    rm -f "$OUT"
+    echo "-- tarvel in ${to##*/} -v1: where the time goes"
+    if command -v perf >/dev/null &&
+       perf record -q -e cpu-clock -F 10000 -o "$TMP/perf.data" -- "$TARVEL" "$IN" "$to" -v1 >/dev/null 2>"$TMP/perf.err"; then
+      perf report -i "$TMP/perf.data" --no-children --stdio --sort dso 2>/dev/null | grep -E '^ +[0-9]' | head -4
+      perf report -i "$TMP/perf.data" --no-children --stdio --sort sym 2>/dev/null | grep -E '^ +[0-9]' | head -12
+    else
+      echo "   (perf is not usable here)"
+    fi
+    rm -f "$OUT"
+    if command -v strace >/dev/null; then
+      echo "-- system calls"
+      strace -c -o "$TMP/strace.txt" "$TARVEL" "$IN" "$to" -v1 >/dev/null
+      sed -n '3,6p' "$TMP/strace.txt"
+    fi
+    rm -f "$OUT"
+  done
+fi
