@@ -342,9 +342,10 @@ int main(int argc, char** argv) {
   }
   if (argc == 5) {
     uint64_t packet_size = std::strtoull(argv[4], nullptr, 10);
-    // Payload lengths and padding are written as words; a packet needs room for a few payloads.
-    if (packet_size < 1024 || packet_size > 65535) {
-      std::fprintf(stderr, "packet size must be 1024 to 65535 bytes\n");
+    // Payload lengths and padding are written as words; a packet must hold an audio chunk
+    // (up to 2 KiB) and a piece of video beside it.
+    if (packet_size < 4096 || packet_size > 65535) {
+      std::fprintf(stderr, "packet size must be 4096 to 65535 bytes\n");
       return 2;
     }
     g_packet_size = static_cast<uint32_t>(packet_size);
