@@ -1,11 +1,11 @@
 // tarvel_bench_gen: writes a large ASF file with one WVC1 video stream (stream 1) and one
 // PCM audio stream (stream 2), made from the frames of a small VC-1 elementary stream.
 //
-//   tarvel_bench_gen <sample.vc1> <out.wmv> [size in MiB, default 2048]
+//   tarvel_bench_gen <sample.vc1> <out.wmv> [size in MiB, default 2048] [packet size, default 16000]
 //
 // The frames of the sample are used in order, over and over, each grown to an HD-like
 // size by repeating its own bytes (I about 150 KB, P about 40 KB, B about 18 KB); the first
-// byte of every frame, and so its picture type, is kept. Packets are all 16000 bytes, carry
+// byte of every frame, and so its picture type, is kept. Packets are all of one size, carry
 // several payloads each (fragments of video frames and an audio chunk of 1-2 KB in most of
 // them) and are padded at their end. The file is meant for throughput runs, not for viewing.
 #include <cinttypes>
@@ -19,7 +19,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint32_t kPacketSize = 16000;
+uint32_t g_packet_size = 16000;              // bytes of every data packet (the optional fourth argument)
 constexpr uint32_t kMaxObjectSize = 200000;  // larger than any frame made here
 constexpr uint64_t kFramePeriod = 417083;    // 100 ns units, 23.976 frames per second
 constexpr uint32_t kPrerollMs = 3000;
@@ -233,9 +233,9 @@ Bytes build_header(const Sample& s, HeaderFields& at) {
   at.send_duration = b.size();
   put64(b, 0);
   put64(b, kPrerollMs);
-  put32(b, 2);            // flags: seekable
-  put32(b, kPacketSize);  // minimum and maximum data packet size
-  put32(b, kPacketSize);
+  put32(b, 2);              // flags: seekable
+  put32(b, g_packet_size);  // minimum and maximum data packet size
+  put32(b, g_packet_size);
   put32(b, 12000000);  // maximum bitrate
   close_object(b, fp);
 
@@ -306,7 +306,7 @@ void begin_packet(Packet& pk, uint32_t send_ms) {
   put8(pk.b, 0x80);  // payload flags: lengths as words, count set later
 }
 
-uint32_t packet_room(const Packet& pk) { return kPacketSize - static_cast<uint32_t>(pk.b.size()); }
+uint32_t packet_room(const Packet& pk) { return g_packet_size - static_cast<uint32_t>(pk.b.size()); }
 
 void add_payload(Packet& pk, uint8_t stream, uint8_t object_number, uint32_t offset, uint32_t object_size,
                  uint32_t time_ms, const uint8_t* data, uint32_t length) {
@@ -327,18 +327,30 @@ bool end_packet(Packet& pk, FILE* f) {
   pk.b[5] = static_cast<uint8_t>(padding);
   pk.b[6] = static_cast<uint8_t>(padding >> 8);
   pk.b[kPacketHeader - 1] = static_cast<uint8_t>(0x80 | pk.payloads);
-  pk.b.resize(kPacketSize, 0);
+  pk.b.resize(g_packet_size, 0);
   return std::fwrite(pk.b.data(), 1, pk.b.size(), f) == pk.b.size();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 4) {
-    std::fprintf(stderr, "usage: %s <sample.vc1> <out.wmv> [size in MiB, default 2048]\n", argv[0]);
+  if (argc < 3 || argc > 5) {
+    std::fprintf(
+        stderr, "usage: %s <sample.vc1> <out.wmv> [size in MiB, default 2048] [packet size, default 16000]\n",
+        argv[0]);
     return 2;
   }
-  uint64_t size_mib = argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 2048;
+  if (argc == 5) {
+    uint64_t packet_size = std::strtoull(argv[4], nullptr, 10);
+    // Payload lengths and padding are written as words; a packet must hold an audio chunk
+    // (up to 2 KiB) and a piece of video beside it.
+    if (packet_size < 4096 || packet_size > 65535) {
+      std::fprintf(stderr, "packet size must be 4096 to 65535 bytes\n");
+      return 2;
+    }
+    g_packet_size = static_cast<uint32_t>(packet_size);
+  }
+  uint64_t size_mib = argc >= 4 ? std::strtoull(argv[3], nullptr, 10) : 2048;
   // Sizes are 64-bit throughout, so inputs above 4 GiB are fine; 64 GiB is a sanity bound.
   if (size_mib < 1 || size_mib > 65536) {
     std::fprintf(stderr, "size must be 1 to 65536 MiB\n");
@@ -379,7 +391,7 @@ int main(int argc, char** argv) {
   const uint64_t fixed = header.size() + data_head.size();
   // No frame is started once the file has reached the target size, so it ends at a frame
   // boundary a little beyond the target.
-  auto target_reached = [&] { return fixed + packets * kPacketSize >= target; };
+  auto target_reached = [&] { return fixed + packets * g_packet_size >= target; };
   Packet pk;
   bool more = !target_reached() && next_frame(src);
   while (ok && more) {
@@ -403,7 +415,7 @@ int main(int argc, char** argv) {
     if (more && src.left == 0) more = !target_reached() && next_frame(src);
   }
   const uint64_t frames = src.frames;
-  uint64_t data_size = data_head.size() + packets * kPacketSize;
+  uint64_t data_size = data_head.size() + packets * g_packet_size;
   uint64_t file_size = header.size() + data_size;
   uint64_t duration = frames * kFramePeriod + kPrerollMs * 10000ull;
   set64(header, at.file_size, file_size);
@@ -422,7 +434,7 @@ int main(int argc, char** argv) {
   }
   std::printf("%s: %" PRIu64 " bytes, %" PRIu64 " packets of %u, %" PRIu64 " frames (I %" PRIu64
               ", P %" PRIu64 ", B %" PRIu64 "), %" PRIu64 " video bytes, %u audio payloads\n",
-              argv[2], file_size, packets, kPacketSize, frames, src.counts[kI], src.counts[kP],
+              argv[2], file_size, packets, g_packet_size, frames, src.counts[kI], src.counts[kP],
               src.counts[kB], src.video_bytes, audio_objects);
   return 0;
 }

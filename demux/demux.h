@@ -5,6 +5,13 @@
 // The walk stops early, without writing anything that did not come from the file, when
 // the input ends inside the Data Object, and stops at the first failed write to the
 // output. Frames larger than the frame buffer make it grow, up to kMaxFrameBufferSize.
+//
+// Output is gathered: a frame's payload bytes are written from the reader's ring where
+// they lie, and complete frames are collected in a batch that goes out in one gathered
+// write when it is full, before the reader refills the ring, and at the end. Only the
+// pieces of the frame in progress that a refill would overwrite are copied, into the
+// frame buffer. A frame is shown and counted once its bytes were written, so the report
+// reads as if every frame had been written on its own when it was complete.
 #ifndef TARVEL_DEMUX_DEMUX_H_
 #define TARVEL_DEMUX_DEMUX_H_
 
@@ -36,6 +43,18 @@ constexpr uint32_t kDefaultFrameBufferSize = 0x80000;        // 512 KiB
 constexpr uint32_t kMaxFrameBufferSize = 64u * 1024 * 1024;  // largest frame held whole
 constexpr uint32_t kFrameLineLength = 64;                    // frames per char-per-frame line
 constexpr int kPictureUnclassified = 0;
+constexpr uint32_t kBatchPieces = 1024;              // pieces of output held before a write
+constexpr uint32_t kBatchFrames = kBatchPieces / 2;  // every frame takes two pieces at least
+constexpr uint32_t kBatchFlushBytes = 0x80000;       // 512 KiB of complete frames are written
+constexpr uint32_t kMaxWriteBytes = 0xF0000;         // 960 KiB: larger batches take more writes
+
+// A complete frame waiting in the batch.
+struct BatchFrame {
+  uint32_t bytes;  // headers, start code and stored bytes
+  uint32_t object_size;
+  uint32_t key_frame;
+  int picture_type;
+};
 
 // The demux's state for one walk.
 struct DemuxState {
@@ -50,31 +69,56 @@ struct DemuxState {
   char frame_line[kFrameLineLength + 1];  // char-per-frame line, zero-terminated
   uint32_t keyframe_distance;             // frames since the last key-flagged frame
   uint32_t max_keyframe_distance;
+  // The output batch: pieces[0, open_first) hold the complete frames, in order;
+  // pieces[open_first, piece_count) the frame in progress: two places kept for its
+  // headers and start code, then its stored bytes, in the ring or the frame buffer.
+  PlatformPiece pieces[kBatchPieces];
+  uint32_t open_first;
+  uint32_t piece_count;
+  BatchFrame frames[kBatchFrames];
+  uint32_t frame_count;
+  uint64_t batch_bytes;  // bytes of the complete frames in the batch
+  uint8_t first_byte;    // first stored byte of the frame in progress
+  // Where the batch goes, for the writes made before the reader refills the ring.
+  AsfStreamRecord* record;
+  PlatformFile output;
 };
 
 // Walks packet_bytes bytes of data packets (the Data Object less its header) from the
 // record's reader, then finishes the stream. Returns how the walk ended.
 DemuxResult demux_packets(uint64_t packet_bytes, AsfStreamRecord* record, PlatformFile output);
 
-// Zeroes the record's frame counters and the state and allocates the frame buffer
-// (printing the max-object-size warnings). False when the buffer cannot be had.
-bool demux_prepare(AsfStreamRecord* record, DemuxState* state);
+// Zeroes the record's frame counters and the state, allocates the frame buffer (printing
+// the max-object-size warnings) and has the reader write the batch before it refills the
+// ring. False when the buffer cannot be had.
+bool demux_prepare(AsfStreamRecord* record, DemuxState* state, PlatformFile output);
 
 // Takes one payload of stream `stream_number` whose data stands next in the reader:
 // consumes exactly payload_length bytes, storing the chosen stream's and skipping the
-// rest, and writes the frame when its media object is complete. False when a write to
-// the output failed (state->write_failed is then set).
+// rest, and puts the frame in the batch when its media object is complete. False when a
+// write to the output failed (state->write_failed is then set).
 bool demux_take_payload(AsfStreamRecord* record, DemuxState* state, PlatformFile output,
                         uint32_t stream_number, uint32_t key_frame, uint32_t object_size,
                         uint32_t payload_length);
 
-// Classifies, shows, counts and writes the stored frame: headers before a key-flagged
-// frame, the frame start code, then the stored bytes. False when a write failed.
+// Classifies the stored frame and puts it in the batch: headers before a key-flagged
+// frame, the frame start code, then the stored bytes; writes the batch when it is full.
+// False when a write failed.
 bool demux_write_frame(AsfStreamRecord* record, DemuxState* state, PlatformFile output, uint32_t key_frame,
                        uint32_t object_size);
 
-// Ends the walk: the truncation note when the input ended early, the end-of-sequence
-// code (unless a write failed), the summary; releases the frame buffer.
+// Writes the batch's complete frames, then shows and counts each one written; the frame
+// a failed write cut short is shown as it always was and not counted, and the frames
+// after it are dropped. False when a write failed, now or earlier.
+bool demux_flush(AsfStreamRecord* record, DemuxState* state, PlatformFile output);
+
+// Called before the walk prints a message of the given level: when the message will
+// show, the batch is written first so that the message follows the frames before it.
+// False when a write failed: the message must not be printed and the walk stops.
+bool demux_before_message(AsfStreamRecord* record, DemuxState* state, PlatformFile output, uint32_t level);
+
+// Ends the walk: writes the batch, the truncation note when the input ended early, the
+// end-of-sequence code (unless a write failed), the summary; releases the frame buffer.
 DemuxResult demux_finish(AsfStreamRecord* record, DemuxState* state, PlatformFile output);
 
 // Picture type 1..13 of a frame from its first byte (the picture header's first byte).

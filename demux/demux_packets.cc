@@ -103,8 +103,10 @@ struct PayloadHeader {
   uint32_t length;
 };
 
-// Reads one payload header; the reader then stands at the payload's data.
-bool read_payload_header(AsfStreamRecord* record, const PacketLayout& packet, PayloadHeader* payload) {
+// Reads one payload header; the reader then stands at the payload's data. False also
+// when a write of the frames before a warning failed (demux_finish tells the two apart).
+bool read_payload_header(AsfStreamRecord* record, DemuxState* state, PlatformFile output,
+                         const PacketLayout& packet, PayloadHeader* payload) {
   FileReader* reader = record->reader;
   uint8_t stream_byte = 0;
   if (!take_u8(reader, &stream_byte)) return false;
@@ -116,6 +118,7 @@ bool read_payload_header(AsfStreamRecord* record, const PacketLayout& packet, Pa
   uint32_t replicated_length = 0;
   if (!take_coded(reader, packet.replicated_code, &replicated_length)) return false;
   if (replicated_length == 1) {
+    if (!demux_before_message(record, state, output, 2)) return false;
     print_at_level(2, "Warning: ASF ReplicatedLen of '1' not handled yet; ignoring.\n");
   }
   // Media object size and presentation time are always there, whatever the length says.
@@ -155,7 +158,8 @@ bool walk_packet(AsfStreamRecord* record, DemuxState* state, PlatformFile output
   }
   for (uint32_t i = 0; i < packet.payload_count; ++i) {
     PayloadHeader payload = {};
-    if (!read_payload_header(record, packet, &payload) || !reader_available(reader, payload.length)) {
+    if (!read_payload_header(record, state, output, packet, &payload) ||
+        !reader_available(reader, payload.length)) {
       state->truncated = 1;
       return false;
     }
@@ -169,14 +173,14 @@ bool walk_packet(AsfStreamRecord* record, DemuxState* state, PlatformFile output
     state->truncated = 1;
     return false;
   }
-  return true;
+  return state->write_failed == 0;  // a write made while the reader refilled may have failed
 }
 
 }  // namespace
 
 DemuxResult demux_packets(uint64_t packet_bytes, AsfStreamRecord* record, PlatformFile output) {
   DemuxState state;
-  if (!demux_prepare(record, &state)) return kDemuxNoMemory;
+  if (!demux_prepare(record, &state, output)) return kDemuxNoMemory;
   FileReader* reader = record->reader;
   uint64_t bytes_left = packet_bytes;
   while (bytes_left > kMinPacketBytes && !stop_requested(record, &state)) {
@@ -201,7 +205,7 @@ DemuxResult demux_data_object(AsfStreamRecord* record, PlatformFile output) {
     // still closed and the report given, as for any truncated Data Object.
     print_at_level(2, "\nFound ASF_Data_Object\n");
     DemuxState state;
-    if (!demux_prepare(record, &state)) return kDemuxNoMemory;
+    if (!demux_prepare(record, &state, output)) return kDemuxNoMemory;
     state.truncated = 1;
     return demux_finish(record, &state, output);
   }

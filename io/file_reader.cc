@@ -2,6 +2,7 @@
 // sequential file reads, and consumed a few bytes at a time by the demux.
 #include "io/file_reader.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,15 +13,10 @@ constexpr uint32_t kRingSize = 1u << kSizeLog2;
 constexpr uint32_t kReserve = 0x20000;
 constexpr uint32_t kFillTarget = kRingSize - kReserve;
 
-uint32_t buffered_amount(const FileReader* reader) {
-  if (reader->write_index >= reader->read_index) return reader->write_index - reader->read_index;
-  return reader->ring_size + reader->write_index - reader->read_index;
-}
-
 // Reads n bytes into the ring at index `at` (the piece must not pass the ring's end).
 // Returns the count the file delivered; once the input has ended nothing more is read.
-// Ring bytes a short read left unwritten are zeroed, so that bytes consumed past the end
-// of the input are zeros rather than stale data.
+// Ring bytes a short read left unwritten keep whatever they held: they lie past the end
+// of the input, and consuming them gives zeros (see file_bytes_in).
 uint32_t read_piece(FileReader* reader, uint32_t at, uint32_t n) {
   uint32_t got = 0;
   if (reader->ended == 0) {
@@ -28,8 +24,28 @@ uint32_t read_piece(FileReader* reader, uint32_t at, uint32_t n) {
     if (!platform_read(reader->file, reader->buffer + at, n, &got)) reader->ended = 1;
     if (got > n) got = n;
   }
-  if (got < n) std::memset(reader->buffer + at + got, 0, n - got);
   return got;
+}
+
+// How many of the next n bytes to be consumed are file data; the rest lie past the end.
+uint32_t file_bytes_in(const FileReader* reader, uint32_t n) {
+  if (reader->ended == 0) return n;
+  if (reader->data_end <= reader->position) return 0;
+  uint64_t left = reader->data_end - reader->position;
+  return left < n ? static_cast<uint32_t>(left) : n;
+}
+
+// Copies n ring bytes from index `at` on, wrapping around the ring's end.
+void copy_out(const FileReader* reader, uint32_t at, uint32_t n, uint8_t* out) {
+  uint32_t room = reader->ring_size - at;
+  uint32_t first = n < room ? n : room;
+  std::memcpy(out, reader->buffer + at, first);
+  if (n > first) std::memcpy(out + first, reader->buffer, n - first);
+}
+
+void consume(FileReader* reader, uint32_t n) {
+  reader->read_index = (reader->read_index + n) & reader->index_mask;
+  reader->position += n;
 }
 
 }  // namespace
@@ -72,11 +88,12 @@ uint64_t file_tell(const FileReader* reader) {
 }
 
 bool reader_fill(FileReader* reader, uint32_t n) {
-  uint32_t buffered = buffered_amount(reader);
+  uint32_t buffered = reader_buffered(reader);
   if (buffered >= n) return true;
   uint32_t want = reader->fill_target - buffered;
   if (want == 0) return true;
 
+  if (reader->before_fill != nullptr) reader->before_fill(reader->before_fill_context);
   bool was_ended = reader->ended != 0;
   uint32_t got = 0;
   // ended is raised by read_piece on a read error or here on a short read; data_end is
@@ -88,7 +105,7 @@ bool reader_fill(FileReader* reader, uint32_t n) {
     uint32_t first = want < room ? want : room;
     got = read_piece(reader, reader->write_index, first);
     if (want > first) {
-      // After a short first piece the input has ended; the second piece is only zeroed.
+      // After a short first piece the input has ended; the second piece is not read.
       if (got < first) reader->ended = 1;
       got += read_piece(reader, 0, want - first);
     }
@@ -99,29 +116,54 @@ bool reader_fill(FileReader* reader, uint32_t n) {
   }
   // The write index moves by the amount asked for, whatever the file delivered: the
   // buffered amount is then exactly fill_target, and end-of-input tracking tells the
-  // file's bytes from the zeros behind them.
+  // file's bytes from the leftovers behind them.
   reader->write_index = (reader->write_index + want) & reader->index_mask;
   return true;
 }
 
-uint32_t reader_read(FileReader* reader, uint32_t n, void* destination) {
+uint32_t reader_read_general(FileReader* reader, uint32_t n, void* destination) {
   if (n >= reader->fill_target) return n;
   reader_fill(reader, n);
   if (destination != nullptr && n != 0) {
     uint8_t* out = static_cast<uint8_t*>(destination);
-    uint32_t room = reader->ring_size - reader->read_index;
-    uint32_t first = n < room ? n : room;
-    std::memcpy(out, reader->buffer + reader->read_index, first);
-    if (n > first) std::memcpy(out + first, reader->buffer, n - first);
+    uint32_t data = file_bytes_in(reader, n);
+    copy_out(reader, reader->read_index, data, out);
+    if (data < n) std::memset(out + data, 0, n - data);
   }
-  reader->read_index = (reader->read_index + n) & reader->index_mask;
-  reader->position += n;
+  consume(reader, n);
   return n;
 }
 
-uint32_t reader_skip(FileReader* reader, uint32_t n) { return reader_read(reader, n, nullptr); }
+uint32_t reader_take_in_place(FileReader* reader, uint32_t n, PlatformPiece pieces[2]) {
+  if (n >= reader->fill_target || n == 0) return 0;
+  reader_fill(reader, n);
+  uint32_t at = reader->read_index;
+  uint32_t room = reader->ring_size - at;
+  uint32_t first = n < room ? n : room;
+  // Bytes past the end of the input are zeroed where they lie, as reader_read gives them.
+  uint32_t data = file_bytes_in(reader, n);
+  if (data < first) std::memset(reader->buffer + at + data, 0, first - data);
+  if (n > first) {
+    uint32_t data_second = data > first ? data - first : 0;
+    std::memset(reader->buffer + data_second, 0, n - first - data_second);
+  }
+  pieces[0] = PlatformPiece{reader->buffer + at, first};
+  pieces[1] = PlatformPiece{reader->buffer, n - first};
+  consume(reader, n);
+  return n > first ? 2 : 1;
+}
 
-bool reader_available(FileReader* reader, uint32_t n) {
+bool reader_fill_keeps(const FileReader* reader, const void* bytes) {
+  uintptr_t address = reinterpret_cast<uintptr_t>(bytes);
+  uintptr_t ring = reinterpret_cast<uintptr_t>(reader->buffer);
+  if (reader->buffer == nullptr || address < ring || address - ring >= reader->ring_size) return false;
+  // A fill tops the buffered bytes up to fill_target: it overwrites every consumed byte
+  // but the `reserve` consumed last, which lie just behind the read index.
+  uint32_t behind = (reader->read_index - static_cast<uint32_t>(address - ring)) & reader->index_mask;
+  return behind != 0 && behind <= reader->reserve;
+}
+
+bool reader_available_general(FileReader* reader, uint32_t n) {
   if (n >= reader->fill_target || n == 0) return true;
   reader_fill(reader, n);
   if (reader->ended == 0) return true;

@@ -81,4 +81,15 @@ bool platform_path_is_stdout(const char* path);
 void platform_catch_interrupts();
 int platform_interrupt_signal();
 
+// One piece of a gathered write: `length` bytes at `bytes`.
+struct PlatformPiece {
+  const void* bytes;
+  uint32_t length;
+};
+
+// Writes the pieces in order as one run of bytes, in as few system calls as the platform
+// allows, unless an error stops it; *written receives the count written. Returns false
+// when fewer bytes than the pieces hold were written. Pieces may be empty.
+bool platform_write_gather(PlatformFile file, const PlatformPiece* pieces, uint32_t count, uint64_t* written);
+
 #endif  // TARVEL_PLATFORM_PLATFORM_H_

@@ -6,6 +6,7 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -286,3 +287,47 @@ void platform_catch_interrupts() {
 }
 
 int platform_interrupt_signal() { return g_interrupt_signal; }
+
+bool platform_write_gather(PlatformFile file, const PlatformPiece* pieces, uint32_t count,
+                           uint64_t* written) {
+  constexpr uint32_t kMaxVectors = 1024;  // IOV_MAX on Linux
+  struct iovec vectors[kMaxVectors];
+  uint64_t total = 0;
+  uint32_t next = 0;  // first piece not written whole
+  uint32_t done = 0;  // bytes of pieces[next] already written
+  for (;;) {
+    while (next < count && pieces[next].length == done) {
+      next++;
+      done = 0;
+    }
+    if (next == count) break;
+    uint32_t n = 0;
+    for (uint32_t i = next; i < count && n < kMaxVectors; ++i) {
+      uint32_t from = i == next ? done : 0;
+      vectors[n].iov_base = const_cast<uint8_t*>(static_cast<const uint8_t*>(pieces[i].bytes) + from);
+      vectors[n].iov_len = pieces[i].length - from;
+      n++;
+    }
+    ssize_t w = writev(file, vectors, static_cast<int>(n));
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      g_last_error = errno;
+      break;
+    }
+    if (w == 0) {
+      g_last_error = EIO;
+      break;
+    }
+    total += static_cast<uint64_t>(w);
+    // Step over what was written: whole pieces, then part of the next one.
+    size_t left = static_cast<size_t>(w);
+    while (left > 0 && left >= pieces[next].length - done) {
+      left -= pieces[next].length - done;
+      next++;
+      done = 0;
+    }
+    done += static_cast<uint32_t>(left);
+  }
+  *written = total;
+  return next == count;
+}

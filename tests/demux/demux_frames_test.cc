@@ -325,4 +325,94 @@ TEST(DemuxFramesTest, WriteFailureMidFrameKeepsWhatWasWrittenAndWritesNothingMor
   EXPECT_NE(run.out.find("Total Frames Written   : 1\n"), std::string::npos);
 }
 
+// Runs the demux with the output file limited to `limit` bytes (a write past it fails).
+bool run_demux_limited(const Bytes& input, size_t limit, DemuxRun* run) {
+  std::string path = temp_path("limited_batch_input");
+  if (!write_file(path, input)) return false;
+  struct rlimit saved;
+  if (getrlimit(RLIMIT_FSIZE, &saved) != 0) return false;
+  struct rlimit limited = saved;
+  limited.rlim_cur = limit;
+  void (*saved_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  bool ran = setrlimit(RLIMIT_FSIZE, &limited) == 0 && run_demux_file(path, run);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, saved_handler);
+  std::remove(path.c_str());
+  return ran;
+}
+
+TEST(DemuxFramesTest, WriteFailureInsideABatchShowsAndCountsOnlyTheFramesBeforeIt) {
+  // Twelve small frames go out in one batch; the limit cuts it in the headers of the first
+  // frame, inside the seventh (start code, bytes) or right after it.
+  std::vector<Bytes> frames;
+  std::vector<bool> keys;
+  Bytes full;
+  std::vector<size_t> frame_end;
+  for (uint32_t i = 0; i < 12; ++i) {
+    frames.push_back(frame_of(300 + i, i % 4 == 0 ? 0xC0 : 0x12, 130 + i));
+    keys.push_back(i % 4 == 0);
+    append(&full, expected_frame(keys[i] ? kHeaders : Bytes(), frames[i]));
+    frame_end.push_back(full.size());
+  }
+  struct Case {
+    size_t limit;
+    uint32_t frames_whole;
+  };
+  const Case cases[] = {{10, 0}, {frame_end[5] + 2, 6}, {frame_end[5] + 4 + 150, 6}, {frame_end[6], 7}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("limit " + std::to_string(c.limit));
+    DemuxRun run;
+    run.verbosity = 3;
+    run.output_headers = kHeaders;
+    ASSERT_TRUE(run_demux_limited(stream_of(frames, keys), c.limit, &run));
+    EXPECT_EQ(run.result, kDemuxWriteFailed);
+    EXPECT_EQ(run.output, Bytes(full.begin(), full.begin() + c.limit));
+    EXPECT_EQ(run.bytes_written, c.limit);
+    EXPECT_EQ(run.frames_written, c.frames_whole);
+    EXPECT_EQ(run.console, std::string("\nError writing output file: ") + platform_error_text(EFBIG));
+    // As when every frame was written on its own: the frame the failure cut is listed,
+    // no frame after it, and the summary counts the whole ones.
+    std::string cut_frame = "Frame:" + std::string(c.frames_whole + 1 < 10 ? "     " : "    ") +
+                            std::to_string(c.frames_whole + 1) + "  ";
+    EXPECT_EQ(count_of(run.out, "Frame: "), c.frames_whole + 1);
+    EXPECT_NE(run.out.find(cut_frame), std::string::npos);
+    EXPECT_NE(run.out.find("Total Frames Written   : " + std::to_string(c.frames_whole) + "\n"),
+              std::string::npos);
+  }
+}
+
+TEST(DemuxFramesTest, FrameSplitAcrossRingRefillsIsWrittenWhole) {
+  // Six 120 kB frames take the reader close to the end of its first fill; the next frame's
+  // fragments straddle the refill (the older ones are overwritten by it, the newer ones
+  // stay) and the ring's end at 1 MiB.
+  std::vector<PacketSpec> packets;
+  Bytes expected;
+  for (uint32_t i = 0; i < 6; ++i) {
+    Bytes frame = frame_of(120000, 0x12, 140 + i);
+    packets.push_back(packet_of({fragment(1, false, 120000, 0, frame)}));
+    append(&expected, expected_frame({}, frame));
+  }
+  const uint32_t kSize = 420000;
+  Bytes big = frame_of(kSize, 0x12, 150);
+  for (uint32_t at = 0; at < kSize; at += 35000) {
+    Bytes piece(big.begin() + at, big.begin() + at + 35000);
+    packets.push_back(packet_of(
+        {fragment(1, false, kSize, at, piece), fragment(2, false, 900, 0, pattern_bytes(900, at))}));
+  }
+  append(&expected, expected_frame({}, big));
+  // The file goes on long enough for the refill to overwrite the ring where it started.
+  for (uint32_t i = 0; i < 8; ++i) {
+    Bytes frame = frame_of(100000, 0x12, 160 + i);
+    packets.push_back(packet_of({fragment(1, false, 100000, 0, frame)}));
+    append(&expected, expected_frame({}, frame));
+  }
+  append(&expected, end_of_sequence());
+
+  DemuxRun run;
+  ASSERT_TRUE(run_demux(build_data_object(packets), &run));
+  EXPECT_EQ(run.result, kDemuxCompleted);
+  EXPECT_EQ(run.frames_written, 15u);
+  EXPECT_EQ(run.output, expected);
+}
+
 }  // namespace

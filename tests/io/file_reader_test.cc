@@ -206,4 +206,30 @@ TEST(FileReader, PositionsBeyondFourGibibytesCarryIntoTheHighHalf) {
   remove_temp_file(path);
 }
 
+TEST(FileReader, TakeInPlaceGivesTheRingBytesAndZerosPastTheEnd) {
+  const uint64_t kSize = 2 * kFillTarget - 1 + 1000;
+  OpenReader r(pattern(kSize));
+  ASSERT_TRUE(r.init_ok);
+  PlatformPiece pieces[2];
+  ASSERT_EQ(reader_take_in_place(&r.reader, 10, pieces), 1u);
+  EXPECT_EQ(pieces[0].bytes, r.reader.buffer);
+  EXPECT_EQ(pieces[0].length, 10u);
+  EXPECT_TRUE(reader_fill_keeps(&r.reader, pieces[0].bytes));
+  EXPECT_FALSE(reader_fill_keeps(&r.reader, r.reader.buffer + 10));  // not consumed yet
+  EXPECT_FALSE(reader_fill_keeps(&r.reader, &pieces));               // not in the ring
+  // Two more fills wrap around the ring; the third one reaches the end of the file, with
+  // ring bytes of the first fill behind it: taken, they read as zeros, as with reader_read.
+  reader_skip(&r.reader, kFillTarget - 11);
+  reader_skip(&r.reader, kFillTarget - 1);
+  uint64_t at = r.reader.position;
+  ASSERT_EQ(reader_take_in_place(&r.reader, 1006, pieces), 1u);
+  const uint8_t* bytes = static_cast<const uint8_t*>(pieces[0].bytes);
+  expect_pattern(Bytes(bytes, bytes + 1001), at);
+  EXPECT_EQ(Bytes(bytes + 1001, bytes + 1006), Bytes(5, 0));
+  Bytes after(5, 0xEE);
+  reader_read(&r.reader, 5, after.data());
+  EXPECT_EQ(after, Bytes(5, 0));
+  EXPECT_EQ(reader_take_in_place(&r.reader, 0, pieces), 0u);
+}
+
 }  // namespace
