@@ -8,8 +8,10 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(TARVEL_MINGW_TRIPLET x86_64-w64-mingw32)
-# The POSIX thread model gives GoogleTest the standard thread library it needs.
+# The POSIX thread model gives GoogleTest the standard thread library it needs (its C
+# compiler is only used by GoogleTest's own project).
 find_program(CMAKE_CXX_COMPILER NAMES ${TARVEL_MINGW_TRIPLET}-g++-posix ${TARVEL_MINGW_TRIPLET}-g++ REQUIRED)
+find_program(CMAKE_C_COMPILER NAMES ${TARVEL_MINGW_TRIPLET}-gcc-posix ${TARVEL_MINGW_TRIPLET}-gcc REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${TARVEL_MINGW_TRIPLET}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TARVEL_MINGW_TRIPLET})

@@ -6,13 +6,46 @@
 
 #include <cstdio>
 #include <cstdlib>
+#ifdef _WIN32
+#include <filesystem>
+#include <random>
+#endif
 
 namespace {
 
+#ifdef _WIN32
+std::string temp_base() { return std::filesystem::temp_directory_path().generic_string(); }
+
+// A new file or directory under temp_base() named after `prefix`; "" on failure.
+std::string make_unique(const std::string& prefix, bool directory) {
+  static std::mt19937 random{std::random_device{}()};
+  for (int attempt = 0; attempt < 100; attempt++) {
+    std::string path = temp_base() + "/" + prefix + std::to_string(random());
+    std::error_code error;
+    if (directory ? std::filesystem::create_directory(path, error) : !std::filesystem::exists(path, error)) {
+      if (directory || write_file(path, {})) return path;
+    }
+  }
+  return "";
+}
+
+int mkstemp_close(std::string* path) {
+  *path = make_unique("tarvel-asf-", false);
+  return path->empty() ? -1 : 0;
+}
+#else
 std::string temp_base() {
   const char* base = std::getenv("TMPDIR");
   return base != nullptr && *base != '\0' ? base : "/tmp";
 }
+
+int mkstemp_close(std::string* path) {
+  *path = temp_base() + "/tarvel-asf-XXXXXX";
+  int fd = mkstemp(path->data());
+  if (fd >= 0) close(fd);
+  return fd;
+}
+#endif
 
 std::string g_temp_directory;
 
@@ -21,8 +54,13 @@ void remove_temp_directory() { rmdir(g_temp_directory.c_str()); }
 }  // namespace
 
 std::string make_scratch_dir() {
+#ifdef _WIN32
+  std::string pattern = make_unique("tarvel-test-", true);
+  if (pattern.empty()) {
+#else
   std::string pattern = temp_base() + "/tarvel-test-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
+#endif
     ADD_FAILURE() << "cannot make a scratch directory";
     return temp_base();
   }
@@ -38,10 +76,8 @@ std::string temp_path(const std::string& name) {
 }
 
 std::string write_temp_file(const Bytes& bytes) {
-  std::string path = temp_base() + "/tarvel-asf-XXXXXX";
-  int fd = mkstemp(path.data());
-  if (fd < 0) return "";
-  close(fd);
+  std::string path;
+  if (mkstemp_close(&path) < 0) return "";
   return write_file(path, bytes) ? path : "";
 }
 
