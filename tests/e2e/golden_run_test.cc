@@ -1,10 +1,13 @@
 // Whole runs of the built binary compared with expected text kept in testdata/expected:
 // standard output (<case>.stdout), console text (<case>.console; the run has no terminal,
-// so it arrives on standard error) and exit status (<case>.status). Inputs are the
+// so it arrives on standard error), exit status (<case>.status) and, where the run
+// writes one, the elementary stream (<case>.stream: its size and 64-bit FNV-1a digest,
+// so that every platform's build is held to the very bytes). Inputs are the
 // sample files and ASF files built here. Run with TARVEL_REGENERATE=1 to rewrite the
 // expected files after a deliberate change, then review the diff line by line.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -29,6 +32,15 @@ struct Case {
 
 std::string to_string(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
+// "<size> <FNV-1a 64 in hex>\n" of a file's bytes.
+std::string stream_digest(const std::string& bytes) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ull;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return std::to_string(bytes.size()) + " " + hex + "\n";
+}
+
 void check_case(const Case& c) {
   std::string dir = make_scratch_dir();
   std::string input_name = c.input.empty() ? "input.bin" : c.input;
@@ -38,15 +50,20 @@ void check_case(const Case& c) {
   BinaryRun run = run_tarvel_binary(args, dir);
 
   std::string base = testdata_path("expected/" + c.name);
+  std::string stream = c.output_expected ? stream_digest(load_file(dir + "/out.vc1")) : "";
   if (std::getenv("TARVEL_REGENERATE") != nullptr) {
     save_file(base + ".stdout", run.out);
     save_file(base + ".console", run.err);
     save_file(base + ".status", std::to_string(run.status) + "\n");
+    if (c.output_expected) save_file(base + ".stream", stream);
   }
   EXPECT_EQ(run.out, load_file(base + ".stdout")) << c.name;
   EXPECT_EQ(run.err, load_file(base + ".console")) << c.name;
   EXPECT_EQ(std::to_string(run.status) + "\n", load_file(base + ".status")) << c.name;
   EXPECT_EQ(file_exists(dir + "/out.vc1"), c.output_expected) << c.name;
+  if (c.output_expected) {
+    EXPECT_EQ(stream, load_file(base + ".stream")) << c.name;
+  }
 }
 
 Bytes wvc1_stream(uint16_t number, const std::string& fourcc = "WVC1") {
