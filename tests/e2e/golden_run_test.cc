@@ -11,6 +11,12 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+#ifdef _WIN32
+#include <filesystem>
+#include <fstream>
+
+#include "platform/platform.h"
+#endif
 
 #include "tests/support/asf_builder.h"
 #include "tests/support/asf_packets.h"
@@ -163,3 +169,121 @@ TEST(GoldenRun, BuiltFileWithFrameRateAndHalfAnAspectRatio) {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+namespace {
+
+// The Windows build's own cases, on the golden runs' inputs and expected text.
+
+std::filesystem::path fs_path(const std::string& utf8) { return std::u8string(utf8.begin(), utf8.end()); }
+
+// Text as read back from the binary's output: CR LF as LF.
+std::string text_lines(std::string text) {
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
+  return text;
+}
+
+std::string scratch_with_sample(const std::string& name) {
+  std::string dir = make_scratch_dir();
+  std::filesystem::copy_file(testdata_path("vc1ap_240x104.wmv"), fs_path(dir + "/" + name));
+  return dir;
+}
+
+TEST(WindowsRun, UnicodeNamesAreOpenedCreatedAndPrinted) {
+  std::string dir = scratch_with_sample("サンプル動画.wmv");
+  BinaryRun run = run_tarvel_binary({"-v0", "サンプル動画.wmv", "出力.vc1"}, dir);
+  EXPECT_EQ(run.status, 0);
+  std::filesystem::rename(fs_path(dir + "/出力.vc1"), fs_path(dir + "/out.vc1"));
+  EXPECT_EQ(stream_digest(load_file(dir + "/out.vc1")),
+            load_file(testdata_path("expected/sample_convert_v0.stream")));
+
+  run = run_tarvel_binary({"見つからない.wmv"}, dir);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "Unable to open input file 見つからない.wmv: " + text_lines(platform_error_text(2)) + "\n");
+}
+
+TEST(WindowsRun, NulIsTheNullDeviceAndStandardOutputIsText) {
+  std::string dir = scratch_with_sample("in.wmv");
+  std::string expected = load_file(testdata_path("expected/sample_convert_v1.stdout"));
+  std::string crlf;
+  for (char c : expected) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  for (std::string name : {"nul", "NUL:"}) {
+    BinaryRun run = run_tarvel_binary({"-v1", "in.wmv", name}, dir);
+    EXPECT_EQ(run.status, 0) << name;
+    EXPECT_EQ(run.raw_out, crlf) << name;
+    EXPECT_EQ(run.err, "") << name;
+  }
+  int entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) entries += entry.exists() ? 1 : 0;
+  EXPECT_EQ(entries, 1);  // the input alone
+}
+
+TEST(WindowsRun, OutputInAMissingFolderGetsTheSystemsText) {
+  std::string dir = make_scratch_dir();
+  BinaryRun run =
+      run_tarvel_binary({"-v1", testdata_path("vc1ap_240x104.wmv"), dir + "/no/such/dir/out.vc1"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "\nUnable to create output file: " + text_lines(platform_error_text(3)));
+}
+
+TEST(WindowsRun, OutputNamingTheInputLeavesItAlone) {
+  // Without a console the prompt's answer is No; the platform tests show the share mode
+  // refusing a Yes through every path.
+  std::string dir = scratch_with_sample("Input Sample.wmv");
+  std::string original = load_file(dir + "/Input Sample.wmv");
+  for (std::string output :
+       {std::string("INPUT SAMPLE.WMV"), windows_short_path(dir + "/Input Sample.wmv")}) {
+    BinaryRun run = run_tarvel_binary({"-v1", "Input Sample.wmv", output}, dir);
+    EXPECT_EQ(run.status, 1) << output;
+    EXPECT_NE(run.err.find("already exists - Overwrite? (y/N):"), std::string::npos) << output;
+    EXPECT_EQ(load_file(dir + "/Input Sample.wmv"), original) << output;
+  }
+}
+
+TEST(WindowsRun, DataObjectAboveFourGibibytesOnASparseFile) {
+  // Zero bytes read as single-payload packets of stream 0, each of the maximum packet
+  // size; enough of them between two frames put the second past 4 GiB.
+  const uint32_t kMaxPacket = 0x40000;
+  const uint64_t kZeroPackets = 16385;
+  Bytes header = build_header_object({build_file_properties(kMaxPacket), wvc1_stream(1)});
+  Bytes first, second;
+  append_packet(&first, whole_object_packet(1, true, Bytes{0xC5, 0x01, 0x02, 0x03}));
+  PacketSpec last = whole_object_packet(1, false, Bytes{0x9A, 0x00});
+  last.padding_length = 40;
+  append_packet(&second, last);
+
+  std::string dir = make_scratch_dir();
+  Bytes small = header;
+  append(&small, data_object_header(50 + first.size() + second.size(), 2));
+  append(&small, first);
+  append(&small, second);
+  save_file(dir + "/small.wmv", to_string(small));
+
+  const uint64_t object_size = 50 + first.size() + kZeroPackets * kMaxPacket + second.size();
+  Bytes big = header;
+  append(&big, data_object_header(object_size, kZeroPackets + 2));
+  append(&big, first);
+  save_file(dir + "/big.wmv", to_string(big));
+  std::filesystem::resize_file(dir + "/big.wmv", big.size() + kZeroPackets * kMaxPacket);  // sparse
+  {
+    std::fstream file(dir + "/big.wmv", std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(big.size() + kZeroPackets * kMaxPacket));
+    file.write(reinterpret_cast<const char*>(second.data()), static_cast<std::streamsize>(second.size()));
+    ASSERT_TRUE(file.good());
+  }
+  ASSERT_GT(std::filesystem::file_size(dir + "/big.wmv"), 1ull << 32);
+
+  BinaryRun run = run_tarvel_binary({"-v1", "small.wmv", "small.vc1"}, dir);
+  ASSERT_EQ(run.status, 0);
+  run = run_tarvel_binary({"big.wmv", "big.vc1"}, dir);
+  std::filesystem::remove(dir + "/big.wmv");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("-- len = " + std::to_string(object_size) + " bytes; contains " +
+                         std::to_string(kZeroPackets + 2) + " data packets\n"),
+            std::string::npos);
+  EXPECT_EQ(load_file(dir + "/big.vc1"), load_file(dir + "/small.vc1"));
+}
+
+}  // namespace
+#endif  // _WIN32

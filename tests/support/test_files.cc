@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #ifdef _WIN32
+#include <windows.h>
+
 #include <filesystem>
 #include <random>
 #endif
@@ -120,3 +122,14 @@ bool file_exists(const std::string& path) {
 std::string testdata_path(const std::string& name) {
   return std::string(TARVEL_SOURCE_DIR) + "/testdata/" + name;
 }
+
+#ifdef _WIN32
+std::string windows_short_path(const std::string& path) {
+  std::wstring wide = std::filesystem::path(std::u8string(path.begin(), path.end())).wstring();
+  wchar_t short_form[MAX_PATH];
+  DWORD n = GetShortPathNameW(wide.c_str(), short_form, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return "";
+  std::u8string text = std::filesystem::path(short_form).u8string();
+  return std::string(text.begin(), text.end());
+}
+#endif
