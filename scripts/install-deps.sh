@@ -2,7 +2,8 @@
 # Installs the Debian packages that building and testing tarvel need, when they are
 # missing. Runs apt-get as root, or through sudo.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest ffmpeg)
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest ffmpeg
+  g++-mingw-w64-x86-64 wine64)  # the last two: the Windows build and its tests under Wine
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
