@@ -27,8 +27,9 @@ constexpr int kErrorSharingViolation = 16;  // EBUSY: the output is the input it
 #endif
 
 // The program's arguments as UTF-8 strings. POSIX gives them back as they came; Windows
-// rebuilds them from the wide command line, so that any Unicode path survives. The
-// strings live until the process ends.
+// rebuilds them from the wide command line, so that any Unicode path survives, and sets
+// the console's output code page to UTF-8 for the run (restored at exit), so that
+// standard output's text shows as written. The strings live until the process ends.
 char** platform_utf8_arguments(int* argc, char** argv);
 
 enum CreateDisposition {
