@@ -228,8 +228,7 @@ TEST(WindowsRun, OutputInAMissingFolderGetsTheSystemsText) {
 }
 
 TEST(WindowsRun, OutputNamingTheInputLeavesItAlone) {
-  // Without a console the prompt's answer is No; the platform tests show the share mode
-  // refusing a Yes through every path.
+  // Without a console the prompt's answer is No; console_win_test.sh answers Yes on one.
   std::string dir = scratch_with_sample("Input Sample.wmv");
   std::string original = load_file(dir + "/Input Sample.wmv");
   for (std::string output :
