@@ -227,19 +227,6 @@ TEST(WindowsRun, OutputInAMissingFolderGetsTheSystemsText) {
   EXPECT_EQ(run.err, "\nUnable to create output file: " + text_lines(platform_error_text(3)));
 }
 
-TEST(WindowsRun, OutputNamingTheInputLeavesItAlone) {
-  // Without a console the prompt's answer is No; console_win_test.sh answers Yes on one.
-  std::string dir = scratch_with_sample("Input Sample.wmv");
-  std::string original = load_file(dir + "/Input Sample.wmv");
-  for (std::string output :
-       {std::string("INPUT SAMPLE.WMV"), windows_short_path(dir + "/Input Sample.wmv")}) {
-    BinaryRun run = run_tarvel_binary({"-v1", "Input Sample.wmv", output}, dir);
-    EXPECT_EQ(run.status, 1) << output;
-    EXPECT_NE(run.err.find("already exists - Overwrite? (y/N):"), std::string::npos) << output;
-    EXPECT_EQ(load_file(dir + "/Input Sample.wmv"), original) << output;
-  }
-}
-
 TEST(WindowsRun, DataObjectAboveFourGibibytesOnASparseFile) {
   // Zero bytes read as single-payload packets of stream 0, each of the maximum packet
   // size; enough of them between two frames put the second past 4 GiB.
