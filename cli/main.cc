@@ -8,15 +8,17 @@
 
 int main(int argc, char** argv) {
   // Ctrl-C stops a conversion between two frames, and a closed pipe fails a write rather
-  // than ending the process.
+  // than ending the process. On Windows the command line is taken in UTF-16 and
+  // converted, so any path works.
   platform_catch_interrupts();
-  int status = run_tarvel(argc, argv);
+  char** args = platform_utf8_arguments(&argc, argv);
+  int status = run_tarvel(argc, args);
   // A report that could not be written (a full disk, a closed pipe) is not a success.
   bool flushed = console_flush_stdout();
   int flush_error = errno;
   bool closed = std::fclose(stdout) == 0;
   if (!flushed || !closed) {
-    platform_set_last_error(flushed ? errno : flush_error);
+    platform_set_last_error_from_errno(flushed ? errno : flush_error);
     print_at_level(0, "Error: Unable to write to standard output: %s", system_error_text());
     return kExitFailure;
   }

@@ -1,40 +1,60 @@
 // The operating-system services the program needs, behind one small interface.
 //
-// Files are plain descriptors. Every function that can fail records the reason, which
-// platform_last_error() returns until the next failing call, and platform_error_text()
-// turns into the system's own description. Large-file offsets are enabled here (the
-// build defines _FILE_OFFSET_BITS=64) and nowhere else matters.
+// A file is a descriptor on POSIX systems and a HANDLE on Windows, both held in one
+// integer type so that no system header leaks out of this folder. Paths are UTF-8 strings
+// everywhere; the Windows layer converts them to UTF-16 for the system. Every function
+// that can fail records the reason, which platform_last_error() returns until the next
+// failing call, and platform_error_text() turns into the system's own description.
+// Large-file offsets are enabled here (the build defines _FILE_OFFSET_BITS=64) and
+// nowhere else matters.
 #ifndef TARVEL_PLATFORM_PLATFORM_H_
 #define TARVEL_PLATFORM_PLATFORM_H_
 
 #include <cstddef>
 #include <cstdint>
 
-typedef int PlatformFile;
-constexpr PlatformFile kInvalidFile = -1;
+typedef intptr_t PlatformFile;
+constexpr PlatformFile kInvalidFile = -1;  // also the value of INVALID_HANDLE_VALUE
 
-// Error codes callers test for; the others are only ever turned into text.
+// Error codes callers test for (errno values, or Windows system error codes); the others
+// are only ever turned into text.
+#ifdef _WIN32
+constexpr int kErrorFileExists = 80;        // ERROR_FILE_EXISTS
+constexpr int kErrorSharingViolation = 32;  // ERROR_SHARING_VIOLATION: the output is the input
+#else
 constexpr int kErrorFileExists = 17;        // EEXIST
 constexpr int kErrorSharingViolation = 16;  // EBUSY: the output is the input itself
+#endif
+
+// The program's arguments as UTF-8 strings. POSIX gives them back as they came; Windows
+// rebuilds them from the wide command line, so that any Unicode path survives, and sets
+// the console's output code page to UTF-8 for the run (restored at exit), so that
+// standard output's text shows as written. The strings live until the process ends.
+char** platform_utf8_arguments(int* argc, char** argv);
 
 enum CreateDisposition {
   kCreateNew = 1,     // fail with kErrorFileExists when the path exists
   kCreateAlways = 2,  // create, or replace (truncate) an existing file
 };
 
-// Opens an existing file for reading. A directory is refused (EISDIR). A plain file is
-// held shared for as long as it is open: a file another run holds for writing fails with
-// kErrorSharingViolation. Returns kInvalidFile on failure.
+// Opens an existing file for reading. A directory is refused (EISDIR on POSIX). The file
+// is held for as long as it is open: on POSIX a plain file is held shared, and a file
+// another run holds for writing fails with kErrorSharingViolation; on Windows it is
+// opened with share mode 0, so nobody else, this program included, can open it again
+// until it is closed. Returns kInvalidFile on failure.
 PlatformFile platform_open_read(const char* path);
 
 // Creates a file for writing. The names "nul" and "nul:" (any letter case) open the null
-// device, and a path naming an existing file that is not a plain file (a pipe, FIFO,
-// terminal or other device) opens it as it is, and a path naming the file standard output
-// writes to (such as /dev/stdout) writes through standard output where it stands; none of
-// these ever fails with kErrorFileExists nor truncates anything. A plain file is held exclusively while
-// open, taken before it is truncated: when another run holds it (reading or writing), or
-// when `protect` is a valid file and the path names that same file (through any link),
-// nothing is truncated or kept open and the call fails with kErrorSharingViolation.
+// device, a path naming an existing file that is not a plain file (a pipe, FIFO,
+// terminal or other device) opens it as it is, and a path naming the file standard
+// output writes to (such as /dev/stdout) writes through standard output where it stands;
+// none of these ever fails with kErrorFileExists nor truncates anything. A plain file is
+// held exclusively while open, taken before it is truncated: when another run holds it
+// (reading or writing), or when `protect` is a valid file and the path names that same
+// file (through any link), nothing is truncated or kept open and the call fails with
+// kErrorSharingViolation. On Windows the output is opened with share mode 0, so the
+// system itself refuses the open input with its sharing-violation error, whatever path
+// names it.
 // Returns kInvalidFile on failure.
 PlatformFile platform_create(const char* path, CreateDisposition disposition, PlatformFile protect);
 
@@ -54,14 +74,19 @@ bool platform_tell(PlatformFile file, uint64_t* position);
 bool platform_seek(PlatformFile file, uint64_t position);
 void platform_close(PlatformFile file);
 
-// The last recorded error code (an errno value) and its text, which always ends with "\n".
+// The last recorded error code (an errno value, or a Windows system error code) and its
+// text, which always ends with "\n" (the Windows text comes as the system gives it, with
+// its CR LF).
 int platform_last_error();
 void platform_set_last_error(int code);
+// Records the failure of a C library call that left `errno_value` in errno.
+void platform_set_last_error_from_errno(int errno_value);
 const char* platform_error_text(int code);
 
-// Console: level-0 text goes to the controlling terminal when there is one, else to
-// standard error. The key read takes one key press from the terminal without echo and
-// without waiting for Enter; it returns the byte, or -1 when there is no terminal.
+// Console: level-0 text goes to the controlling terminal (the Windows console) when there
+// is one, else to standard error. The key read takes one key press from the terminal
+// without echo and without waiting for Enter; it returns the byte, or -1 when there is no
+// terminal.
 void platform_console_write(const char* text, size_t length);
 int platform_console_read_key();
 bool platform_stdout_is_terminal();

@@ -24,6 +24,9 @@ namespace {
 int g_last_error = 0;
 volatile sig_atomic_t g_interrupt_signal = 0;
 
+// The descriptor a PlatformFile holds.
+int fd_of(PlatformFile file) { return static_cast<int>(file); }
+
 PlatformFile fail(int code) {
   g_last_error = code;
   return kInvalidFile;
@@ -114,7 +117,7 @@ PlatformFile platform_create(const char* path, CreateDisposition disposition, Pl
     return fail(code);
   }
   struct stat in_st;
-  if (protect != kInvalidFile && fstat(protect, &in_st) == 0 && in_st.st_dev == out_st.st_dev &&
+  if (protect != kInvalidFile && fstat(fd_of(protect), &in_st) == 0 && in_st.st_dev == out_st.st_dev &&
       in_st.st_ino == out_st.st_ino) {
     close(fd);
     return fail(EBUSY);
@@ -130,7 +133,7 @@ bool platform_read(PlatformFile file, void* buffer, uint32_t n, uint32_t* got) {
   uint8_t* out = static_cast<uint8_t*>(buffer);
   uint32_t total = 0;
   while (total < n) {
-    ssize_t r = read(file, out + total, n - total);
+    ssize_t r = read(fd_of(file), out + total, n - total);
     if (r < 0) {
       if (errno == EINTR) continue;
       g_last_error = errno;
@@ -148,7 +151,7 @@ bool platform_write(PlatformFile file, const void* buffer, uint32_t n, uint32_t*
   const uint8_t* in = static_cast<const uint8_t*>(buffer);
   uint32_t total = 0;
   while (total < n) {
-    ssize_t w = write(file, in + total, n - total);
+    ssize_t w = write(fd_of(file), in + total, n - total);
     if (w < 0) {
       if (errno == EINTR) continue;
       g_last_error = errno;
@@ -166,7 +169,7 @@ bool platform_write(PlatformFile file, const void* buffer, uint32_t n, uint32_t*
 
 bool platform_file_size(PlatformFile file, uint64_t* size) {
   struct stat st;
-  if (fstat(file, &st) != 0) {
+  if (fstat(fd_of(file), &st) != 0) {
     g_last_error = errno;
     return false;
   }
@@ -175,7 +178,7 @@ bool platform_file_size(PlatformFile file, uint64_t* size) {
 }
 
 bool platform_tell(PlatformFile file, uint64_t* position) {
-  off_t at = lseek(file, 0, SEEK_CUR);
+  off_t at = lseek(fd_of(file), 0, SEEK_CUR);
   if (at < 0) {
     g_last_error = errno;
     return false;
@@ -186,7 +189,7 @@ bool platform_tell(PlatformFile file, uint64_t* position) {
 
 bool platform_seek(PlatformFile file, uint64_t position) {
   if (position > static_cast<uint64_t>(INT64_MAX) ||
-      lseek(file, static_cast<off_t>(position), SEEK_SET) < 0) {
+      lseek(fd_of(file), static_cast<off_t>(position), SEEK_SET) < 0) {
     g_last_error = position > static_cast<uint64_t>(INT64_MAX) ? EINVAL : errno;
     return false;
   }
@@ -194,12 +197,19 @@ bool platform_seek(PlatformFile file, uint64_t position) {
 }
 
 void platform_close(PlatformFile file) {
-  if (file != kInvalidFile) close(file);
+  if (file != kInvalidFile) close(fd_of(file));
+}
+
+char** platform_utf8_arguments(int* argc, char** argv) {
+  (void)argc;
+  return argv;  // the arguments are the bytes the user typed; UTF-8 in practice
 }
 
 int platform_last_error() { return g_last_error; }
 
 void platform_set_last_error(int code) { g_last_error = code; }
+
+void platform_set_last_error_from_errno(int errno_value) { g_last_error = errno_value; }
 
 const char* platform_error_text(int code) {
   static char text[256];

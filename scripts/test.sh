@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds tarvel and runs every test: the regular build, the same suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, a short libFuzzer run per target, and the
-# packages (the Debian package checked by lintian and by an install of the Release build).
+# AddressSanitizer + UndefinedBehaviorSanitizer, the Windows build (MinGW-w64) with its
+# suite under Wine, a short libFuzzer run per target, and the packages (the Debian package
+# checked by lintian and by an install of the Release build).
 # FUZZ_SECONDS sets the fuzzing time per target (default 20; 0 skips fuzzing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +19,11 @@ cmake -S . -B build-asan -G Ninja -DTARVEL_WERROR=ON -DTARVEL_SANITIZE=ON >/dev/
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== Windows build (MinGW-w64) and tests under Wine"
+cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DTARVEL_WERROR=ON >/dev/null
+cmake --build build-win -j"$jobs"
+ctest --test-dir build-win --output-on-failure -j"$jobs"
 
 seconds=${FUZZ_SECONDS:-20}
 if [ "$seconds" -gt 0 ]; then

@@ -1,13 +1,22 @@
 // Whole runs of the built binary compared with expected text kept in testdata/expected:
 // standard output (<case>.stdout), console text (<case>.console; the run has no terminal,
-// so it arrives on standard error) and exit status (<case>.status). Inputs are the
+// so it arrives on standard error), exit status (<case>.status) and, where the run
+// writes one, the elementary stream (<case>.stream: its size and 64-bit FNV-1a digest,
+// so that every platform's build is held to the very bytes). Inputs are the
 // sample files and ASF files built here. Run with TARVEL_REGENERATE=1 to rewrite the
 // expected files after a deliberate change, then review the diff line by line.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+#ifdef _WIN32
+#include <filesystem>
+#include <fstream>
+
+#include "platform/platform.h"
+#endif
 
 #include "tests/support/asf_builder.h"
 #include "tests/support/asf_packets.h"
@@ -40,6 +49,15 @@ std::string with_version_token(std::string text) {
   return text;
 }
 
+// "<size> <FNV-1a 64 in hex>\n" of a file's bytes.
+std::string stream_digest(const std::string& bytes) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ull;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return std::to_string(bytes.size()) + " " + hex + "\n";
+}
+
 void check_case(const Case& c) {
   std::string dir = make_scratch_dir();
   std::string input_name = c.input.empty() ? "input.bin" : c.input;
@@ -51,15 +69,20 @@ void check_case(const Case& c) {
   run.err = with_version_token(run.err);
 
   std::string base = testdata_path("expected/" + c.name);
+  std::string stream = c.output_expected ? stream_digest(load_file(dir + "/out.vc1")) : "";
   if (std::getenv("TARVEL_REGENERATE") != nullptr) {
     save_file(base + ".stdout", run.out);
     save_file(base + ".console", run.err);
     save_file(base + ".status", std::to_string(run.status) + "\n");
+    if (c.output_expected) save_file(base + ".stream", stream);
   }
   EXPECT_EQ(run.out, load_file(base + ".stdout")) << c.name;
   EXPECT_EQ(run.err, load_file(base + ".console")) << c.name;
   EXPECT_EQ(std::to_string(run.status) + "\n", load_file(base + ".status")) << c.name;
   EXPECT_EQ(file_exists(dir + "/out.vc1"), c.output_expected) << c.name;
+  if (c.output_expected) {
+    EXPECT_EQ(stream, load_file(base + ".stream")) << c.name;
+  }
 }
 
 Bytes wvc1_stream(uint16_t number, const std::string& fourcc = "WVC1") {
@@ -159,3 +182,107 @@ TEST(GoldenRun, BuiltFileWithFrameRateAndHalfAnAspectRatio) {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+namespace {
+
+// The Windows build's own cases, on the golden runs' inputs and expected text.
+
+std::filesystem::path fs_path(const std::string& utf8) { return std::u8string(utf8.begin(), utf8.end()); }
+
+// Text as read back from the binary's output: CR LF as LF.
+std::string text_lines(std::string text) {
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
+  return text;
+}
+
+std::string scratch_with_sample(const std::string& name) {
+  std::string dir = make_scratch_dir();
+  std::filesystem::copy_file(testdata_path("vc1ap_240x104.wmv"), fs_path(dir + "/" + name));
+  return dir;
+}
+
+TEST(WindowsRun, UnicodeNamesAreOpenedCreatedAndPrinted) {
+  std::string dir = scratch_with_sample("サンプル動画.wmv");
+  BinaryRun run = run_tarvel_binary({"-v0", "サンプル動画.wmv", "出力.vc1"}, dir);
+  EXPECT_EQ(run.status, 0);
+  std::filesystem::rename(fs_path(dir + "/出力.vc1"), fs_path(dir + "/out.vc1"));
+  EXPECT_EQ(stream_digest(load_file(dir + "/out.vc1")),
+            load_file(testdata_path("expected/sample_convert_v0.stream")));
+
+  run = run_tarvel_binary({"見つからない.wmv"}, dir);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "Unable to open input file 見つからない.wmv: " + text_lines(platform_error_text(2)) + "\n");
+}
+
+TEST(WindowsRun, NulIsTheNullDeviceAndStandardOutputIsText) {
+  std::string dir = scratch_with_sample("in.wmv");
+  std::string expected = load_file(testdata_path("expected/sample_convert_v1.stdout"));
+  std::string crlf;
+  for (char c : expected) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  for (std::string name : {"nul", "NUL:"}) {
+    BinaryRun run = run_tarvel_binary({"-v1", "in.wmv", name}, dir);
+    EXPECT_EQ(run.status, 0) << name;
+    EXPECT_EQ(with_version_token(run.raw_out), crlf) << name;
+    EXPECT_EQ(run.err, "") << name;
+  }
+  int entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) entries += entry.exists() ? 1 : 0;
+  EXPECT_EQ(entries, 1);  // the input alone
+}
+
+TEST(WindowsRun, OutputInAMissingFolderGetsTheSystemsText) {
+  std::string dir = make_scratch_dir();
+  BinaryRun run =
+      run_tarvel_binary({"-v1", testdata_path("vc1ap_240x104.wmv"), dir + "/no/such/dir/out.vc1"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "\nUnable to create output file: " + text_lines(platform_error_text(3)));
+}
+
+TEST(WindowsRun, DataObjectAboveFourGibibytesOnASparseFile) {
+  // Zero bytes read as single-payload packets of stream 0, each of the maximum packet
+  // size; enough of them between two frames put the second past 4 GiB.
+  const uint32_t kMaxPacket = 0x40000;
+  const uint64_t kZeroPackets = 16385;
+  Bytes header = build_header_object({build_file_properties(kMaxPacket), wvc1_stream(1)});
+  Bytes first, second;
+  append_packet(&first, whole_object_packet(1, true, Bytes{0xC5, 0x01, 0x02, 0x03}));
+  PacketSpec last = whole_object_packet(1, false, Bytes{0x9A, 0x00});
+  last.padding_length = 40;
+  append_packet(&second, last);
+
+  std::string dir = make_scratch_dir();
+  Bytes small = header;
+  append(&small, data_object_header(50 + first.size() + second.size(), 2));
+  append(&small, first);
+  append(&small, second);
+  save_file(dir + "/small.wmv", to_string(small));
+
+  const uint64_t object_size = 50 + first.size() + kZeroPackets * kMaxPacket + second.size();
+  Bytes big = header;
+  append(&big, data_object_header(object_size, kZeroPackets + 2));
+  append(&big, first);
+  save_file(dir + "/big.wmv", to_string(big));
+  std::filesystem::resize_file(dir + "/big.wmv", big.size() + kZeroPackets * kMaxPacket);  // sparse
+  {
+    std::fstream file(dir + "/big.wmv", std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(big.size() + kZeroPackets * kMaxPacket));
+    file.write(reinterpret_cast<const char*>(second.data()), static_cast<std::streamsize>(second.size()));
+    ASSERT_TRUE(file.good());
+  }
+  ASSERT_GT(std::filesystem::file_size(dir + "/big.wmv"), 1ull << 32);
+
+  BinaryRun run = run_tarvel_binary({"-v1", "small.wmv", "small.vc1"}, dir);
+  ASSERT_EQ(run.status, 0);
+  run = run_tarvel_binary({"big.wmv", "big.vc1"}, dir);
+  std::filesystem::remove(dir + "/big.wmv");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("-- len = " + std::to_string(object_size) + " bytes; contains " +
+                         std::to_string(kZeroPackets + 2) + " data packets\n"),
+            std::string::npos);
+  EXPECT_EQ(load_file(dir + "/big.vc1"), load_file(dir + "/small.vc1"));
+}
+
+}  // namespace
+#endif  // _WIN32

@@ -1,3 +1,5 @@
+// POSIX version of the binary runner (run_binary_win.cc is the Windows one).
+#ifndef _WIN32
 #include "tests/support/run_binary.h"
 
 #include <fcntl.h>
@@ -155,3 +157,5 @@ std::string shell_output(const std::string& command) {
   pclose(p);
   return out;
 }
+
+#endif  // !_WIN32

@@ -6,6 +6,9 @@
 // run_tarvel_in_terminal: the child runs on a fresh pseudo-terminal as its controlling
 // terminal, standard output still captured apart. When the terminal shows `prompt`, the
 // `keys` are typed; everything the terminal showed is returned (CR LF read back as LF).
+// On Windows the child runs without a console, so its console text also arrives on
+// standard error; both outputs are read as text (CR LF back to LF), as the expected text
+// is kept, with the bytes of standard output kept apart. There is no terminal run there.
 #ifndef TARVEL_TESTS_SUPPORT_RUN_BINARY_H_
 #define TARVEL_TESTS_SUPPORT_RUN_BINARY_H_
 
@@ -21,16 +24,19 @@ struct BinaryRun {
   std::string terminal;          // what the pseudo-terminal showed (terminal runs only)
   bool terminal_cooked = false;  // echo and line editing on when the child ended (terminal runs)
   int signal = 0;                // the signal that ended the child, if one did
+  std::string raw_out;           // Windows: standard output as written, before CR LF became LF
 };
 
 BinaryRun run_tarvel_binary(const std::vector<std::string>& args, const std::string& cwd = "");
 // Standard output of a shell command (for the FFmpeg tools in interop tests).
 std::string shell_output(const std::string& command);
+#ifndef _WIN32
 
 BinaryRun run_tarvel_in_terminal(const std::vector<std::string>& args, const std::string& prompt,
                                  const std::string& keys, const std::string& cwd = "");
 // As run_tarvel_in_terminal, but sends `signal_number` to the child instead of typing.
 BinaryRun run_tarvel_signalled_at_prompt(const std::vector<std::string>& args, const std::string& prompt,
                                          int signal_number);
+#endif
 
 #endif  // TARVEL_TESTS_SUPPORT_RUN_BINARY_H_

@@ -27,4 +27,9 @@ bool file_exists(const std::string& path);
 // A file of the test data folder.
 std::string testdata_path(const std::string& name);
 
+#ifdef _WIN32
+// The 8.3 short form of an existing path ("" when the system has none for it).
+std::string windows_short_path(const std::string& path);
+#endif
+
 #endif  // TARVEL_TESTS_SUPPORT_TEST_FILES_H_

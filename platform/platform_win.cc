@@ -1,0 +1,330 @@
+// Windows implementation of the platform layer.
+//
+// Files are opened with share mode 0, so that while the program holds its input nobody
+// (the program's own output included) can open it: replacing the input through any path
+// fails with the system's sharing-violation error before a byte is lost. Paths arrive as
+// UTF-8 and reach the system as UTF-16.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// After windows.h, which it needs:
+#include <shellapi.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "platform/ascii.h"
+#include "platform/platform.h"
+
+static_assert(kErrorFileExists == ERROR_FILE_EXISTS, "error code must match the system's");
+static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION, "error code must match the system's");
+static_assert(sizeof(PlatformFile) == sizeof(HANDLE), "a file must hold a HANDLE");
+
+namespace {
+
+int g_last_error = 0;
+
+HANDLE handle_of(PlatformFile file) { return reinterpret_cast<HANDLE>(file); }
+PlatformFile file_of(HANDLE handle) { return reinterpret_cast<PlatformFile>(handle); }
+
+PlatformFile fail(DWORD code) {
+  g_last_error = static_cast<int>(code);
+  return kInvalidFile;
+}
+
+// The first Ctrl-C or Ctrl-Break, as the signal number a POSIX system would give it.
+volatile LONG g_interrupt_signal = 0;
+constexpr LONG kSignalInterrupt = 2;  // SIGINT
+
+BOOL WINAPI on_console_event(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;  // closing: the default
+  // The first request is recorded and handled; a second one ends the process at once.
+  return InterlockedCompareExchange(&g_interrupt_signal, kSignalInterrupt, 0) == 0 ? TRUE : FALSE;
+}
+
+// UTF-8 to a new UTF-16 string (free with std::free), or nullptr with the error recorded.
+wchar_t* to_utf16(const char* text, int length = -1) {
+  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, length, nullptr, 0);
+  wchar_t* wide =
+      n > 0 ? static_cast<wchar_t*>(std::malloc((static_cast<size_t>(n) + 1) * sizeof(wchar_t))) : nullptr;
+  if (wide == nullptr) {
+    g_last_error = n > 0 ? ERROR_NOT_ENOUGH_MEMORY : static_cast<int>(GetLastError());
+    return nullptr;
+  }
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, length, wide, n);
+  wide[n] = L'\0';  // a counted conversion carries no terminator of its own
+  return wide;
+}
+
+// UTF-16 to a new UTF-8 string (free with std::free), or nullptr.
+char* to_utf8(const wchar_t* wide) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  char* text = n > 0 ? static_cast<char*>(std::malloc(static_cast<size_t>(n))) : nullptr;
+  if (text != nullptr) WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, n, nullptr, nullptr);
+  return text;
+}
+
+PlatformFile open_path(const char* path, DWORD access, DWORD share, DWORD disposition) {
+  wchar_t* wide = to_utf16(path);
+  if (wide == nullptr) return kInvalidFile;
+  HANDLE h = CreateFileW(wide, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD code = GetLastError();
+  std::free(wide);
+  return h == INVALID_HANDLE_VALUE ? fail(code) : file_of(h);
+}
+
+UINT g_saved_output_code_page = 0;
+
+void restore_output_code_page() { SetConsoleOutputCP(g_saved_output_code_page); }
+
+}  // namespace
+
+char** platform_utf8_arguments(int* argc, char** argv) {
+  // Standard output is UTF-8 text, as on every other system: let the console show it so.
+  UINT code_page = GetConsoleOutputCP();
+  if (code_page != 0 && code_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+    g_saved_output_code_page = code_page;
+    std::atexit(restore_output_code_page);
+  }
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return argv;
+  char** args = static_cast<char**>(std::calloc(static_cast<size_t>(count) + 1, sizeof(char*)));
+  if (args == nullptr) return argv;
+  for (int i = 0; i < count; i++) {
+    args[i] = to_utf8(wide[i]);
+    if (args[i] == nullptr) return argv;
+  }
+  LocalFree(wide);
+  *argc = count;
+  return args;
+}
+
+bool platform_is_null_name(const char* path) {
+  return ascii_equal_ignoring_case(path, "nul") || ascii_equal_ignoring_case(path, "nul:");
+}
+
+PlatformFile platform_open_read(const char* path) { return open_path(path, GENERIC_READ, 0, OPEN_EXISTING); }
+
+PlatformFile platform_create(const char* path, CreateDisposition disposition, PlatformFile protect) {
+  (void)protect;  // the input's share mode 0 protects it: the system refuses to open it again
+  if (platform_is_null_name(path)) {
+    return open_path("\\\\.\\NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+  }
+  return open_path(path, GENERIC_WRITE, 0, disposition == kCreateNew ? CREATE_NEW : CREATE_ALWAYS);
+}
+
+bool platform_read(PlatformFile file, void* buffer, uint32_t n, uint32_t* got) {
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  uint32_t total = 0;
+  while (total < n) {
+    DWORD r = 0;
+    if (!ReadFile(handle_of(file), out + total, n - total, &r, nullptr)) {
+      DWORD code = GetLastError();
+      if (code == ERROR_HANDLE_EOF || code == ERROR_BROKEN_PIPE) break;
+      g_last_error = static_cast<int>(code);
+      *got = total;
+      return false;
+    }
+    if (r == 0) break;
+    total += r;
+  }
+  *got = total;
+  return true;
+}
+
+bool platform_write(PlatformFile file, const void* buffer, uint32_t n, uint32_t* written) {
+  const uint8_t* in = static_cast<const uint8_t*>(buffer);
+  uint32_t total = 0;
+  while (total < n) {
+    DWORD w = 0;
+    if (!WriteFile(handle_of(file), in + total, n - total, &w, nullptr)) {
+      g_last_error = static_cast<int>(GetLastError());
+      break;
+    }
+    if (w == 0) {
+      g_last_error = ERROR_WRITE_FAULT;
+      break;
+    }
+    total += w;
+  }
+  *written = total;
+  return total == n;
+}
+
+bool platform_file_size(PlatformFile file, uint64_t* size) {
+  LARGE_INTEGER value;
+  if (!GetFileSizeEx(handle_of(file), &value)) {
+    g_last_error = static_cast<int>(GetLastError());
+    return false;
+  }
+  *size = static_cast<uint64_t>(value.QuadPart);
+  return true;
+}
+
+bool platform_tell(PlatformFile file, uint64_t* position) {
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  LARGE_INTEGER at;
+  if (!SetFilePointerEx(handle_of(file), zero, &at, FILE_CURRENT)) {
+    g_last_error = static_cast<int>(GetLastError());
+    return false;
+  }
+  *position = static_cast<uint64_t>(at.QuadPart);
+  return true;
+}
+
+bool platform_seek(PlatformFile file, uint64_t position) {
+  if (position > static_cast<uint64_t>(INT64_MAX)) {
+    g_last_error = ERROR_NEGATIVE_SEEK;
+    return false;
+  }
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(position);
+  if (!SetFilePointerEx(handle_of(file), to, nullptr, FILE_BEGIN)) {
+    g_last_error = static_cast<int>(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+void platform_close(PlatformFile file) {
+  if (file != kInvalidFile) CloseHandle(handle_of(file));
+}
+
+int platform_last_error() { return g_last_error; }
+
+void platform_set_last_error(int code) { g_last_error = code; }
+
+void platform_set_last_error_from_errno(int errno_value) {
+  // The C library reports its failures in errno; the text comes from the system's code.
+  switch (errno_value) {
+    case ENOSPC:
+      g_last_error = ERROR_DISK_FULL;
+      break;
+    case EPIPE:
+      g_last_error = ERROR_NO_DATA;  // "The pipe is being closed."
+      break;
+    case EBADF:
+      g_last_error = ERROR_INVALID_HANDLE;
+      break;
+    case EACCES:
+      g_last_error = ERROR_ACCESS_DENIED;
+      break;
+    default:
+      g_last_error = ERROR_WRITE_FAULT;
+      break;
+  }
+}
+
+const char* platform_error_text(int code) {
+  static char text[1024];
+  wchar_t wide[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           static_cast<DWORD>(code), 0, wide, sizeof wide / sizeof wide[0], nullptr);
+  if (n == 0 || WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(n) + 1, text, sizeof text, nullptr,
+                                    nullptr) == 0) {
+    std::snprintf(text, sizeof text, "System error %d.\r\n", code);
+  }
+  size_t length = std::strlen(text);
+  if (length == 0 || text[length - 1] != '\n') std::snprintf(text + length, sizeof text - length, "\r\n");
+  return text;
+}
+
+void platform_console_write(const char* text, size_t length) {
+  HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+  if (console != INVALID_HANDLE_VALUE) {
+    wchar_t* wide = to_utf16(text, static_cast<int>(length));
+    if (wide != nullptr) {
+      DWORD done = 0;
+      WriteConsoleW(console, wide, static_cast<DWORD>(wcslen(wide)), &done, nullptr);
+      std::free(wide);
+    }
+    CloseHandle(console);
+    return;
+  }
+  // No console (a service, a scheduler, a pipe-fed run): standard error, with the CR LF
+  // line ends of Windows text files; the system's own texts already carry theirs.
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
+  size_t start = 0;
+  for (size_t i = 0; i <= length; i++) {
+    bool lone_line_feed = i < length && text[i] == '\n' && (i == 0 || text[i - 1] != '\r');
+    if (!lone_line_feed && i < length) continue;
+    DWORD done = 0;
+    if (i > start) WriteFile(err, text + start, static_cast<DWORD>(i - start), &done, nullptr);
+    if (lone_line_feed) WriteFile(err, "\r\n", 2, &done, nullptr);
+    start = i + 1;
+  }
+}
+
+int platform_console_read_key() {
+  HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+  if (input == INVALID_HANDLE_VALUE) return -1;
+  DWORD saved = 0;
+  if (!GetConsoleMode(input, &saved)) {
+    CloseHandle(input);
+    return -1;
+  }
+  SetConsoleMode(input, saved & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
+  int key = -1;
+  // Ctrl-C is an answer (No), given after the console mode is restored: the wait is short
+  // so that the recorded request is seen.
+  while (g_interrupt_signal == 0) {
+    DWORD ready = WaitForSingleObject(input, 100);
+    if (ready == WAIT_TIMEOUT) continue;
+    if (ready != WAIT_OBJECT_0) break;
+    INPUT_RECORD record;
+    DWORD got = 0;
+    if (!ReadConsoleInputW(input, &record, 1, &got) || got == 0) break;
+    if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
+    wchar_t c = record.Event.KeyEvent.uChar.UnicodeChar;
+    if (c == 0) continue;  // a shift, control or function key alone
+    // The first byte of the key's UTF-8 form, as a terminal would deliver it.
+    char bytes[4];
+    int n = WideCharToMultiByte(CP_UTF8, 0, &c, 1, bytes, sizeof bytes, nullptr, nullptr);
+    key = n > 0 ? static_cast<unsigned char>(bytes[0]) : '?';
+    break;
+  }
+  SetConsoleMode(input, saved);
+  CloseHandle(input);
+  return key;
+}
+
+bool platform_stdout_is_terminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+bool platform_is_seekable(PlatformFile file) { return GetFileType(handle_of(file)) == FILE_TYPE_DISK; }
+
+// Windows has no path that names standard output (CON is the console itself), and a file
+// standard output was redirected to is held by the shell where share mode 0 cannot open it.
+bool platform_path_is_stdout(const char*) { return false; }
+
+void platform_catch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+
+int platform_interrupt_signal() { return static_cast<int>(g_interrupt_signal); }
+
+bool platform_write_gather(PlatformFile file, const PlatformPiece* pieces, uint32_t count,
+                           uint64_t* written) {
+  // WriteFile takes one buffer: the pieces go out one after the other, the same bytes.
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < count; i++) {
+    uint32_t done = 0;
+    bool ok = platform_write(file, pieces[i].bytes, pieces[i].length, &done);
+    total += done;
+    if (!ok) {
+      *written = total;
+      return false;
+    }
+  }
+  *written = total;
+  return true;
+}
