@@ -88,7 +88,7 @@ PlatformFile platform_create(const char* path, CreateDisposition disposition, Pl
   if (platform_path_is_stdout(path)) {
     struct stat out_st;
     struct stat in_st;
-    if (protect != kInvalidFile && fstat(protect, &in_st) == 0 && fstat(STDOUT_FILENO, &out_st) == 0 &&
+    if (protect != kInvalidFile && fstat(fd_of(protect), &in_st) == 0 && fstat(STDOUT_FILENO, &out_st) == 0 &&
         in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
       return fail(EBUSY);
     }
@@ -148,23 +148,11 @@ bool platform_read(PlatformFile file, void* buffer, uint32_t n, uint32_t* got) {
 }
 
 bool platform_write(PlatformFile file, const void* buffer, uint32_t n, uint32_t* written) {
-  const uint8_t* in = static_cast<const uint8_t*>(buffer);
-  uint32_t total = 0;
-  while (total < n) {
-    ssize_t w = write(fd_of(file), in + total, n - total);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      g_last_error = errno;
-      break;
-    }
-    if (w == 0) {
-      g_last_error = EIO;
-      break;
-    }
-    total += static_cast<uint32_t>(w);
-  }
-  *written = total;
-  return total == n;
+  PlatformPiece piece = {buffer, n};
+  uint64_t total = 0;
+  bool ok = platform_write_gather(file, &piece, 1, &total);
+  *written = static_cast<uint32_t>(total);
+  return ok;
 }
 
 bool platform_file_size(PlatformFile file, uint64_t* size) {
@@ -267,7 +255,7 @@ bool platform_stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
 
 bool platform_is_seekable(PlatformFile file) {
   struct stat st;
-  return fstat(file, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+  return fstat(fd_of(file), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
 bool platform_path_is_stdout(const char* path) {
@@ -318,7 +306,7 @@ bool platform_write_gather(PlatformFile file, const PlatformPiece* pieces, uint3
       vectors[n].iov_len = pieces[i].length - from;
       n++;
     }
-    ssize_t w = writev(file, vectors, static_cast<int>(n));
+    ssize_t w = writev(fd_of(file), vectors, static_cast<int>(n));
     if (w < 0) {
       if (errno == EINTR) continue;
       g_last_error = errno;
