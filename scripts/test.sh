@@ -44,5 +44,11 @@ echo "== Packages"
 bash scripts/package.sh
 sh tests/install_test.sh build-release
 lintian --fail-on error out/tarvel_*.deb
+# The package as installed: the program answers with its version, the manual page reads.
+unpacked=$(mktemp -d)
+dpkg-deb -x out/tarvel_*.deb "$unpacked"
+"$unpacked/usr/bin/tarvel" --version
+man -l "$unpacked/usr/share/man/man1/tarvel.1.gz" >/dev/null
+rm -rf "$unpacked"
 
 echo "All tests passed."
