@@ -12,6 +12,10 @@ constexpr uint32_t kSizeLog2 = 20;
 constexpr uint32_t kRingSize = 1u << kSizeLog2;
 constexpr uint32_t kReserve = 0x20000;
 constexpr uint32_t kFillTarget = kRingSize - kReserve;
+// The system copies file data fastest into memory that stands at the same offset within
+// a page as the data in the file: the ring starts on a page boundary, and the first fill
+// puts the file's bytes at the ring index that matches their file offset.
+constexpr uint32_t kPageSize = 4096;
 
 // Reads n bytes into the ring at index `at` (the piece must not pass the ring's end).
 // Returns the count the file delivered; once the input has ended nothing more is read.
@@ -72,12 +76,17 @@ bool reader_init(PlatformFile file, FileReader* reader) {
   reader->position = file_tell(reader);
   reader->ended = 0;
   reader->data_end = 0;
-  reader->buffer = static_cast<uint8_t*>(std::malloc(kRingSize));
-  return reader->buffer != nullptr;
+  reader->started = 0;
+  reader->allocation = static_cast<uint8_t*>(std::malloc(kRingSize + kPageSize));
+  if (reader->allocation == nullptr) return false;
+  uintptr_t address = reinterpret_cast<uintptr_t>(reader->allocation);
+  reader->buffer = reader->allocation + ((kPageSize - address % kPageSize) % kPageSize);
+  return true;
 }
 
 void reader_release(FileReader* reader) {
-  std::free(reader->buffer);
+  std::free(reader->allocation);
+  reader->allocation = nullptr;
   reader->buffer = nullptr;
 }
 
@@ -94,6 +103,12 @@ bool reader_fill(FileReader* reader, uint32_t n) {
   if (want == 0) return true;
 
   if (reader->before_fill != nullptr) reader->before_fill(reader->before_fill_context);
+  if (reader->started == 0) {
+    // Nothing is buffered or held yet: both indices may move. An input without a position
+    // (a pipe) starts at index 0.
+    reader->started = 1;
+    reader->read_index = reader->write_index = static_cast<uint32_t>(file_tell(reader) % kPageSize);
+  }
   bool was_ended = reader->ended != 0;
   uint32_t got = 0;
   // ended is raised by read_piece on a read error or here on a short read; data_end is

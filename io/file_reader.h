@@ -24,7 +24,9 @@ struct FileReader {
   uint32_t fill_target;  // 917504: a fill tops the buffered amount up to this
   uint32_t write_index;  // where the next file bytes are stored
   uint32_t read_index;   // next byte to be consumed
-  uint8_t* buffer;       // the ring, ring_size bytes
+  uint8_t* buffer;       // the ring, ring_size bytes, starting on a page boundary
+  uint8_t* allocation;   // what was allocated for the ring (owned)
+  uint32_t started;      // 1 once the first fill chose where in the ring the file starts
   // End of input: once a file read has delivered fewer bytes than asked (end of file or a
   // read error), `ended` is 1 and `data_end` is the `position` value just past the last
   // byte the file delivered. Until then every buffered byte is file data.
