@@ -27,5 +27,7 @@ if(TARVEL_WINE)
   else()
     set(TARVEL_WINEPREFIX ${CMAKE_BINARY_DIR}/wine)
   endif()
-  set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEPREFIX=${TARVEL_WINEPREFIX} ${TARVEL_WINE})
+  # Wine passes file names to this machine in the locale's encoding: UTF-8, whatever the
+  # environment that runs the tests says, so that Unicode names reach the files.
+  set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEPREFIX=${TARVEL_WINEPREFIX} LC_ALL=C.UTF-8 ${TARVEL_WINE})
 endif()
