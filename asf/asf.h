@@ -49,6 +49,8 @@ constexpr uint32_t kStreamPropertiesVideoHeaderBytes = 52;
 // Extended Stream Properties: the fixed part, with the stream number inside it.
 constexpr uint32_t kExtStreamPropertiesStreamNumberOffset = 72;
 constexpr uint32_t kExtStreamPropertiesFixedSize = 88;
+// File Properties Flags: the Broadcast flag says the file's sizes are not valid yet.
+constexpr uint32_t kFilePropertiesBroadcast = 1;
 // Data Object: GUID, Object Size, File ID, Total Data Packets, Reserved.
 constexpr uint32_t kDataObjectHeaderSize = 50;
 
@@ -98,32 +100,26 @@ struct AsfPayloadExtSystem {
 };
 
 constexpr int kMaxPayloadExtSystems = 8;
-constexpr int kPictureTypeCount = 14;
 
+// What the header says about one ASF stream.
 struct AsfStreamRecord {
-  FileReader* reader;        // not owned
-  uint32_t max_packet_size;  // File Properties Maximum Data Packet Size
-  uint32_t stream_number;    // 1..127
+  uint32_t stream_number;  // 1..127
   uint32_t is_video;
   uint32_t is_wvc1;
-  uint32_t interlaced;       // set by the conversion course
-  uint32_t seq_header_once;  // set by the conversion course (-nseq)
   uint8_t stream_properties[kStreamPropertiesFixedSize];
   AsfExtStreamProperties ext_stream_properties;
   AsfPayloadExtSystem payload_ext_systems[kMaxPayloadExtSystems];
   HeaderBuffer retrieved_headers;
-  HeaderBuffer output_headers;
-  HeaderBuffer entry_point_headers;
   uint32_t par_x;  // metadata AspectRatioX; 0 = none
   uint32_t par_y;  // metadata AspectRatioY; 0 = none
-  uint32_t frame_type_counts[kPictureTypeCount];
-  uint32_t frames_written;
-  uint64_t total_bytes_written;  // bytes the demux wrote to the output
 };
 
 struct AsfParserContext {
   PlatformFile file;         // not owned
   uint32_t max_packet_size;  // 0 until a File Properties Object is seen
+  uint64_t preroll;          // File Properties Preroll, milliseconds
+  uint64_t play_duration;    // File Properties Play Duration, 100-ns units
+  uint32_t file_flags;       // File Properties Flags; bit 0: Broadcast (sizes not valid)
   AsfStreamRecord* streams[kMaxStreams];
   FileReader* reader;   // not owned
   uint64_t header_end;  // the Header Object's declared end (its 64-bit Object Size)
@@ -135,10 +131,9 @@ AsfParserContext* asf_context_create(PlatformFile file, FileReader* reader);
 void asf_context_free(AsfParserContext* context);
 
 // Reads and walks the Header Object at offset 0 with direct file reads. Returns non-zero
-// when a top-level Stream Properties Object of a usable WVC1 stream was found; then every
-// stream record carries the file's Maximum Data Packet Size (wherever the File Properties
-// Object stood) and the file offset is the Header Object's declared end, where the Data
-// Object starts. Returns 0 for a file that is not ASF, is cut short inside the header,
+// when a top-level Stream Properties Object of a usable WVC1 stream was found; then the
+// context holds the File Properties (wherever that object stood) and the file offset is the
+// Header Object's declared end, where the Data Object starts. Returns 0 for a file that is not ASF, is cut short inside the header,
 // or holds no usable WVC1 stream. An input that cannot seek (a pipe) is read strictly
 // forward from where it stands, up to the header's end; either way the context's head
 // keeps the first (up to 1024) bytes read.
@@ -146,8 +141,7 @@ int asf_read_header(AsfParserContext* context);
 
 AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t stream_number);
 AsfStreamRecord* asf_get_stream(AsfParserContext* context, uint32_t stream_number);
-AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, FileReader* reader, uint32_t max_packet_size,
-                                        uint32_t stream_number);
+AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, uint32_t stream_number);
 
 // Handlers of one object's bytes (size = the object's length in memory). An object too
 // short for its fixed part (Stream Properties 78 bytes, Extended Stream Properties 88,

@@ -9,6 +9,9 @@
 namespace {
 
 constexpr uint32_t kHeaderFixedSize = kAsfObjectHeaderSize + 6;  // + child count, two reserved bytes
+constexpr uint32_t kFilePropertiesPlayDurationOffset = 64;
+constexpr uint32_t kFilePropertiesPrerollOffset = 80;
+constexpr uint32_t kFilePropertiesFlagsOffset = 88;
 constexpr uint32_t kFilePropertiesPacketSizeOffset = 96;
 constexpr uint32_t kFilePropertiesMinSize = 100;
 
@@ -36,10 +39,13 @@ bool read_past(AsfParserContext* context, uint64_t n, uint8_t* scratch, uint32_t
   return true;
 }
 
-// Takes the Maximum Data Packet Size from a File Properties Object; one too short to hold
-// the field gives none.
-void take_packet_size(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+// Takes the fields the run uses from a File Properties Object; one too short to hold the
+// Maximum Data Packet Size gives none of them.
+void take_file_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
   if (size < kFilePropertiesMinSize) return;
+  context->play_duration = read_le64(object + kFilePropertiesPlayDurationOffset);
+  context->preroll = read_le64(object + kFilePropertiesPrerollOffset);
+  context->file_flags = read_le32(object + kFilePropertiesFlagsOffset);
   context->max_packet_size = read_le32(object + kFilePropertiesPacketSizeOffset);
 }
 
@@ -56,7 +62,7 @@ int dispatch_child(const uint8_t* child, uint32_t size, AsfParserContext* contex
   }
   if (guid_equal(child, ASF_File_Properties_Object)) {
     print_at_level(2, "-- Found ASF_File_Properties_Object\n");
-    take_packet_size(child, size, context);
+    take_file_properties(child, size, context);
     return 0;
   }
   if (guid_equal(child, ASF_Header_Extension_Object)) {
@@ -80,7 +86,7 @@ int walk_children(const uint8_t* area, uint32_t length, uint32_t count, AsfParse
     if (result == 0) {
       result = dispatch_child(child, child_size, context);
     } else if (guid_equal(child, ASF_File_Properties_Object)) {
-      take_packet_size(child, child_size, context);
+      take_file_properties(child, child_size, context);
     }
     off += child_size;
   }
@@ -116,7 +122,7 @@ AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t s
     AsfStreamRecord* record = static_cast<AsfStreamRecord*>(std::malloc(sizeof(AsfStreamRecord)));
     if (record != nullptr) {
       context->streams[stream_number] =
-          asf_stream_record_init(record, context->reader, context->max_packet_size, stream_number);
+          asf_stream_record_init(record, stream_number);
     }
   }
   return context->streams[stream_number];
@@ -158,10 +164,6 @@ int asf_read_header(AsfParserContext* context) {
                      read_past(context, object_size - kHeaderFixedSize - length, area, length + 1u);
   std::free(area);
 
-  // Records made before the File Properties Object was walked get its packet size too.
-  for (AsfStreamRecord* record : context->streams) {
-    if (record != nullptr) record->max_packet_size = context->max_packet_size;
-  }
   if (result == 0 || !reached_end) return 0;
   if (!seekable) return result;
 

@@ -31,11 +31,8 @@ void print_type_specific_overrun(const char* prefix, AsfStreamRecord* record) {
 
 }  // namespace
 
-AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, FileReader* reader, uint32_t max_packet_size,
-                                        uint32_t stream_number) {
+AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, uint32_t stream_number) {
   std::memset(record, 0, sizeof *record);
-  record->reader = reader;
-  record->max_packet_size = max_packet_size;
   record->stream_number = stream_number;
   return record;
 }

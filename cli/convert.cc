@@ -3,6 +3,7 @@
 #include "cli/driver.h"
 #include "cli/options.h"
 #include "demux/demux.h"
+#include "io/file_reader.h"
 #include "report/report.h"
 
 namespace {
@@ -35,37 +36,69 @@ void insert_aspect_ratio(Vc1HeaderTable* table, const AsfStreamRecord* record) {
 
 }  // namespace
 
-int run_conversion(Vc1HeaderTable* table, AsfStreamRecord* record, uint32_t frame_period,
-                   HeaderBuffer* rebuilt, PlatformFile input) {
+int run_conversion(Vc1HeaderTable* table, const AsfParserContext* context, const AsfStreamRecord* record,
+                   uint32_t frame_period, PlatformFile input) {
+  // What can be known before the output is touched is checked first: a run that cannot
+  // convert creates and replaces nothing.
+  if (!demux_packet_size_ok(context->max_packet_size)) {
+    demux_report_bad_packet_size(context->max_packet_size);
+    return kExitFailure;
+  }
+  FileReader reader = reader_create();
+  if (!reader_init(input, context->header_end, &reader)) {
+    print_at_level(0, "Error: Unable to read input file %s: %s\n", input_path, system_error_text());
+    reader_release(&reader);
+    return kExitFailure;
+  }
+  DataObjectInfo data_object;
+  if (!demux_find_data_object(&reader, &data_object)) {
+    print_at_level(0, "Error: No ASF Data Object after the header; nothing converted.\n");
+    reader_release(&reader);
+    return kExitFailure;
+  }
   PlatformFile output = open_output_file(output_path, input, option_is_set(OPT_YES) != 0);
-  if (output == kInvalidFile) return kExitFailure;
+  if (output == kInvalidFile) {
+    reader_release(&reader);
+    return kExitFailure;
+  }
 
   print_at_level(1, "\nGenerating modified headers...\n");
   insert_frame_rate(table, frame_period);
   insert_aspect_ratio(table, record);
 
-  vc1_write_headers(0, table, rebuilt);
-  record->output_headers = *rebuilt;
+  DemuxSettings settings = {};
+  HeaderBuffer rebuilt = {};
+  vc1_write_headers(0, table, &rebuilt);
+  settings.output_headers = rebuilt;
   print_at_level(2, "\nHeader bytes to be used in output [concatenated Seq and Entry Point Hdrs]:\n");
-  dump_header_bytes(rebuilt);
+  dump_header_bytes(&rebuilt);
 
-  vc1_write_headers(1, table, rebuilt);
-  record->entry_point_headers = *rebuilt;
+  vc1_write_headers(1, table, &rebuilt);
+  settings.entry_point_headers = rebuilt;
 
-  record->seq_header_once = option_is_set(OPT_NO_REPEAT_SEQ);
-  if (record->seq_header_once == 1) {
+  settings.seq_header_once = option_is_set(OPT_NO_REPEAT_SEQ);
+  if (settings.seq_header_once == 1) {
     print_at_level(1, "-- Note: Seq Header will be included only once [cmnd line request].\n");
     print_at_level(2, "--       Other keyframes will be preceded by Entry Point Hdr only:\n");
-    dump_header_bytes(rebuilt);
+    dump_header_bytes(&rebuilt);
   }
 
-  record->interlaced = vc1_get_field(table, VC1_INTERLACE) != 0 ? 1 : 0;
+  settings.interlaced = vc1_get_field(table, VC1_INTERLACE) != 0 ? 1 : 0;
 
   print_at_level(2, "Interpretation of above VC-1 headers:\n");
   vc1_print_headers(table);
 
-  DemuxResult result = demux_data_object(record, output);
+  settings.stream_number = record->stream_number;
+  settings.packet_size = context->max_packet_size;
+  settings.walk_to_end = context->file_flags & kFilePropertiesBroadcast;
+  settings.max_object_size = record->ext_stream_properties.max_object_size;
+  settings.avg_time_per_frame = record->ext_stream_properties.avg_time_per_frame;
+  for (uint32_t n = 1; n < static_cast<uint32_t>(kMaxStreams); n++) {
+    if (context->streams[n] != nullptr) demux_mark_stream(&settings, n);
+  }
+  DemuxCounters counters;
+  DemuxResult result = demux_data_object(&settings, &data_object, &reader, output, &counters);
   platform_close(output);
-  reader_release(record->reader);
+  reader_release(&reader);
   return result == kDemuxCompleted ? kExitSuccess : kExitFailure;
 }

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "cli/options.h"
-#include "io/file_reader.h"
 #include "report/report.h"
 
 namespace {
@@ -46,7 +45,7 @@ int run_elementary_stream_course(PlatformFile input, const HeaderBuffer* head, V
 }
 
 int run_asf_course(AsfParserContext* context, PlatformFile input, Vc1HeaderTable* table,
-                   HeaderBuffer* retrieved, HeaderBuffer* rebuilt) {
+                   HeaderBuffer* retrieved) {
   uint32_t stream_number = asf_select_video_stream(context);
   if (stream_number == 0) return kExitFailure;
 
@@ -67,7 +66,7 @@ int run_asf_course(AsfParserContext* context, PlatformFile input, Vc1HeaderTable
   vc1_print_headers(table);
 
   if (output_path == nullptr) return kExitSuccess;
-  return run_conversion(table, record, frame_period, rebuilt, input);
+  return run_conversion(table, context, record, frame_period, input);
 }
 
 }  // namespace
@@ -76,12 +75,12 @@ int run_tarvel(int argc, char** argv) {
   // Everything a run uses is its own: a second run in the same process starts clean.
   Vc1HeaderTable table;
   HeaderBuffer retrieved;
-  HeaderBuffer rebuilt;
   vc1_table_init(&table);
   std::memset(&retrieved, 0, sizeof retrieved);
-  std::memset(&rebuilt, 0, sizeof rebuilt);
   options_reset();
   report_set_verbosity(kDefaultVerbosity);
+  report_reset_terminal_state();
+  platform_clear_interrupt();
 
   // The command line is read before anything is shown: when the elementary stream goes
   // to standard output, the whole report moves to standard error, banner included.
@@ -108,20 +107,16 @@ int run_tarvel(int argc, char** argv) {
   }
 
   int status = kExitFailure;
-  FileReader reader = reader_create();
-  AsfParserContext* context = nullptr;
-  if (!reader_init(input, &reader)) {
-    print_at_level(0, "Error: Unable to read input file %s: %s\n", input_path, system_error_text());
-  } else if ((context = asf_context_create(input, &reader)) == nullptr) {
+  AsfParserContext* context = asf_context_create(input, nullptr);
+  if (context == nullptr) {
     print_at_level(0, "Error: Out of memory\n");
   } else if (asf_read_header(context) == 0) {
     status = run_elementary_stream_course(input, &context->head, &table, &retrieved);
   } else {
-    status = run_asf_course(context, input, &table, &retrieved, &rebuilt);
+    status = run_asf_course(context, input, &table, &retrieved);
   }
 
   asf_context_free(context);
-  reader_release(&reader);
   platform_close(input);
   // An interrupted run ends as such, whatever stage the request reached.
   int signal_number = platform_interrupt_signal();

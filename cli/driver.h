@@ -20,9 +20,9 @@ enum ExitStatus {
 // Runs the program with its argument vector (UTF-8) and returns the exit status.
 int run_tarvel(int argc, char** argv);
 
-// The conversion course: opens the output, edits and rebuilds the VC-1 headers, stores
-// them in the record and runs the demux. Returns the exit status.
-int run_conversion(Vc1HeaderTable* table, AsfStreamRecord* record, uint32_t frame_period,
-                   HeaderBuffer* rebuilt, PlatformFile input);
+// The conversion course: finds the Data Object, opens the output, edits and rebuilds the
+// VC-1 headers and runs the demux over the packets. Returns the exit status.
+int run_conversion(Vc1HeaderTable* table, const AsfParserContext* context, const AsfStreamRecord* record,
+                   uint32_t frame_period, PlatformFile input);
 
 #endif  // TARVEL_CLI_DRIVER_H_

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "asf/asf.h"
 #include "demux/demux.h"
+#include "demux/demux_stages.h"
 #include "report/report.h"
 
 namespace {
@@ -101,37 +101,50 @@ const char* picture_type_name(int picture_type) { return kPictureNames[valid_typ
 
 char picture_type_char(int picture_type) { return kPictureChars[valid_type(picture_type)]; }
 
-void demux_show_frame(DemuxState* state, const AsfStreamRecord* record, int picture_type, uint32_t key_frame,
-                      uint32_t object_size) {
-  uint32_t frame = record->frames_written;
-  if (frame != 0 && frame % kFrameLineLength == 0) {
-    if (report_verbosity() < 3) print_at_level(2, "%s\n", state->frame_line);
-    std::memset(state->frame_line, 0, sizeof state->frame_line);
+void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const DemuxSettings* settings,
+                      const FrameRecord* frame) {
+  uint32_t number = counters->frames_written;
+  if (number != 0 && number % kFrameLineLength == 0) {
+    if (report_verbosity() < 3) print_at_level(2, "%s\n", display->frame_line);
+    std::memset(display->frame_line, 0, sizeof display->frame_line);
   }
-  state->frame_line[frame % kFrameLineLength] =
-      key_frame && !is_keyframe_type(picture_type) ? '*' : picture_type_char(picture_type);
+  int type = valid_type(frame->picture_type);
+  display->frame_line[number % kFrameLineLength] =
+      frame->key_frame && !is_keyframe_type(type) ? '*' : picture_type_char(type);
 
   // The frame's nominal time: its place in the stream times the average frame period.
-  int32_t period =
-      static_cast<int32_t>(static_cast<uint32_t>(record->ext_stream_properties.avg_time_per_frame));
-  double seconds = static_cast<double>(frame) * period / 10000000.0;
-  print_at_level(3, "Frame:%6d  Time:%.3f sec  %c  Type:%s  Bytes:%d\n", frame + 1, seconds,
-                 key_frame ? 'K' : ' ', picture_type_name(picture_type), object_size);
+  int32_t period = static_cast<int32_t>(static_cast<uint32_t>(settings->avg_time_per_frame));
+  double seconds = static_cast<double>(number) * period / 10000000.0;
+  print_at_level(3, "Frame:%6d  Time:%.3f sec  %c  Type:%s  Bytes:%d\n", number + 1, seconds,
+                 frame->key_frame ? 'K' : ' ', picture_type_name(type), frame->object_size);
+
+  if (frame->key_frame) {
+    counters->keyframe_distance = 0;
+  } else {
+    counters->keyframe_distance++;
+    if (counters->keyframe_distance > counters->max_keyframe_distance) {
+      counters->max_keyframe_distance = counters->keyframe_distance;
+    }
+    if (number == 0) print_at_level(1, "Error: First frame in file is not a keyframe\n");
+  }
+  counters->frame_type_counts[type]++;
+  counters->frames_written++;
 }
 
-void demux_print_summary(const DemuxState* state, const AsfStreamRecord* record) {
-  const uint32_t* count = record->frame_type_counts;
-  if (report_verbosity() < 3) print_at_level(2, "%s\n", state->frame_line);
+void demux_print_summary(const DemuxDisplay* display, const DemuxCounters* counters,
+                         const DemuxSettings* settings) {
+  const uint32_t* count = counters->frame_type_counts;
+  if (report_verbosity() < 3) print_at_level(2, "%s\n", display->frame_line);
   print_at_level(1, "\nDone.\n\n");
   print_frame_type_counts(count);
 
   print_at_level(1, "\nOverall summary:\n\n");
-  print_at_level(1, "Interlaced Content     : %s\n", record->interlaced ? "Yes" : "No");
-  print_at_level(1, "Max Keyframe Distance *: %d\n", state->max_keyframe_distance + 1);
+  print_at_level(1, "Interlaced Content     : %s\n", settings->interlaced ? "Yes" : "No");
+  print_at_level(1, "Max Keyframe Distance *: %d\n", counters->max_keyframe_distance + 1);
   print_at_level(1, "Total Keyframes Written: %d\n",
                  count[kPictureI] + count[kPictureFieldII] + count[kPictureFieldIP]);
-  print_at_level(1, "Total Frames Written   : %d\n", record->frames_written);
-  print_at_level(1, "Total Bytes Written    : %" PRIu64 "\n\n", record->total_bytes_written);
+  print_at_level(1, "Total Frames Written   : %d\n", counters->frames_written);
+  print_at_level(1, "Total Bytes Written    : %" PRIu64 "\n\n", counters->bytes_written);
   print_at_level(1,
                  "* \"1-based\" - i.e. a file composed of 100%% keyframes displays \"1\", not "
                  "\"0\".\n");

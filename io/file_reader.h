@@ -1,108 +1,78 @@
-// Forward-only buffered reader over the input file: a 1 MiB ring topped up in sequential
-// reads of up to 896 KiB, and a 64-bit count of the bytes consumed.
+// Forward-only reader over the input: a window of the input's next bytes, contiguous in
+// memory, that the demux looks at in place and consumes as it goes.
 //
-// The reader's first fill starts at the file's current offset (the ASF header walk leaves
-// it at the end of the Header Object); `position` counts from the offset recorded at init.
-// The reader also tracks where the file's data ends, so that callers can stop at the end
-// of the input (reader_available) instead of consuming stale ring bytes.
+// The window is a buffer topped up in large sequential reads. reader_fill asks for the next
+// n bytes to lie contiguously in it; when they are not there yet the window moves: the
+// bytes not yet consumed move to the buffer's front and more are read behind them. Every
+// pointer into the window taken before a fill that moved it is then stale, so a consumer
+// that holds such pointers (the demux's pieces of a frame in progress) uses or copies them
+// first; reader_fill_moves tells beforehand whether a fill will move the window.
+//
+// On a pipe a fill returns as soon as the bytes asked for have arrived, and an interrupt
+// request ends a wait for more. The end of the input, a read error and an interrupt are
+// kept apart: a fill that delivers fewer bytes than asked says which it was.
 #ifndef TARVEL_IO_FILE_READER_H_
 #define TARVEL_IO_FILE_READER_H_
 
 #include <cstdint>
-#include <cstring>
 
 #include "platform/platform.h"
 
-struct FileReader {
-  uint64_t position;     // offset at init + every byte consumed since
-  uint64_t file_size;    // size of the file, taken at init
-  PlatformFile file;     // kInvalidFile until init
-  uint32_t size_log2;    // 20
-  uint32_t ring_size;    // 1048576
-  uint32_t index_mask;   // ring_size - 1
-  uint32_t reserve;      // 131072: the part of the ring a fill leaves free
-  uint32_t fill_target;  // 917504: a fill tops the buffered amount up to this
-  uint32_t write_index;  // where the next file bytes are stored
-  uint32_t read_index;   // next byte to be consumed
-  uint8_t* buffer;       // the ring, ring_size bytes, starting on a page boundary
-  uint8_t* allocation;   // what was allocated for the ring (owned)
-  uint32_t started;      // 1 once the first fill chose where in the ring the file starts
-  // End of input: once a file read has delivered fewer bytes than asked (end of file or a
-  // read error), `ended` is 1 and `data_end` is the `position` value just past the last
-  // byte the file delivered. Until then every buffered byte is file data.
-  uint32_t ended;
-  uint64_t data_end;
-  // Called before a fill stores file bytes in the ring, which overwrites every consumed
-  // byte but the last `reserve` ones: a consumer still holding pointers to older consumed
-  // bytes (see reader_take_in_place) moves or uses them first. Null: nothing to do.
-  void (*before_fill)(void* context);
-  void* before_fill_context;
+// How the input stopped delivering bytes; kReaderOpen while it still does.
+enum ReaderEnd {
+  kReaderOpen = 0,
+  kReaderEndOfInput = 1,   // the file (or the pipe's writer) has no more bytes
+  kReaderReadError = 2,    // a read failed; platform_last_error() holds the reason
+  kReaderInterrupted = 3,  // an interrupt request ended a wait for more bytes
 };
+
+struct FileReader {
+  PlatformFile file;   // not owned
+  uint64_t position;   // input offset of the next byte to consume
+  uint64_t file_size;  // the input's size at init; 0 when it has none (a pipe)
+  uint8_t* buffer;     // the window's buffer (owned), capacity bytes
+  uint32_t capacity;
+  uint32_t start;   // buffer index of the next byte to consume
+  uint32_t end;     // buffer index just past the last byte read
+  ReaderEnd ended;  // set once the input stops delivering
+};
+
+// Default window buffer; a fill that asks for more makes it larger (up to kReaderMaxFill).
+constexpr uint32_t kReaderBufferSize = 1u << 20;
+// The most bytes one fill may ask for.
+constexpr uint32_t kReaderMaxFill = 128u << 20;
 
 // Zeroed record with an invalid file, as before reader_init.
 FileReader reader_create();
 
-// Sets up the reader on an open file: constants, file size, position (the file's current
-// offset) and the ring. Returns false (and the reader must not be used) when the file is
-// invalid, its size cannot be taken, or the ring cannot be allocated.
-bool reader_init(PlatformFile file, FileReader* reader);
+// Sets the reader up on an open input whose next byte is at input offset `offset` (where
+// the header walk left it). Returns false, the reader then unusable, when the file is
+// invalid or the buffer cannot be allocated.
+bool reader_init(PlatformFile file, uint64_t offset, FileReader* reader);
 
-// Releases the ring; the record can be dropped afterwards. Safe on a record never inited.
+// Releases the buffer; safe on a record never inited. The record can be dropped afterwards.
 void reader_release(FileReader* reader);
 
-// The file's current offset (the platform's 64-bit position query).
-uint64_t file_tell(const FileReader* reader);
+// Bytes in the window from the next byte to consume on.
+inline uint32_t reader_buffered(const FileReader* reader) { return reader->end - reader->start; }
 
-// Ensures the ring holds at least n bytes where the file has them. Returns true.
-bool reader_fill(FileReader* reader, uint32_t n);
+// The next byte to consume; reader_buffered() bytes are valid from here.
+inline const uint8_t* reader_peek(const FileReader* reader) { return reader->buffer + reader->start; }
 
-// Consumes n bytes, copying them to destination when it is not null. A request of
-// fill_target bytes or more is refused: nothing happens. Returns n in every case.
-// Bytes consumed past the end of the input read as zeros.
-inline uint32_t reader_read(FileReader* reader, uint32_t n, void* destination);
-inline uint32_t reader_skip(FileReader* reader, uint32_t n);
+// True when reader_fill(n) would move the window (the n bytes are not all in it yet).
+inline bool reader_fill_moves(const FileReader* reader, uint32_t n) { return reader_buffered(reader) < n; }
 
-// Consumes n bytes as reader_skip does and gives where they lie in the ring, without
-// copying them: one piece, or two when they wrap around the ring's end. Returns the
-// number of pieces (0 for n == 0 or a refused request). The bytes stay in place until
-// a fill overwrites them (reader_fill_keeps tells which survive the next one).
-uint32_t reader_take_in_place(FileReader* reader, uint32_t n, PlatformPiece pieces[2]);
+// Makes the next n bytes (n <= kReaderMaxFill) lie contiguously in the window, reading
+// as needed. Returns the bytes now buffered: n or more, or fewer when the input stopped
+// first (reader->ended says why). Moves the window when fewer than n were buffered, which
+// makes every pointer into it stale; a request above kReaderMaxFill, or a buffer that
+// cannot grow to hold n, gets what fits and is reported like a read error (ENOMEM).
+uint32_t reader_fill(FileReader* reader, uint32_t n);
 
-// True when `bytes` points at a consumed byte of the ring that the next fill leaves in
-// place, and so do all bytes consumed after it; false for any other address.
-bool reader_fill_keeps(const FileReader* reader, const void* bytes);
-
-// True when the next n bytes can be consumed without passing the end of the input
-// (fills the ring as needed to find out). Requests of fill_target bytes or more are
-// answered for what they would consume, which is nothing: true.
-inline bool reader_available(FileReader* reader, uint32_t n);
-
-// The calls above are answered inline while the request lies in the buffered file bytes
-// (the demux makes millions of small ones); these do the rest.
-uint32_t reader_read_general(FileReader* reader, uint32_t n, void* destination);
-bool reader_available_general(FileReader* reader, uint32_t n);
-
-inline uint32_t reader_buffered(const FileReader* reader) {
-  return (reader->write_index - reader->read_index) & reader->index_mask;
-}
-
-inline uint32_t reader_read(FileReader* reader, uint32_t n, void* destination) {
-  uint32_t at = reader->read_index;
-  if (n > reader_buffered(reader) || n >= reader->fill_target || n > reader->ring_size - at ||
-      (reader->ended != 0 && destination != nullptr)) {
-    return reader_read_general(reader, n, destination);
-  }
-  if (destination != nullptr && n != 0) std::memcpy(destination, reader->buffer + at, n);
-  reader->read_index = (at + n) & reader->index_mask;
+// Consumes n bytes of the window (n <= reader_buffered()).
+inline void reader_consume(FileReader* reader, uint32_t n) {
+  reader->start += n;
   reader->position += n;
-  return n;
-}
-
-inline uint32_t reader_skip(FileReader* reader, uint32_t n) { return reader_read(reader, n, nullptr); }
-
-inline bool reader_available(FileReader* reader, uint32_t n) {
-  if (reader->ended == 0 && n <= reader_buffered(reader)) return true;
-  return reader_available_general(reader, n);
 }
 
 #endif  // TARVEL_IO_FILE_READER_H_

@@ -21,9 +21,11 @@ constexpr PlatformFile kInvalidFile = -1;  // also the value of INVALID_HANDLE_V
 #ifdef _WIN32
 constexpr int kErrorFileExists = 80;        // ERROR_FILE_EXISTS
 constexpr int kErrorSharingViolation = 32;  // ERROR_SHARING_VIOLATION: the output is the input
+constexpr int kErrorInterrupted = 995;      // ERROR_OPERATION_ABORTED: a wait ended by Ctrl-C
 #else
 constexpr int kErrorFileExists = 17;        // EEXIST
 constexpr int kErrorSharingViolation = 16;  // EBUSY: the output is the input itself
+constexpr int kErrorInterrupted = 4;        // EINTR: a wait ended by an interrupt request
 #endif
 
 // The program's arguments as UTF-8 strings. POSIX gives them back as they came; Windows
@@ -65,6 +67,12 @@ bool platform_is_null_name(const char* path);
 // the file or on an error). Returns false on a read error.
 bool platform_read(PlatformFile file, void* buffer, uint32_t n, uint32_t* got);
 
+// Reads what the input has, up to n bytes, in one go: on a file that is up to n bytes, on a
+// pipe what has arrived, waiting for at least one byte. *got is 0 at the end of the input.
+// Returns false on a read error, and when an interrupt request (see
+// platform_catch_interrupts) ends a wait: the last error is then kErrorInterrupted.
+bool platform_read_some(PlatformFile file, void* buffer, uint32_t n, uint32_t* got);
+
 // Writes all n bytes unless an error stops it; *written receives the count written.
 // Returns false when fewer than n bytes were written.
 bool platform_write(PlatformFile file, const void* buffer, uint32_t n, uint32_t* written);
@@ -105,6 +113,8 @@ bool platform_path_is_stdout(const char* path);
 // process at once. A closed pipe no longer kills the process: writes to it fail instead.
 void platform_catch_interrupts();
 int platform_interrupt_signal();
+// Forgets a recorded interrupt request, so that a new run starts clean.
+void platform_clear_interrupt();
 
 // One piece of a gathered write: `length` bytes at `bytes`.
 struct PlatformPiece {

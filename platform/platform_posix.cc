@@ -17,6 +17,7 @@
 
 static_assert(kErrorFileExists == EEXIST, "error code must match errno");
 static_assert(kErrorSharingViolation == EBUSY, "error code must match errno");
+static_assert(kErrorInterrupted == EINTR, "error code must match errno");
 static_assert(sizeof(off_t) == 8, "large-file offsets are required");
 
 namespace {
@@ -145,6 +146,39 @@ bool platform_read(PlatformFile file, void* buffer, uint32_t n, uint32_t* got) {
   }
   *got = total;
   return true;
+}
+
+bool platform_read_some(PlatformFile file, void* buffer, uint32_t n, uint32_t* got) {
+  *got = 0;
+  int fd = fd_of(file);
+  struct stat st;
+  // A read from a pipe, FIFO or terminal can wait for ever: the wait is a poll that an
+  // interrupt request ends (poll is never restarted after a signal handler).
+  if (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+    struct pollfd p = {fd, POLLIN, 0};
+    for (;;) {
+      if (g_interrupt_signal != 0) {
+        g_last_error = EINTR;
+        return false;
+      }
+      int ready = poll(&p, 1, 200);  // also wakes to see a request that came just before
+      if (ready > 0) break;
+      if (ready < 0 && errno != EINTR) {
+        g_last_error = errno;
+        return false;
+      }
+    }
+  }
+  for (;;) {
+    ssize_t r = read(fd, buffer, n);
+    if (r >= 0) {
+      *got = static_cast<uint32_t>(r);
+      return true;
+    }
+    if (errno == EINTR && g_interrupt_signal == 0) continue;
+    g_last_error = errno;
+    return false;
+  }
 }
 
 bool platform_write(PlatformFile file, const void* buffer, uint32_t n, uint32_t* written) {
@@ -285,6 +319,8 @@ void platform_catch_interrupts() {
 }
 
 int platform_interrupt_signal() { return g_interrupt_signal; }
+
+void platform_clear_interrupt() { g_interrupt_signal = 0; }
 
 bool platform_write_gather(PlatformFile file, const PlatformPiece* pieces, uint32_t count,
                            uint64_t* written) {

@@ -22,6 +22,7 @@
 
 static_assert(kErrorFileExists == ERROR_FILE_EXISTS, "error code must match the system's");
 static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION, "error code must match the system's");
+static_assert(kErrorInterrupted == ERROR_OPERATION_ABORTED, "error code must match the system's");
 static_assert(sizeof(PlatformFile) == sizeof(HANDLE), "a file must hold a HANDLE");
 
 namespace {
@@ -134,6 +135,42 @@ bool platform_read(PlatformFile file, void* buffer, uint32_t n, uint32_t* got) {
     total += r;
   }
   *got = total;
+  return true;
+}
+
+bool platform_read_some(PlatformFile file, void* buffer, uint32_t n, uint32_t* got) {
+  *got = 0;
+  HANDLE handle = handle_of(file);
+  // A read from a pipe can wait for ever and Ctrl-C does not end it: the wait is a look at
+  // what has arrived, repeated, that sees a recorded request.
+  if (GetFileType(handle) == FILE_TYPE_PIPE) {
+    for (;;) {
+      DWORD available = 0;
+      if (!PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr)) {
+        DWORD code = GetLastError();
+        if (code == ERROR_BROKEN_PIPE) return true;  // the writer is gone: the end
+        g_last_error = static_cast<int>(code);
+        return false;
+      }
+      if (available > 0) {
+        if (available < n) n = available;
+        break;
+      }
+      if (g_interrupt_signal != 0) {
+        g_last_error = ERROR_OPERATION_ABORTED;
+        return false;
+      }
+      Sleep(20);
+    }
+  }
+  DWORD r = 0;
+  if (!ReadFile(handle, buffer, n, &r, nullptr)) {
+    DWORD code = GetLastError();
+    if (code == ERROR_HANDLE_EOF || code == ERROR_BROKEN_PIPE) return true;
+    g_last_error = static_cast<int>(code);
+    return false;
+  }
+  *got = r;
   return true;
 }
 
@@ -311,6 +348,8 @@ bool platform_path_is_stdout(const char*) { return false; }
 void platform_catch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
 
 int platform_interrupt_signal() { return static_cast<int>(g_interrupt_signal); }
+
+void platform_clear_interrupt() { InterlockedExchange(&g_interrupt_signal, 0); }
 
 bool platform_write_gather(PlatformFile file, const PlatformPiece* pieces, uint32_t count,
                            uint64_t* written) {

@@ -95,6 +95,8 @@ void console_capture(std::string* console, std::string* out) {
 
 void report_use_standard_error(bool on) { g_report_stream = on ? stderr : nullptr; }
 
+void report_reset_terminal_state() { g_stdout_is_terminal = -1; }
+
 bool console_flush_stdout() {
   FILE* stream = g_report_stream != nullptr ? g_report_stream : stdout;
   return std::fflush(stream) == 0 && !std::ferror(stream);

@@ -42,6 +42,10 @@ void console_capture(std::string* console, std::string* out);
 // for a run whose elementary stream itself goes to standard output (false: back again).
 void report_use_standard_error(bool on);
 
+// Forgets what was learnt about the terminal (whether standard output is one), so that a
+// new run in the same process asks again.
+void report_reset_terminal_state();
+
 // Flushes the stream the report goes to; returns false when it cannot be written.
 bool console_flush_stdout();
 

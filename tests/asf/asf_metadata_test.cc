@@ -152,7 +152,7 @@ TEST(AsfMetadata, RecordCountAndShortObjectBoundTheWalk) {
   Bytes named = build_metadata({{.name = "AspectRatioX"}}, 5);
   uint32_t remaining = static_cast<uint32_t>(named.size() - 26);
   AsfStreamRecord record;
-  asf_stream_record_init(&record, nullptr, 0, 1);
+  asf_stream_record_init(&record, 1);
   EXPECT_EQ(asf_parse_metadata_record(named.data() + 26, &record, 11), 0u);
   std::string console, out;
   console_capture(&console, &out);

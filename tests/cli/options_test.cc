@@ -166,9 +166,7 @@ TEST(WholeRun, FramePeriodIsRoundedToTheNearestMicrosecond) {
         build_header_extension({build_ext_stream_properties({.avg_time_per_frame = c.avg_time_per_frame})});
     Bytes file = build_header_object(
         {build_file_properties(3200), extension, build_stream_properties({.codec_data = kCodecHeaders})});
-    PacketSpec packet = whole_object_packet(1, true, Bytes{0xC5, 0x01, 0x02});
-    packet.padding_length = 40;  // a packet walk needs more than 32 bytes left to start
-    append(&file, build_data_object({packet}));
+    append(&file, build_data_object({whole_object_packet(1, true, Bytes{0xC5, 0x01, 0x02})}, 3200));
     std::string dir = make_scratch_dir();
     ASSERT_TRUE(write_file(dir + "/in.wmv", file));
 

@@ -11,30 +11,50 @@
 namespace {
 
 TEST(DemuxLargeTest, DataObjectAboveFourGibibytesIsDemuxedToItsEnd) {
-  // Zero bytes read as padding-free single-payload packets of stream 0, each exactly
-  // max_packet_size long; enough of them push the real packets past 4 GiB.
+  // Packets of another stream, each a single payload of zero bytes filling its packet,
+  // push the two frames' packets past 4 GiB. Only their headers are written: the file is
+  // sparse.
   const uint32_t kMaxPacket = 0x40000;
-  const uint64_t kZeroPackets = 16385;
-  const uint64_t kZeroBytes = kZeroPackets * kMaxPacket;
-  ASSERT_GT(50 + kZeroBytes, 1ull << 32);
+  const uint64_t kFillerPackets = 16385;
+  const uint64_t kFillerBytes = kFillerPackets * kMaxPacket;
+  ASSERT_GT(50 + kFillerBytes, 1ull << 32);
+
+  PacketSpec filler;
+  filler.payloads = {{.stream_number = 2, .object_number = 0, .offset_into_object = 0}};
+  uint32_t capacity = single_payload_capacity(filler, kMaxPacket);
+  filler.payloads[0].object_size = capacity;
+  filler.payloads[0].data = Bytes(capacity, 0);
+  Bytes filler_header;
+  append_packet(&filler_header, filler);
+  ASSERT_EQ(filler_header.size(), kMaxPacket);
+  filler_header.resize(kMaxPacket - capacity);
 
   Bytes frame1 = pattern_bytes(700, 1);
   frame1[0] = 0xC0;
   Bytes frame2 = pattern_bytes(900, 2);
   frame2[0] = 0x12;
   Bytes tail;
-  append_packet(&tail, whole_object_packet(1, true, frame1));
-  append_packet(&tail, whole_object_packet(1, false, frame2));
-  const uint64_t object_size = 50 + kZeroBytes + tail.size();
-  Bytes header = data_object_header(object_size, kZeroPackets + 2);
+  for (PacketSpec packet : {whole_object_packet(1, true, frame1), whole_object_packet(1, false, frame2)}) {
+    packet.payloads[0].object_number = packet.payloads[0].key_frame ? 1 : 2;
+    packet.payloads[0].offset_into_object = 0;
+    size_t start = tail.size();
+    append_packet(&tail, packet);
+    tail.resize(start + kMaxPacket, 0);
+  }
+  const uint64_t object_size = 50 + kFillerBytes + tail.size();
+  Bytes header = data_object_header(object_size, kFillerPackets + 2);
 
   std::string path = temp_path("large_input");
   int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
   ASSERT_GE(fd, 0);
   bool made = pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size()) &&
-              ftruncate(fd, static_cast<off_t>(50 + kZeroBytes)) == 0 &&
-              pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(50 + kZeroBytes)) ==
-                  static_cast<ssize_t>(tail.size());
+              ftruncate(fd, static_cast<off_t>(50 + kFillerBytes)) == 0;
+  for (uint64_t k = 0; made && k < kFillerPackets; ++k) {
+    made = pwrite(fd, filler_header.data(), filler_header.size(), static_cast<off_t>(50 + k * kMaxPacket)) ==
+           static_cast<ssize_t>(filler_header.size());
+  }
+  made = made && pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(50 + kFillerBytes)) ==
+                     static_cast<ssize_t>(tail.size());
   close(fd);
   if (!made) {
     std::remove(path.c_str());
@@ -54,7 +74,7 @@ TEST(DemuxLargeTest, DataObjectAboveFourGibibytesIsDemuxedToItsEnd) {
   append(&expected, end_of_sequence());
   EXPECT_EQ(run.output, expected);
   EXPECT_NE(run.out.find("-- len = " + std::to_string(object_size) + " bytes; contains " +
-                         std::to_string(kZeroPackets + 2) + " data packets\n"),
+                         std::to_string(kFillerPackets + 2) + " data packets\n"),
             std::string::npos);
 }
 

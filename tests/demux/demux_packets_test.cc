@@ -75,7 +75,7 @@ TEST(DemuxPacketsTest, ErrorCorrectionDataIsTwoBytesWhateverTheFlagsLowBits) {
     DemuxRun run;
     run.max_packet_size = 120;
     run.output_headers = kHeaders;
-    ASSERT_TRUE(run_demux(build_data_object({multiple, single}), &run));
+    ASSERT_TRUE(run_demux(build_data_object({multiple, single}, 120), &run));
     EXPECT_EQ(run.output, expected);
     if (flags == 0x82) reference_text = run.out;
     EXPECT_EQ(run.out, reference_text);
@@ -88,7 +88,7 @@ TEST(DemuxPacketsTest, PacketWithoutErrorCorrectionStartsWithItsLengthTypeFlags)
   packet.padding_code = 1;
   packet.payloads = {whole_payload(1, false, frame)};
   ASSERT_TRUE(fit_single_payload(&packet, 120));
-  Bytes input = build_data_object({packet});
+  Bytes input = build_data_object({packet}, 120);
   ASSERT_EQ(input[50], 0x08);
 
   DemuxRun run;
@@ -126,7 +126,7 @@ TEST(DemuxPacketsTest, EveryLengthCodeOfEveryFieldIsHonoured) {
       packets[0].payloads = {whole_payload(1, true, frame_a), whole_payload(2, false, pattern_bytes(13, 7))};
       packets[1].payloads = {whole_payload(1, false, {})};
       for (PacketSpec& packet : packets) {
-        packet.packet_length = 0xA1B2C3D4;
+        packet.packet_length = kMaxPacket;  // when present, the packet's true length
         packet.sequence = 0x5A6B7C8D;
         packet.padding_length = 5;
         uint8_t* codes[kCodedFieldCount] = {&packet.packet_length_code, &packet.sequence_code,
@@ -135,8 +135,6 @@ TEST(DemuxPacketsTest, EveryLengthCodeOfEveryFieldIsHonoured) {
                                             &packet.payload_length_code};
         *codes[field] = code;
         for (PayloadSpec& payload : packet.payloads) {
-          payload.object_number = 0x11223344;
-          payload.offset_into_object = 0x55667788;
           if (packet.replicated_code == 0) payload.replicated_length = 0;
         }
         if (packet.padding_code == 0) packet.padding_length = 0;
@@ -150,7 +148,7 @@ TEST(DemuxPacketsTest, EveryLengthCodeOfEveryFieldIsHonoured) {
       DemuxRun run;
       run.max_packet_size = kMaxPacket;
       run.output_headers = kHeaders;
-      ASSERT_TRUE(run_demux(build_data_object(packets), &run));
+      ASSERT_TRUE(run_demux(build_data_object(packets, kMaxPacket), &run));
       EXPECT_EQ(run.result, kDemuxCompleted);
       Bytes expected = expected_frame(kHeaders, frame_a);
       append(&expected, expected_frame({}, frame_b));
@@ -160,8 +158,8 @@ TEST(DemuxPacketsTest, EveryLengthCodeOfEveryFieldIsHonoured) {
   }
 }
 
-TEST(DemuxPacketsTest, ReplicatedDataOfAnyLengthIsPassedOver) {
-  for (uint32_t length : {0u, 1u, 8u, 9u, 12u, 40u}) {
+TEST(DemuxPacketsTest, ReplicatedDataOfAnyLengthIsPassedOverButTooShortIsDamage) {
+  for (uint32_t length : {0u, 8u, 9u, 12u, 40u, 2u, 7u}) {
     SCOPED_TRACE("replicated data length " + std::to_string(length));
     PacketSpec packet;
     packet.multiple_payloads = true;
@@ -172,12 +170,40 @@ TEST(DemuxPacketsTest, ReplicatedDataOfAnyLengthIsPassedOver) {
     DemuxRun run;
     run.output_headers = kHeaders;
     ASSERT_TRUE(run_demux(build_data_object({packet}), &run));
-    Bytes expected = expected_frame(kHeaders, frame);
+    // 2 to 7 bytes cannot hold the object's size and time: the packet is damaged.
+    bool damaged = length >= 2 && length < 8;
+    Bytes expected = damaged ? Bytes{} : expected_frame(kHeaders, frame);
     append(&expected, end_of_sequence());
     EXPECT_EQ(run.output, expected);
-    EXPECT_EQ(count_of(run.out, "Warning: ASF ReplicatedLen of '1' not handled yet; ignoring.\n"),
-              length == 1 ? 2u : 0u);
+    EXPECT_EQ(run.result, damaged ? kDemuxDamaged : kDemuxCompleted);
+    EXPECT_EQ(run.damaged_packets, damaged ? 1u : 0u);
   }
+}
+
+// Each sub-payload of a compressed payload is a whole frame with its own time; the
+// payloads around it are read as usual.
+TEST(DemuxPacketsTest, CompressedPayloadsGiveOneFramePerSubPayload) {
+  std::vector<Bytes> frames = {frame_of(40, 20), frame_of(1, 21), frame_of(255, 22), frame_of(17, 23)};
+  PacketSpec packet;
+  packet.multiple_payloads = true;
+  PayloadSpec compressed = whole_payload(1, true, {});
+  compressed.sub_payloads = {frames[0], frames[1], frames[2]};
+  compressed.presentation_time = 5000;
+  compressed.time_delta = 40;
+  packet.payloads = {whole_payload(2, false, pattern_bytes(9, 1)), compressed, whole_payload(1, false, frames[3])};
+
+  DemuxRun run;
+  run.verbosity = 3;
+  run.output_headers = kHeaders;
+  ASSERT_TRUE(run_demux(build_data_object({packet}), &run));
+  Bytes expected;
+  for (size_t i = 0; i < 3; ++i) append(&expected, expected_frame(kHeaders, frames[i]));
+  append(&expected, expected_frame({}, frames[3]));
+  append(&expected, end_of_sequence());
+  EXPECT_EQ(run.output, expected);
+  EXPECT_EQ(run.result, kDemuxCompleted);
+  EXPECT_EQ(run.frames_written, 4u);
+  EXPECT_EQ(run.out.find("ReplicatedLen"), std::string::npos);
 }
 
 TEST(DemuxPacketsTest, PacketWithPayloadCountZeroHasOnlyItsPaddingSkipped) {
@@ -221,7 +247,7 @@ TEST(DemuxPacketsTest, SinglePayloadRunsToMaxPacketSizeLessPadding) {
   Bytes frame = frame_of(350, 5);
   packet.payloads = {whole_payload(1, true, frame)};
   ASSERT_EQ(packet_header_size(packet) + payload_header_size(packet, packet.payloads[0]), 20u);
-  Bytes input = build_data_object({packet});
+  Bytes input = build_data_object({packet}, 400);
   ASSERT_EQ(input.size(), 50u + 400u);
 
   DemuxRun run;
@@ -233,28 +259,36 @@ TEST(DemuxPacketsTest, SinglePayloadRunsToMaxPacketSizeLessPadding) {
   EXPECT_EQ(run.output, expected);
 }
 
-TEST(DemuxPacketsTest, TailOfThirtyTwoBytesOrLessIsNotParsed) {
+// The Data Object's size bounds the walk; a size below its own header (allowed while a
+// broadcast is written) leaves it to the end of the input, and a tail of 32 bytes or less
+// holds no packet.
+TEST(DemuxPacketsTest, DataObjectSizeBoundsTheWalkOrLeavesItToTheInputsEnd) {
   PacketSpec packet = whole_object_packet(1, true, frame_of(20, 6));
   Bytes packet_bytes;
   append_packet(&packet_bytes, packet);
-  ASSERT_GT(packet_bytes.size(), 33u);
-  for (uint64_t size : {0ull, 49ull, 50ull, 82ull, 83ull}) {
-    SCOPED_TRACE("object size " + std::to_string(size));
-    Bytes input = data_object_header(size, 99);
+  ASSERT_EQ(packet_bytes.size(), 48u);
+  struct Case {
+    uint64_t size;
+    uint32_t frames;
+    int result;
+  } cases[] = {{0, 1, kDemuxCompleted},  {49, 1, kDemuxCompleted}, {50, 0, kDemuxCompleted},
+               {82, 0, kDemuxCompleted}, {98, 1, kDemuxCompleted}, {83, 0, kDemuxDamaged}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("object size " + std::to_string(c.size));
+    Bytes input = data_object_header(c.size, 99);
     append(&input, packet_bytes);
     DemuxRun run;
     run.output_headers = kHeaders;
     ASSERT_TRUE(run_demux(input, &run));
-    EXPECT_EQ(run.result, kDemuxCompleted);
+    EXPECT_EQ(run.result, c.result);
     Bytes expected;
-    if (size == 83) expected = expected_frame(kHeaders, packet.payloads[0].data);
+    if (c.frames == 1) expected = expected_frame(kHeaders, packet.payloads[0].data);
     append(&expected, end_of_sequence());
     EXPECT_EQ(run.output, expected);
-    EXPECT_NE(run.out.find("\nFound ASF_Data_Object\n-- len = " + std::to_string(size) +
+    EXPECT_NE(run.out.find("\nFound ASF_Data_Object\n-- len = " + std::to_string(c.size) +
                            " bytes; contains 99 data packets\nStarting ASF demux / VC-1 write...\n\n"),
               std::string::npos);
-    EXPECT_NE(run.out.find("Total Frames Written   : " + std::to_string(size == 83 ? 1 : 0)),
-              std::string::npos);
+    EXPECT_EQ(run.frames_written, c.frames);
   }
 }
 
@@ -296,17 +330,14 @@ TEST(DemuxPacketsTest, InputEndingAnywhereInsideTheDataObjectWritesOnlyWholeFram
   packets[2].padding_length = 3;
   packets[2].payloads = {whole_payload(1, false, frame2)};
   packets[2].payloads[0].replicated_length = 12;
-  Bytes input = build_data_object(packets);
+  Bytes input = build_data_object(packets, kMaxPacket);
 
   // Where each frame's last payload data ends in the file.
-  Bytes prefix = data_object_header(0, 0);
-  append_packet(&prefix, packets[0]);
-  size_t frame1_end = prefix.size() + packet_header_size(packets[1]) +
+  size_t frame1_end = kDataObjectHeaderBytes + kMaxPacket + packet_header_size(packets[1]) +
                       payload_header_size(packets[1], packets[1].payloads[0]) + 20;
-  append_packet(&prefix, packets[1]);
-  size_t frame2_end = prefix.size() + packet_header_size(packets[2]) +
+  size_t frame2_end = kDataObjectHeaderBytes + 2 * kMaxPacket + packet_header_size(packets[2]) +
                       payload_header_size(packets[2], packets[2].payloads[0]) + 30;
-  ASSERT_EQ(frame2_end + 3, input.size());
+  ASSERT_EQ(input.size(), kDataObjectHeaderBytes + 3 * kMaxPacket);
 
   for (size_t cut = 16; cut <= input.size(); ++cut) {
     SCOPED_TRACE("file cut at " + std::to_string(cut));

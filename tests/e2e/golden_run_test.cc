@@ -147,9 +147,10 @@ TEST(GoldenRun, Wvc1StreamIsChosenOverAFasterForeignVideo) {
   check_case({"asf_wmv3_and_wvc1", {"IN"}, "", file});
 }
 
-TEST(GoldenRun, ConversionWithoutDataObjectFails) {
+// Found before the output is opened: nothing is created.
+TEST(GoldenRun, ConversionWithoutDataObjectFailsBeforeTheOutput) {
   Bytes file = build_header_object({build_file_properties(3200), wvc1_stream(1)});
-  check_case({"asf_no_data_object", {"-v1", "IN", "out.vc1"}, "", file, true});
+  check_case({"asf_no_data_object", {"-v1", "IN", "out.vc1"}, "", file, false});
 }
 
 }  // namespace
@@ -168,16 +169,19 @@ namespace {
 
 // A built file converted whole: frame rate from the extended stream properties (ten times
 // a period of the frame-rate table), an AspectRatioX without AspectRatioY (shown as a
-// ratio of 0.000, the headers left without one), and three frames in two packets.
+// ratio of 0.000, the headers left without one), and three frames in two packets of 61
+// bytes each.
 TEST(GoldenRun, BuiltFileWithFrameRateAndHalfAnAspectRatio) {
+  const uint32_t kPacketSize = 61;
   Bytes metadata = build_metadata({{.stream_number = 1, .name = "AspectRatioX", .data = metadata_dword(40)}});
   Bytes extension = build_header_extension({ext_stream(1, 800000, 333670), metadata});
-  Bytes file = build_header_object({build_file_properties(3200), extension, wvc1_stream(1)});
+  Bytes file = build_header_object({build_file_properties(kPacketSize), extension, wvc1_stream(1)});
   PacketSpec first = whole_object_packet(1, true, Bytes{0xC5, 0x01, 0x02, 0x03});
   first.payloads.push_back({.stream_number = 1, .object_size = 3, .data = Bytes{0x12, 0x34, 0x56}});
+  first.padding_length = 9;
   PacketSpec second = whole_object_packet(1, false, Bytes{0x9A, 0x00});
-  second.padding_length = 40;  // a packet walk needs more than 32 bytes left to start
-  append(&file, build_data_object({first, second}));
+  second.padding_length = 31;
+  append(&file, build_data_object({first, second}, kPacketSize));
   check_case({"asf_built_convert", {"-v3", "IN", "out.vc1"}, "", file, true});
 }
 

@@ -48,6 +48,29 @@ bool fit_single_payload(PacketSpec* packet, uint32_t max_packet_size) {
 
 void append(Bytes* out, const Bytes& more) { out->insert(out->end(), more.begin(), more.end()); }
 
+namespace {
+
+void append_compressed_payload(Bytes* out, const PacketSpec& packet, const PayloadSpec& payload) {
+  out->push_back(static_cast<uint8_t>((payload.stream_number & 0x7F) | (payload.key_frame ? 0x80 : 0)));
+  put_le(out, static_cast<uint64_t>(payload.object_number < 0 ? 0 : payload.object_number),
+         length_code_width(packet.object_number_code));
+  put_le(out, payload.presentation_time, length_code_width(packet.offset_code));
+  put_le(out, 1, length_code_width(packet.replicated_code));
+  out->push_back(payload.time_delta);
+  Bytes run;
+  for (const Bytes& sub : payload.sub_payloads) {
+    run.push_back(static_cast<uint8_t>(sub.size()));
+    append(&run, sub);
+  }
+  if (packet.multiple_payloads) {
+    uint64_t length = payload.length_field >= 0 ? static_cast<uint64_t>(payload.length_field) : run.size();
+    put_le(out, length, length_code_width(packet.payload_length_code));
+  }
+  append(out, run);
+}
+
+}  // namespace
+
 void append_packet(Bytes* out, const PacketSpec& packet) {
   if (packet.error_correction) {
     out->push_back(packet.error_correction_flags);
@@ -71,9 +94,16 @@ void append_packet(Bytes* out, const PacketSpec& packet) {
     out->push_back(static_cast<uint8_t>((count & 0x3F) | (packet.payload_length_code & 3) << 6));
   }
   for (const PayloadSpec& payload : packet.payloads) {
+    if (!payload.sub_payloads.empty()) {
+      append_compressed_payload(out, packet, payload);
+      continue;
+    }
     out->push_back(static_cast<uint8_t>((payload.stream_number & 0x7F) | (payload.key_frame ? 0x80 : 0)));
-    put_le(out, payload.object_number, length_code_width(packet.object_number_code));
-    put_le(out, payload.offset_into_object, length_code_width(packet.offset_code));
+    // A field never filled in (a packet appended on its own) is written as 0.
+    put_le(out, static_cast<uint64_t>(payload.object_number < 0 ? 0 : payload.object_number),
+           length_code_width(packet.object_number_code));
+    put_le(out, static_cast<uint64_t>(payload.offset_into_object < 0 ? 0 : payload.offset_into_object),
+           length_code_width(packet.offset_code));
     put_le(out, payload.replicated_length, length_code_width(packet.replicated_code));
     put_le(out, payload.object_size, 4);
     put_le(out, payload.presentation_time, 4);
@@ -100,9 +130,43 @@ Bytes data_object_header(uint64_t object_size, uint64_t total_packets) {
   return out;
 }
 
-Bytes build_data_object(const std::vector<PacketSpec>& packets) {
+void number_payloads(std::vector<PacketSpec>* packets) {
+  struct StreamState {
+    int64_t number = 0;
+    uint64_t held = 0;  // bytes of the object in progress so far; 0: none in progress
+  };
+  StreamState streams[128];
+  for (PacketSpec& packet : *packets) {
+    for (PayloadSpec& payload : packet.payloads) {
+      StreamState& stream = streams[payload.stream_number & 0x7F];
+      if (!payload.sub_payloads.empty()) {  // whole objects, one after the other
+        if (payload.object_number == kAutoField) payload.object_number = stream.number + 1;
+        stream.number = payload.object_number + static_cast<int64_t>(payload.sub_payloads.size()) - 1;
+        stream.held = 0;
+        continue;
+      }
+      if (stream.held == 0) stream.number++;
+      if (payload.object_number == kAutoField) payload.object_number = stream.number;
+      if (payload.offset_into_object == kAutoField) payload.offset_into_object = static_cast<int64_t>(stream.held);
+      stream.held += payload.data.size();
+      if (stream.held >= payload.object_size) stream.held = 0;
+    }
+  }
+}
+
+Bytes build_data_object(std::vector<PacketSpec> packets, uint32_t packet_size) {
+  number_payloads(&packets);
   Bytes body;
-  for (const PacketSpec& packet : packets) append_packet(&body, packet);
+  for (const PacketSpec& packet : packets) {
+    size_t start = body.size();
+    append_packet(&body, packet);
+    size_t length = body.size() - start;
+    if (length > packet_size) {
+      ADD_FAILURE() << "a packet of " << length << " bytes does not fit the packet size " << packet_size;
+    } else {
+      body.resize(start + packet_size, 0x00);
+    }
+  }
   Bytes out = data_object_header(kDataObjectHeaderBytes + body.size(), packets.size());
   append(&out, body);
   return out;

@@ -19,6 +19,7 @@
 //                Time (8 bytes), then replicated_length - 8 filler bytes (0xAA) when the
 //                length exceeds 8; with multiple payloads the Payload Length field
 //                (`length_field`, or data.size() when it is negative); then `data`.
+//                With sub_payloads, a compressed payload instead (see PayloadSpec).
 //
 // A single-payload packet has no length field: its data must fill the packet up to the
 // file's maximum packet size less the padding. fit_single_payload() sets the padding so
@@ -51,16 +52,27 @@
 #include "tests/support/asf_builder.h"
 #include "tests/support/test_files.h"
 
+// Media Object Number and Offset Into Media Object left at kAutoField are filled in by
+// build_data_object as a muxer would: per stream, objects numbered 1, 2, ... in the order
+// they begin, each payload at the offset its object's earlier payloads reach.
+constexpr int64_t kAutoField = -1;
+
 struct PayloadSpec {
   uint8_t stream_number = 1;  // 0..127
   bool key_frame = false;
-  uint32_t object_number = 0;
-  uint32_t offset_into_object = 0;
+  int64_t object_number = kAutoField;
+  int64_t offset_into_object = kAutoField;
   uint32_t replicated_length = 8;
   uint32_t object_size = 0;
   uint32_t presentation_time = 0;
   int64_t length_field = -1;  // Payload Length field value; -1: data.size()
   Bytes data;
+  // A compressed payload when not empty: Replicated Data Length 1, the Offset field holding
+  // presentation_time, one byte of time_delta, then each sub-payload as a length byte and
+  // its bytes (`data` and `object_size` are not used). Its sub-payloads are objects
+  // object_number, object_number + 1, ...
+  std::vector<Bytes> sub_payloads;
+  uint8_t time_delta = 0;
 };
 
 struct PacketSpec {
@@ -104,8 +116,16 @@ void append_packet(Bytes* out, const PacketSpec& packet);
 constexpr uint32_t kDataObjectHeaderBytes = kObjectHeaderBytes + 16 + 8 + 2;
 Bytes data_object_header(uint64_t object_size, uint64_t total_packets);
 
-// Header plus packets; Object Size is the true size, Total Data Packets the packet count.
-Bytes build_data_object(const std::vector<PacketSpec>& packets);
+// The packet size the demux tests use unless they say otherwise.
+constexpr uint32_t kTestPacketSize = 4096;
+
+// Header plus packets, each padded with zero bytes to packet_size (as a file's packets all
+// are that long; a packet longer than that is a test failure), with automatic object
+// numbers and offsets filled in. Object Size is the true size, Total Data Packets the
+// packet count.
+Bytes build_data_object(std::vector<PacketSpec> packets, uint32_t packet_size = kTestPacketSize);
+// Fills in the automatic object numbers and offsets of the packets' payloads.
+void number_payloads(std::vector<PacketSpec>* packets);
 
 // A single payload packet of max_packet_size bytes carrying `data` for stream `stream`.
 PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object_size, Bytes data,
@@ -127,9 +147,9 @@ Bytes pattern_bytes(size_t n, uint32_t seed);
 void append(Bytes* out, const Bytes& more);
 
 struct DemuxRun {
-  // The stream record as the header parser and the conversion course would leave it.
+  // The settings as the header parser and the conversion course would leave them.
   uint32_t stream_number = 1;
-  uint32_t max_packet_size = 0;
+  uint32_t max_packet_size = kTestPacketSize;
   uint32_t max_object_size = 0x80000;
   uint64_t avg_time_per_frame = 0;
   uint32_t interlaced = 0;
@@ -139,14 +159,19 @@ struct DemuxRun {
   uint32_t verbosity = 2;
   std::string output_path;  // empty: a fresh temporary file, read back into `output`
 
-  DemuxResult result = kDemuxCompleted;
+  int result = kDemuxCompleted;  // a DemuxResult, or kDemuxNoDataObject
   Bytes output;
   std::string console;  // level-0 text
   std::string out;      // standard-output text
   uint32_t frames_written = 0;
   uint32_t frame_type_counts[kPictureTypeCount] = {};
   uint64_t bytes_written = 0;
+  uint64_t damaged_packets = 0;
+  uint32_t dropped_frames = 0;
 };
+
+// No Data Object where the input starts: the demux was not run.
+constexpr int kDemuxNoDataObject = -1;
 
 inline void set_header_buffer(HeaderBuffer* buffer, const Bytes& bytes) {
   buffer->count = static_cast<uint32_t>(bytes.size());
@@ -167,33 +192,43 @@ inline bool run_demux_file(const std::string& input_name, DemuxRun* run) {
       own_output ? temp_path("demux_out_" + std::to_string(++run_number)) : run->output_path;
   PlatformFile output = platform_create(output_name.c_str(), kCreateAlways, kInvalidFile);
   FileReader reader = reader_create();
-  if (output == kInvalidFile || !reader_init(input, &reader)) {
+  if (output == kInvalidFile || !reader_init(input, 0, &reader)) {
     ADD_FAILURE() << "cannot set up the output " << output_name << " or the reader";
     platform_close(input);
     if (output != kInvalidFile) platform_close(output);
     return false;
   }
-  auto record = std::make_unique<AsfStreamRecord>();
-  asf_stream_record_init(record.get(), &reader, run->max_packet_size, run->stream_number);
-  record->ext_stream_properties.max_object_size = run->max_object_size;
-  record->ext_stream_properties.avg_time_per_frame = run->avg_time_per_frame;
-  record->interlaced = run->interlaced;
-  record->seq_header_once = run->seq_header_once;
-  set_header_buffer(&record->output_headers, run->output_headers);
-  set_header_buffer(&record->entry_point_headers, run->entry_point_headers);
+  auto settings = std::make_unique<DemuxSettings>();
+  settings->stream_number = run->stream_number;
+  settings->packet_size = run->max_packet_size;
+  settings->max_object_size = run->max_object_size;
+  settings->avg_time_per_frame = run->avg_time_per_frame;
+  settings->interlaced = run->interlaced;
+  settings->seq_header_once = run->seq_header_once;
+  for (uint32_t n = 1; n < 128; ++n) demux_mark_stream(settings.get(), n);
+  set_header_buffer(&settings->output_headers, run->output_headers);
+  set_header_buffer(&settings->entry_point_headers, run->entry_point_headers);
 
   uint32_t saved_verbosity = report_verbosity();
   report_set_verbosity(run->verbosity);
   run->console.clear();
   run->out.clear();
   console_capture(&run->console, &run->out);
-  run->result = demux_data_object(record.get(), output);
+  DataObjectInfo info;
+  DemuxCounters counters = {};
+  if (demux_find_data_object(&reader, &info)) {
+    run->result = demux_data_object(settings.get(), &info, &reader, output, &counters);
+  } else {
+    run->result = kDemuxNoDataObject;
+  }
   console_capture(nullptr, nullptr);
   report_set_verbosity(saved_verbosity);
 
-  run->bytes_written = record->total_bytes_written;
-  run->frames_written = record->frames_written;
-  std::memcpy(run->frame_type_counts, record->frame_type_counts, sizeof run->frame_type_counts);
+  run->bytes_written = counters.bytes_written;
+  run->frames_written = counters.frames_written;
+  run->damaged_packets = counters.damaged_packets;
+  run->dropped_frames = counters.dropped_frames;
+  std::memcpy(run->frame_type_counts, counters.frame_type_counts, sizeof run->frame_type_counts);
   reader_release(&reader);
   platform_close(output);
   platform_close(input);

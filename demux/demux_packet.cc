@@ -1,0 +1,191 @@
+// The packet walker: one data packet decoded where its bytes lie, inside its bounds.
+//
+// A data packet is the packet header (error correction bytes, length type and property
+// flags, the length-coded Packet Length, Sequence and Padding Length, send time and
+// duration, and for several payloads the payload flags) followed by its payloads (stream
+// number, length-coded object number, offset and replicated data length, the replicated
+// data, and for several payloads a length-coded payload length, then the data) and its
+// padding. Nothing may pass the packet's end: a field that would is damage, and so is a
+// payload of a stream the header does not describe.
+#include <cstdint>
+#include <cstring>
+
+#include "asf/le_bytes.h"
+#include "demux/demux_stages.h"
+
+namespace {
+
+// Width in bytes of a field by its 2-bit length code.
+constexpr uint32_t kCodeWidth[4] = {0, 1, 2, 4};
+constexpr uint32_t kSendTimeAndDuration = 4 + 2;
+constexpr uint32_t kObjectSizeAndTime = 4 + 4;
+
+// A cursor over the packet's bytes: `end` is where the packet ends, `available` where the
+// given bytes do (the input may have ended inside the packet).
+struct Cursor {
+  const uint8_t* bytes;
+  uint32_t at;
+  uint32_t end;
+  uint32_t available;
+  PacketStatus failure;  // why the last take failed
+};
+
+// Makes sure n more bytes lie inside the packet and were given; on failure records why.
+bool have(Cursor* c, uint32_t n) {
+  if (n > c->end - c->at) {
+    c->failure = kPacketDamaged;
+    return false;
+  }
+  if (n > c->available - c->at) {
+    c->failure = kPacketCut;
+    return false;
+  }
+  return true;
+}
+
+bool take_coded(Cursor* c, uint32_t code, uint32_t* value) {
+  uint32_t width = kCodeWidth[code & 3];
+  if (!have(c, width)) return false;
+  *value = static_cast<uint32_t>(read_le_width(c->bytes + c->at, width));
+  c->at += width;
+  return true;
+}
+
+bool stream_known(const uint32_t* known_streams, uint32_t number) {
+  return number != 0 && (known_streams[number / 32] >> (number % 32) & 1) != 0;
+}
+
+// The layout the packet header gives its payloads.
+struct PayloadLayout {
+  uint32_t multiple;
+  uint32_t replicated_code;
+  uint32_t offset_code;
+  uint32_t number_code;
+  uint32_t length_code;
+  uint32_t padding;
+};
+
+// Decodes one payload header and places its data. False when it does not fit.
+bool take_payload(Cursor* c, const PayloadLayout& layout, const uint32_t* known_streams, PacketPayload* p) {
+  if (!have(c, 1)) return false;
+  uint8_t stream_byte = c->bytes[c->at++];
+  p->stream_number = stream_byte & 0x7F;
+  p->key_frame = stream_byte >> 7;
+  p->number_width = kCodeWidth[layout.number_code];
+  p->has_offset = layout.offset_code != 0;
+  uint32_t replicated = 0;
+  if (!take_coded(c, layout.number_code, &p->object_number) ||
+      !take_coded(c, layout.offset_code, &p->offset) || !take_coded(c, layout.replicated_code, &replicated)) {
+    return false;
+  }
+  if (!stream_known(known_streams, p->stream_number)) {
+    c->failure = kPacketDamaged;
+    return false;
+  }
+  if (replicated == 1) {
+    // A compressed payload: one byte of time delta; its Offset field is its time.
+    if (!have(c, 1)) return false;
+    p->compressed = 1;
+    p->time_delta = c->bytes[c->at++];
+    p->presentation_time = p->offset;
+    p->object_size = 0;
+  } else if (replicated >= 2 && replicated < kObjectSizeAndTime) {
+    c->failure = kPacketDamaged;  // too short to hold the object's size and time
+    return false;
+  } else {
+    // Media object size and presentation time, then any further replicated data. A length
+    // of 0 still has the size and time in front of the data.
+    uint32_t skip = replicated > kObjectSizeAndTime ? replicated : kObjectSizeAndTime;
+    if (!have(c, skip)) return false;
+    p->object_size = read_le32(c->bytes + c->at);
+    p->presentation_time = read_le32(c->bytes + c->at + 4);
+    c->at += skip;
+  }
+  if (layout.multiple) {
+    if (!take_coded(c, layout.length_code, &p->length)) return false;
+  } else {
+    // A single payload runs to the end of the packet, less its padding.
+    if (layout.padding > c->end - c->at) {
+      c->failure = kPacketDamaged;
+      return false;
+    }
+    p->length = c->end - c->at - layout.padding;
+  }
+  if (!have(c, p->length)) return false;
+  p->data_offset = c->at;
+  if (p->compressed) {
+    // The data is a run of sub-payloads, each a length byte and that many bytes: they
+    // must fill the payload exactly.
+    uint32_t at = 0;
+    while (at < p->length) at += 1 + c->bytes[c->at + at];
+    if (at != p->length) {
+      c->failure = kPacketDamaged;
+      return false;
+    }
+  }
+  c->at += p->length;
+  return true;
+}
+
+}  // namespace
+
+PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32_t packet_size,
+                                const uint32_t* known_streams, ParsedPacket* out) {
+  out->status = kPacketDamaged;
+  out->header_read = 0;
+  out->payload_count = 0;
+  out->opening_length = 0;
+  Cursor c = {bytes, 0, packet_size, available < packet_size ? available : packet_size, kPacketDamaged};
+
+  if (!have(&c, 1)) return out->status = c.failure;
+  uint8_t flags = bytes[c.at++];
+  if (flags & 0x80) {
+    // Error correction data: always two bytes, whatever the flags' low bits say.
+    if (!have(&c, 3)) return out->status = c.failure;
+    std::memcpy(out->opening, bytes, 3);
+    out->opening_length = 3;
+    c.at += 2;
+    flags = bytes[c.at++];
+  }
+  if (!have(&c, 1)) return out->status = c.failure;
+  uint8_t properties = bytes[c.at++];
+  out->opening[out->opening_length++] = properties;
+
+  PayloadLayout layout = {};
+  layout.multiple = flags & 1;
+  layout.replicated_code = properties & 3;
+  layout.offset_code = (properties >> 2) & 3;
+  layout.number_code = (properties >> 4) & 3;
+  uint32_t packet_length = 0;
+  uint32_t sequence = 0;
+  if (!take_coded(&c, (flags >> 5) & 3, &packet_length) || !take_coded(&c, (flags >> 1) & 3, &sequence) ||
+      !take_coded(&c, (flags >> 3) & 3, &layout.padding) || !have(&c, kSendTimeAndDuration)) {
+    return out->status = c.failure;
+  }
+  c.at += kSendTimeAndDuration;
+  // A Packet Length below the packet's size leaves padding behind the packet; one above it
+  // cannot be.
+  if (packet_length > packet_size) return out->status = kPacketDamaged;
+  if (packet_length != 0) {
+    if (packet_length < c.at) return out->status = kPacketDamaged;
+    c.end = packet_length;
+  }
+  uint32_t count = 1;
+  if (layout.multiple) {
+    if (!have(&c, 1)) return out->status = c.failure;
+    uint8_t payload_flags = bytes[c.at++];
+    count = payload_flags & 0x3F;
+    layout.length_code = payload_flags >> 6;
+  }
+  out->header_read = 1;
+
+  for (uint32_t i = 0; i < count; ++i) {
+    PacketPayload* payload = &out->payloads[i];
+    std::memset(payload, 0, sizeof *payload);
+    if (!take_payload(&c, layout, known_streams, payload)) return out->status = c.failure;
+    out->payload_count = i + 1;
+  }
+  // The declared padding must fit behind the payloads.
+  if (layout.padding > c.end - c.at) return out->status = kPacketDamaged;
+  return out->status = kPacketWhole;
+}

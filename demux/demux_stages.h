@@ -1,0 +1,209 @@
+// The demux's stages, for the walk that drives them (and for tests): the packet walker,
+// the object assembler, the frame sink and the reporter. Each takes what the stage before
+// it produced and returns what it made; none calls another.
+#ifndef TARVEL_DEMUX_DEMUX_STAGES_H_
+#define TARVEL_DEMUX_DEMUX_STAGES_H_
+
+#include <cstdint>
+
+#include "demux/demux.h"
+#include "platform/platform.h"
+
+// ---- Packet walker ---------------------------------------------------------------------
+
+constexpr uint32_t kMaxPacketPayloads = 63;  // the Payload Flags' 6-bit count
+
+// One payload of a data packet, decoded where it lies. Positions are offsets from the
+// packet's first byte, so that a decoded packet stays valid when its bytes move.
+struct PacketPayload {
+  uint32_t stream_number;  // 1..127
+  uint32_t key_frame;
+  uint32_t object_number;
+  uint32_t number_width;       // bytes of the Media Object Number field; 0: absent
+  uint32_t offset;             // Offset Into Media Object (a compressed payload: its time)
+  uint32_t has_offset;         // the Offset field is present
+  uint32_t object_size;        // Media Object Size (a compressed payload: 0)
+  uint32_t presentation_time;  // milliseconds
+  uint32_t compressed;         // a run of sub-payloads, each a whole object
+  uint32_t time_delta;         // compressed: milliseconds from one sub-payload to the next
+  uint32_t data_offset;        // where the payload's data starts in the packet
+  uint32_t length;             // bytes of payload data
+};
+
+enum PacketStatus {
+  kPacketWhole = 0,    // every field and payload lies inside the packet
+  kPacketDamaged = 1,  // a field, payload or padding does not fit, or names no known stream
+  kPacketCut = 2,      // the bytes given end before the packet does (the input ended)
+};
+
+struct ParsedPacket {
+  PacketStatus status;
+  uint32_t header_read;     // the fields before the first payload were read and fit
+  uint32_t payload_count;   // payloads decoded whole, in order: they precede any damage
+  uint8_t opening[4];       // the packet's first bytes that every packet of a file shares:
+  uint32_t opening_length;  // error correction bytes (if any) and the Property Flags
+  PacketPayload payloads[kMaxPacketPayloads];
+};
+
+// Decodes the data packet in bytes[0, available), a packet of packet_size bytes of which
+// `available` (<= packet_size) are given. Payloads whose stream is not set in
+// known_streams make the packet damaged. Returns the status, also kept in out->status.
+PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32_t packet_size,
+                                const uint32_t* known_streams, ParsedPacket* out);
+
+// ---- Object assembler ------------------------------------------------------------------
+
+constexpr uint32_t kBatchPieces = 1024;  // pieces of output held before a gathered write
+// The pieces one media object may be held in before they are gathered into the frame
+// buffer: a complete object goes into the batch with its headers and start code.
+constexpr uint32_t kMaxObjectPieces = kBatchPieces - 4;
+constexpr uint32_t kDefaultFrameBufferSize = 0x80000;        // 512 KiB
+constexpr uint32_t kMaxFrameBufferSize = 64u * 1024 * 1024;  // largest object held
+
+// A piece of a media object: `length` bytes of it at `offset`, lying at `bytes`.
+struct ObjectPiece {
+  const uint8_t* bytes;
+  uint32_t offset;
+  uint32_t length;
+};
+
+// One payload's worth of a media object, as the walk hands it to the assembler.
+struct MediaPiece {
+  uint32_t object_number;
+  uint32_t number_width;  // 0: the payload carries no number (arrival order)
+  uint32_t offset;
+  uint32_t has_offset;  // 0: the piece follows the bytes held so far
+  uint32_t object_size;
+  uint32_t key_frame;
+  uint32_t presentation_time;
+  const uint8_t* bytes;
+  uint32_t length;
+};
+
+// The chosen stream's object in progress: its pieces sorted by offset, none overlapping.
+struct ObjectAssembler {
+  uint32_t active;  // an object is in progress
+  uint32_t number;
+  uint32_t number_width;
+  uint32_t size;
+  uint32_t held;  // bytes held: the object is complete when held == size
+  uint32_t key_frame;
+  uint32_t presentation_time;
+  uint32_t too_large;        // larger than the frame buffer can be: counted, not kept
+  uint32_t have_finished;    // the last object that ended (written or dropped), to know its
+  uint32_t finished_number;  // repeated pieces
+  ObjectPiece pieces[kMaxObjectPieces];
+  uint32_t piece_count;
+  uint8_t* frame_buffer;  // owned
+  uint32_t buffer_size;
+};
+
+// What taking a piece did, in order: an object dropped, a piece too large warned about,
+// an object complete (its pieces stay in the assembler until assembler_finish).
+enum AssemblerEvent : uint32_t {
+  kAssemblerDropped = 1,   // an object that could not complete; dropped_number names it
+  kAssemblerTooLarge = 2,  // a new object is too large to hold: it will be skipped
+  kAssemblerComplete = 4,  // the object in progress is complete
+};
+
+struct AssemblerResult {
+  uint32_t events;
+  uint32_t dropped_number;
+};
+
+// Allocates the frame buffer (buffer_size bytes). False when it cannot be had.
+bool assembler_init(ObjectAssembler* assembler, uint32_t buffer_size);
+void assembler_release(ObjectAssembler* assembler);
+
+// True when one more piece can be taken without gathering first.
+inline bool assembler_has_room(const ObjectAssembler* assembler) {
+  return assembler->piece_count < kMaxObjectPieces;
+}
+
+// Places one piece of the chosen stream: in the object of its number at its offset, bytes
+// held already taken once. A piece of the object finished last is a repeat and ignored.
+AssemblerResult assembler_take(ObjectAssembler* assembler, const MediaPiece* piece);
+
+// Copies every held piece that does not lie in the frame buffer into it, at its offset, so
+// that nothing held points into the reader's window. Call only when no frame of the sink's
+// batch lies in the frame buffer (right after a flush). False (the object is then dropped
+// as too large) when the buffer cannot grow to the object's size.
+bool assembler_gather(ObjectAssembler* assembler);
+
+// The object in progress, if any, ends unwritten (the walk is over or it was given up).
+// True when there was one that was not too large.
+bool assembler_abandon(ObjectAssembler* assembler);
+
+// After a complete object was handed to the sink: forget it.
+void assembler_finish(ObjectAssembler* assembler);
+
+// ---- Frame sink ------------------------------------------------------------------------
+
+constexpr uint32_t kBatchFrames = kBatchPieces / 2;  // every frame takes two pieces at least
+constexpr uint32_t kBatchFlushBytes = 0x80000;       // 512 KiB of complete frames are written
+constexpr uint32_t kMaxWriteBytes = 0xF0000;         // 960 KiB: larger batches take more writes
+
+// A frame as the report shows it.
+struct FrameRecord {
+  uint32_t bytes;        // headers, start code and frame bytes
+  uint32_t object_size;  // the frame's bytes
+  uint32_t key_frame;
+  int picture_type;
+  uint32_t presentation_time;  // milliseconds
+};
+
+struct FrameSink {
+  PlatformPiece pieces[kBatchPieces];
+  uint32_t piece_count;
+  FrameRecord frames[kBatchFrames];
+  uint32_t frame_count;
+  uint64_t batch_bytes;
+  uint32_t frames_put;  // frames put into the stream so far: the first gets the sequence header
+};
+
+void sink_init(FrameSink* sink);
+
+// True when a frame of `pieces` object pieces fits in the batch as it is.
+inline bool sink_has_room(const FrameSink* sink, uint32_t pieces) {
+  return sink->piece_count + pieces + 2 <= kBatchPieces && sink->frame_count < kBatchFrames;
+}
+
+// True when the batch is worth writing now.
+inline bool sink_should_flush(const FrameSink* sink) {
+  return sink->batch_bytes >= kBatchFlushBytes || sink->piece_count + 4 > kBatchPieces ||
+         sink->frame_count == kBatchFrames;
+}
+
+// Puts a complete object into the batch (sink_has_room must hold): the headers before a
+// key-flagged frame, the frame start code, the pieces. Fills in frame->bytes.
+void sink_put(FrameSink* sink, const DemuxSettings* settings, FrameRecord* frame, const ObjectPiece* pieces,
+              uint32_t count);
+
+// What a flush wrote.
+struct SinkFlush {
+  bool ok;                // every byte of the batch was written
+  int error;              // the platform error of a failed write
+  uint32_t frames_whole;  // frames of the batch written whole, from its first on
+  uint64_t written;       // bytes written
+};
+
+// Writes the batch and empties it; sink->frames[0, frames_whole) are the frames written.
+SinkFlush sink_flush(FrameSink* sink, PlatformFile output);
+
+// ---- Reporter --------------------------------------------------------------------------
+
+constexpr uint32_t kFrameLineLength = 64;  // frames per char-per-frame line
+
+struct DemuxDisplay {
+  char frame_line[kFrameLineLength + 1];  // the char-per-frame line, zero-terminated
+};
+
+// Shows a written frame (char-per-frame line, listing line) and counts it.
+void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const DemuxSettings* settings,
+                      const FrameRecord* frame);
+
+// The last char-per-frame line, "Done.", the per-type summary and the overall summary.
+void demux_print_summary(const DemuxDisplay* display, const DemuxCounters* counters,
+                         const DemuxSettings* settings);
+
+#endif  // TARVEL_DEMUX_DEMUX_STAGES_H_

@@ -1,0 +1,508 @@
+// The walk that drives the demux's stages: the Data Object's packets, one after the other,
+// each at its place in the packet area; their payloads to the assembler; complete objects
+// to the sink; written frames to the reporter.
+//
+// Packet k stands at bytes [k*P, (k+1)*P) of the packet area whatever its contents say.
+// A packet whose fields do not fit is damaged: the payloads before the damage are used but
+// for the last of them, whose data runs up to where the damage was met, and the walk goes
+// on at the next packet. Bytes lost or inserted move every later packet: when the bytes
+// where a packet should start are no packet, the walk looks forward for the next offset
+// where one starts (with the opening bytes every packet of the file shares, and the packet
+// behind it starting well too) and frames from there. For the same reason a packet's last
+// payload is used only when the packet behind it starts well: the damage that spoils the
+// next packet's start may have begun inside this payload's data.
+#include <cinttypes>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "asf/asf.h"
+#include "asf/le_bytes.h"
+#include "demux/demux.h"
+#include "demux/demux_stages.h"
+#include "report/report.h"
+
+namespace {
+
+constexpr uint8_t kEndOfSequenceCode[4] = {0x00, 0x00, 0x01, 0x0A};
+// A tail of the Data Object this short holds no packet and is not walked.
+constexpr uint64_t kMinTailBytes = 32;
+constexpr uint64_t kNoEnd = UINT64_MAX;
+
+// The index objects that follow the Data Object: where a walk to the input's end meets one,
+// the packets are over.
+constexpr uint8_t kIndexObjects[][16] = {
+    // 33000890-E5B1-11CF-89F4-00A0C90349CB: Simple Index
+    {0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11, 0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB},
+    // D6E229D3-35DA-11D1-9034-00A0C90349BE: Index
+    {0xD3, 0x29, 0xE2, 0xD6, 0xDA, 0x35, 0xD1, 0x11, 0x90, 0x34, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xBE},
+    // FEB103F8-12AD-4C64-840F-2A1D2F7AD48C: Media Object Index
+    {0xF8, 0x03, 0xB1, 0xFE, 0xAD, 0x12, 0x64, 0x4C, 0x84, 0x0F, 0x2A, 0x1D, 0x2F, 0x7A, 0xD4, 0x8C},
+};
+
+struct Demux {
+  const DemuxSettings* settings;
+  FileReader* reader;
+  PlatformFile output;
+  DemuxCounters* counters;
+  uint32_t packet_size;
+  uint64_t data_end;      // input offset where the packets end; kNoEnd: at the input's end
+  uint64_t packet_index;  // packets walked so far (damaged stretches counted by their length)
+  uint8_t opening[4];     // the opening bytes of the file's packets, once a packet was used
+  uint32_t opening_length;
+  uint32_t write_failed;
+  uint32_t truncated;
+  uint32_t interrupted;
+  // The packet at the walk's position and the one behind it, decoded; `ahead` is kept for
+  // the next step when it was decoded whole from its input offset ahead_at.
+  ParsedPacket packets[2];
+  ParsedPacket* current;
+  ParsedPacket* ahead;
+  uint64_t ahead_at;
+  uint32_t ahead_kept;
+  ObjectAssembler assembler;
+  FrameSink sink;
+  DemuxDisplay display;
+};
+
+// ---- Output and messages -----------------------------------------------------------------
+
+// Writes the sink's batch, then shows and counts each frame written whole. False when a
+// write failed, now or earlier: nothing more is written.
+bool flush(Demux* d) {
+  if (d->write_failed) return false;
+  SinkFlush result = sink_flush(&d->sink, d->output);
+  d->counters->bytes_written += result.written;
+  for (uint32_t i = 0; i < result.frames_whole; ++i) {
+    demux_show_frame(&d->display, d->counters, d->settings, &d->sink.frames[i]);
+  }
+  if (result.ok) return true;
+  platform_set_last_error(result.error);
+  print_at_level(0, "\nError writing output file: %s", system_error_text());
+  d->write_failed = 1;
+  return false;
+}
+
+// Before a message of this level: when it will show, the frames before it are written and
+// shown first. False when a write failed (the message is then not printed).
+bool before_message(Demux* d, uint32_t level) {
+  if (level != 0 && report_verbosity() < level) return d->write_failed == 0;
+  return flush(d);
+}
+
+void object_dropped(Demux* d, uint32_t number) {
+  d->counters->dropped_frames++;
+  if (before_message(d, 1)) {
+    print_at_level(1, "Warning: incomplete media object %u of stream %d dropped.\n", number,
+                   static_cast<int>(d->settings->stream_number));
+  }
+}
+
+void packet_damaged(Demux* d, uint64_t packets) {
+  d->counters->damaged_packets += packets;
+  if (before_message(d, 1)) {
+    print_at_level(1, "Warning: data packet %llu is damaged; rest of the packet skipped.\n",
+                   static_cast<unsigned long long>(d->packet_index + 1));
+  }
+}
+
+// The reader's window is about to move: complete frames are written and the object in
+// progress copied out of the window. False when the walk must stop (a write failed).
+bool hand_over(Demux* d) {
+  if (!flush(d)) return false;
+  if (!assembler_gather(&d->assembler)) {
+    uint32_t size = d->assembler.size;
+    assembler_abandon(&d->assembler);
+    if (before_message(d, 1)) {
+      print_at_level(1, "Warning: media object of %u bytes in stream %d is too large; frame skipped\n", size,
+                     static_cast<int>(d->settings->stream_number));
+    }
+  }
+  return d->write_failed == 0;
+}
+
+// Brings the next n bytes into the reader's window. Returns the bytes buffered (fewer than
+// n when the input stopped), or 0 with write_failed set when a write failed.
+uint32_t bring(Demux* d, uint32_t n) {
+  if (reader_fill_moves(d->reader, n) && !hand_over(d)) return 0;
+  return reader_fill(d->reader, n);
+}
+
+// ---- Frames ------------------------------------------------------------------------------
+
+// The assembler's complete object goes into the batch.
+bool emit_object(Demux* d) {
+  ObjectAssembler* a = &d->assembler;
+  if (!sink_has_room(&d->sink, a->piece_count) && !flush(d)) return false;
+  FrameRecord frame = {};
+  frame.object_size = a->size;
+  frame.key_frame = a->key_frame;
+  frame.presentation_time = a->presentation_time;
+  // A frame with no byte has no picture header to classify.
+  frame.picture_type = a->size > 0 ? classify_picture_type(a->pieces[0].bytes[0], d->settings->interlaced)
+                                   : kPictureUnclassified;
+  sink_put(&d->sink, d->settings, &frame, a->pieces, a->piece_count);
+  assembler_finish(a);
+  return !sink_should_flush(&d->sink) || flush(d);
+}
+
+// One piece of the chosen stream. False when the walk must stop.
+bool take_piece(Demux* d, const MediaPiece* piece) {
+  if (!assembler_has_room(&d->assembler) && (!flush(d) || !assembler_gather(&d->assembler))) {
+    return d->write_failed == 0;
+  }
+  AssemblerResult result = assembler_take(&d->assembler, piece);
+  if (result.events & kAssemblerDropped) object_dropped(d, result.dropped_number);
+  if ((result.events & kAssemblerTooLarge) && before_message(d, 1)) {
+    print_at_level(1, "Warning: media object of %u bytes in stream %d is too large; frame skipped\n",
+                   piece->object_size, static_cast<int>(d->settings->stream_number));
+  }
+  if ((result.events & kAssemblerComplete) && !emit_object(d)) return false;
+  if (d->write_failed) return false;
+  // A stop request takes effect between two frames: the output holds whole frames only.
+  if (platform_interrupt_signal() != 0 && !d->assembler.active) {
+    d->interrupted = 1;
+    return false;
+  }
+  return true;
+}
+
+// Hands the first `usable` payloads of the packet at `bytes` to the assembler (the chosen
+// stream's; the others are passed over). False when the walk must stop.
+bool take_payloads(Demux* d, const uint8_t* bytes, const ParsedPacket* packet, uint32_t usable) {
+  for (uint32_t i = 0; i < usable; ++i) {
+    const PacketPayload& p = packet->payloads[i];
+    if (p.stream_number != d->settings->stream_number) continue;
+    MediaPiece piece = {p.object_number,     p.number_width,        p.offset,
+                        p.has_offset,        p.object_size,         p.key_frame,
+                        p.presentation_time, bytes + p.data_offset, p.length};
+    if (!p.compressed) {
+      if (!take_piece(d, &piece)) return false;
+      continue;
+    }
+    // Each sub-payload is a whole object: numbers count up from the payload's, times by the
+    // payload's delta.
+    uint32_t mask = p.number_width >= 4 ? 0xFFFFFFFFu : (1u << (8 * p.number_width)) - 1;
+    const uint8_t* sub = bytes + p.data_offset;
+    const uint8_t* end = sub + p.length;
+    for (uint32_t n = 0; sub < end; ++n) {
+      piece.object_number = (p.object_number + n) & mask;
+      piece.offset = 0;
+      piece.has_offset = 1;
+      piece.object_size = piece.length = sub[0];
+      piece.presentation_time = p.presentation_time + n * p.time_delta;
+      piece.bytes = sub + 1;
+      if (!take_piece(d, &piece)) return false;
+      sub += 1 + piece.length;
+    }
+  }
+  return true;
+}
+
+// ---- Packets -----------------------------------------------------------------------------
+
+bool is_index_object(const uint8_t* bytes, uint32_t available) {
+  if (available < 16) return false;
+  for (const uint8_t* guid : kIndexObjects) {
+    if (std::memcmp(bytes, guid, 16) == 0) return true;
+  }
+  return false;
+}
+
+// Bytes of the packet that starts at input offset `at`: P, less where the packets end.
+uint32_t packet_length_at(const Demux* d, uint64_t at) {
+  if (d->data_end == kNoEnd || d->data_end - at >= d->packet_size) return d->packet_size;
+  return static_cast<uint32_t>(d->data_end - at);
+}
+
+// True when the packets end at `at`: the Data Object's end, a tail too short for a packet,
+// or, walking to the input's end, an index object.
+bool packets_end_at(const Demux* d, uint64_t at, const uint8_t* bytes, uint32_t available) {
+  if (d->data_end != kNoEnd) return at >= d->data_end || d->data_end - at <= kMinTailBytes;
+  return available == 0 || is_index_object(bytes, available);
+}
+
+// Whether a packet starts well: its header and its first payload (if it has any) fit, or
+// the input ends before any damage shows.
+bool starts_well(const ParsedPacket* packet) {
+  return packet->status == kPacketCut ||
+         (packet->header_read && (packet->status != kPacketDamaged || packet->payload_count > 0));
+}
+
+// Whether the bytes at `bytes` open a packet the way the file's packets do; before any
+// packet was used, the way every packet does: the Property Flags' stream number is a byte.
+bool opens_like_the_file(const Demux* d, const uint8_t* bytes, uint32_t available) {
+  if (d->opening_length == 4) {
+    return available >= 5 && std::memcmp(bytes, d->opening, 3) == 0 && bytes[4] == d->opening[3];
+  }
+  if (d->opening_length == 1) return available >= 2 && (bytes[0] & 0x80) == 0 && bytes[1] == d->opening[0];
+  uint32_t properties = (bytes[0] & 0x80) != 0 ? 4 : 1;
+  return available > properties && (bytes[properties] & 0xC0) == 0x40;
+}
+
+// Whether a packet can be framed at input offset `at` (its bytes at `bytes`): it opens like
+// the file's packets, decodes whole, and the one behind it starts well or the packets end.
+bool packet_found_at(Demux* d, uint64_t at, const uint8_t* bytes, uint32_t available) {
+  if (!opens_like_the_file(d, bytes, available)) return false;
+  uint32_t length = packet_length_at(d, at);
+  d->ahead_kept = 0;
+  if (demux_parse_packet(bytes, available, length, d->settings->known_streams, d->ahead) != kPacketWhole) {
+    return false;
+  }
+  if (available <= length || packets_end_at(d, at + length, bytes + length, available - length)) return true;
+  demux_parse_packet(bytes + length, available - length, packet_length_at(d, at + length),
+                     d->settings->known_streams, d->ahead);
+  return starts_well(d->ahead);
+}
+
+// The walk met bytes that are no packet at its position: looks forward for the next offset
+// where a packet can be framed (or where the packets end), consuming the bytes in between,
+// up to the input's end when there is none. Returns the bytes passed over.
+uint64_t resynchronise(Demux* d) {
+  uint64_t from = d->reader->position;
+  uint32_t first = 1;  // the damaged position itself is no candidate
+  for (;;) {
+    uint64_t at = d->reader->position;
+    uint32_t available = bring(d, 2 * d->packet_size);
+    if (d->write_failed) break;
+    const uint8_t* bytes = reader_peek(d->reader);
+    // Offsets are tried while a whole packet and the next one's start are there to look
+    // at; at the input's end, up to the end.
+    bool ended = d->reader->ended != kReaderOpen;
+    uint32_t last = ended || available < d->packet_size ? available : available - d->packet_size;
+    uint32_t i = first < available ? first : available;
+    first = 0;
+    bool found = false;
+    while (i < last) {
+      // Only offsets that open like the file's packets are tried: their first byte (error
+      // correction flags), or else the Property Flags behind the first.
+      if (d->opening_length != 0) {
+        uint32_t lead = d->opening_length == 4 ? 0 : 1;
+        if (i + lead >= last) {
+          i = last;
+          break;
+        }
+        const void* hit = std::memchr(bytes + i + lead, d->opening[0], last - i - lead);
+        if (hit == nullptr) {
+          i = last;
+          break;
+        }
+        i = static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - bytes) - lead;
+      }
+      if (packets_end_at(d, at + i, bytes + i, available - i) ||
+          packet_found_at(d, at + i, bytes + i, available - i)) {
+        found = true;
+        break;
+      }
+      ++i;
+    }
+    reader_consume(d->reader, i);
+    if (found || ended) break;
+  }
+  return d->reader->position - from;
+}
+
+// Walks the packet at the reader's position. False when the walk is over or must stop.
+bool walk_packet(Demux* d) {
+  uint64_t at = d->reader->position;
+  uint32_t length = packet_length_at(d, at);
+  // The packet and the next one's start, to see that it starts well.
+  uint64_t look = d->data_end == kNoEnd || d->data_end - at >= 2ull * d->packet_size ? 2ull * d->packet_size
+                                                                                     : d->data_end - at;
+  uint32_t available = bring(d, static_cast<uint32_t>(look));
+  if (d->write_failed) return false;
+  const uint8_t* bytes = reader_peek(d->reader);
+  if (d->reader->ended == kReaderInterrupted && available < look) {
+    d->interrupted = 1;
+    return false;
+  }
+  if (packets_end_at(d, at, bytes, available)) {
+    if (available == 0 && d->reader->ended == kReaderReadError) d->truncated = 1;
+    return false;
+  }
+
+  // The packet was decoded whole as the one ahead in the step before, unless a search for
+  // packets used that place since.
+  ParsedPacket* packet = d->ahead;
+  if (d->ahead_kept && d->ahead_at == at) {
+    d->ahead = d->current;
+    d->current = packet;
+  } else {
+    packet = d->current;
+    demux_parse_packet(bytes, available, length, d->settings->known_streams, packet);
+  }
+  d->ahead_kept = 0;
+  PacketStatus status = packet->status;
+  if (status == kPacketCut) {
+    // The input ends inside this packet: what lies whole before the end is used.
+    if (d->reader->ended == kReaderInterrupted) {
+      d->interrupted = 1;
+      return false;
+    }
+    take_payloads(d, bytes, packet, packet->payload_count);
+    d->truncated = 1;
+    return false;
+  }
+  if (!starts_well(packet)) {
+    uint64_t stretch = resynchronise(d);
+    if (d->write_failed) return false;
+    // The stretch passed over counts as the packets it spans.
+    uint64_t spans = (stretch + d->packet_size - 1) / d->packet_size;
+    packet_damaged(d, spans);
+    d->packet_index += spans;
+    return d->write_failed == 0;
+  }
+
+  uint32_t usable = packet->payload_count;
+  if (status == kPacketDamaged) {
+    // The payload in front of the damage may hold its first bytes.
+    usable = usable > 0 ? usable - 1 : 0;
+  } else if (available > length && !packets_end_at(d, at + length, bytes + length, available - length)) {
+    uint32_t next_length = packet_length_at(d, at + length);
+    demux_parse_packet(bytes + length, available - length, next_length, d->settings->known_streams, d->ahead);
+    if (!starts_well(d->ahead) && usable > 0) usable--;
+    d->ahead_at = at + length;
+    d->ahead_kept = available - length >= next_length;
+  }
+  if (d->opening_length == 0) {
+    std::memcpy(d->opening, packet->opening, packet->opening_length);
+    d->opening_length = packet->opening_length;
+  }
+  if (!take_payloads(d, bytes, packet, usable)) return false;
+  if (status == kPacketDamaged) {
+    packet_damaged(d, 1);
+    if (d->write_failed) return false;
+  }
+  d->packet_index++;
+  if (available < length) {
+    // The input ends in the packet's padding: the Data Object is cut short, unless its
+    // size was not known.
+    reader_consume(d->reader, available);
+    d->truncated = d->data_end != kNoEnd;
+    return false;
+  }
+  reader_consume(d->reader, length);
+  if (platform_interrupt_signal() != 0 && !d->assembler.active) {
+    d->interrupted = 1;
+    return false;
+  }
+  return true;
+}
+
+// Ends the walk: the last frames, the notes on how it ended, the end-of-sequence code,
+// what was lost, the summary.
+DemuxResult finish(Demux* d) {
+  // When a frame of the batch fails to go out, the walk counts as stopped at that frame,
+  // before it could have found the input's end.
+  if (!flush(d)) d->truncated = 0;
+  bool over = !d->write_failed && !d->truncated && !d->interrupted;
+  uint32_t number = d->assembler.number;
+  if (assembler_abandon(&d->assembler) && over) object_dropped(d, number);
+  if (d->truncated) {
+    print_at_level(0, "Error: Input file ends inside the ASF Data Object; demux stopped early.\n");
+  }
+  if (d->interrupted) print_at_level(0, "Error: Interrupted; demux stopped early.\n");
+  if (!d->write_failed) {
+    uint32_t written = 0;
+    bool ok = platform_write(d->output, kEndOfSequenceCode, sizeof kEndOfSequenceCode, &written);
+    d->counters->bytes_written += written;
+    if (!ok) {
+      print_at_level(0, "\nError writing output file: %s", system_error_text());
+      d->write_failed = 1;
+    }
+  }
+  DemuxCounters* c = d->counters;
+  bool damaged = c->damaged_packets != 0 || c->dropped_frames != 0;
+  if (damaged) {
+    print_at_level(0,
+                   "Error: Damaged input: %llu data packets damaged, %u frames dropped; every frame written "
+                   "is intact.\n",
+                   static_cast<unsigned long long>(c->damaged_packets), c->dropped_frames);
+  }
+  demux_print_summary(&d->display, c, d->settings);
+  if (d->write_failed) return kDemuxWriteFailed;
+  if (d->interrupted) return kDemuxInterrupted;
+  if (d->truncated) return kDemuxTruncated;
+  return damaged ? kDemuxDamaged : kDemuxCompleted;
+}
+
+// The frame buffer's first size: the stream's maximum object size, within bounds.
+uint32_t first_buffer_size(const DemuxSettings* settings) {
+  uint32_t size = settings->max_object_size;
+  if (size == 0) {
+    print_at_level(2, "Warning: no max object size for stream %d; using default\n",
+                   static_cast<int>(settings->stream_number));
+    return kDefaultFrameBufferSize;
+  }
+  if (size > kDefaultFrameBufferSize) {
+    print_at_level(2, "Warning: max object size for stream %d too large; using default\n",
+                   static_cast<int>(settings->stream_number));
+    return kDefaultFrameBufferSize;
+  }
+  return size;
+}
+
+}  // namespace
+
+bool demux_find_data_object(FileReader* reader, DataObjectInfo* info) {
+  std::memset(info, 0, sizeof *info);
+  uint32_t available = reader_fill(reader, kDataObjectHeaderSize);
+  const uint8_t* bytes = reader_peek(reader);
+  if (available < 16 || !guid_equal(bytes, ASF_Data_Object)) return false;
+  if (available < kDataObjectHeaderSize) {
+    info->cut = 1;
+    reader_consume(reader, available);
+    return true;
+  }
+  info->object_size = read_le64(bytes + 16);
+  info->total_packets = read_le64(bytes + 40);
+  reader_consume(reader, kDataObjectHeaderSize);
+  return true;
+}
+
+void demux_report_bad_packet_size(uint32_t size) {
+  print_at_level(
+      0, "Error: Maximum Data Packet Size of %u bytes cannot frame data packets; nothing converted.\n", size);
+}
+
+DemuxResult demux_data_object(const DemuxSettings* settings, const DataObjectInfo* info, FileReader* reader,
+                              PlatformFile output, DemuxCounters* counters) {
+  std::memset(counters, 0, sizeof *counters);
+  if (!demux_packet_size_ok(settings->packet_size)) {
+    demux_report_bad_packet_size(settings->packet_size);
+    return kDemuxBadPacketSize;
+  }
+  print_at_level(2, "\nFound ASF_Data_Object\n");
+  if (!info->cut) {
+    print_at_level(2, "-- len = %" PRIu64 " bytes; contains %" PRIu64 " data packets\n", info->object_size,
+                   info->total_packets);
+    print_at_level(2, "Starting ASF demux / VC-1 write...\n\n");
+  }
+  Demux* d = static_cast<Demux*>(std::calloc(1, sizeof(Demux)));
+  if (d == nullptr) return kDemuxNoMemory;
+  if (!assembler_init(&d->assembler, first_buffer_size(settings))) {
+    std::free(d);
+    return kDemuxNoMemory;
+  }
+  d->settings = settings;
+  d->reader = reader;
+  d->output = output;
+  d->counters = counters;
+  d->packet_size = settings->packet_size;
+  d->current = &d->packets[0];
+  d->ahead = &d->packets[1];
+  sink_init(&d->sink);
+
+  bool sized = info->object_size >= kDataObjectHeaderSize && !settings->walk_to_end;
+  d->data_end = sized ? reader->position + (info->object_size - kDataObjectHeaderSize) : kNoEnd;
+  if (info->cut) {
+    d->truncated = 1;
+  } else {
+    while (walk_packet(d)) {
+    }
+  }
+  DemuxResult result = finish(d);
+  assembler_release(&d->assembler);
+  std::free(d);
+  return result;
+}
