@@ -133,6 +133,7 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
                                 const uint32_t* known_streams, ParsedPacket* out) {
   out->status = kPacketDamaged;
   out->header_read = 0;
+  out->payloads_offset = 0;
   out->payload_count = 0;
   out->opening_length = 0;
   Cursor c = {bytes, 0, packet_size, available < packet_size ? available : packet_size, kPacketDamaged};
@@ -178,6 +179,7 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
     layout.length_code = payload_flags >> 6;
   }
   out->header_read = 1;
+  out->payloads_offset = c.at;
 
   for (uint32_t i = 0; i < count; ++i) {
     PacketPayload* payload = &out->payloads[i];

@@ -216,10 +216,11 @@ uint32_t packet_length_at(const Demux* d, uint64_t at) {
 }
 
 // True when the packets end at `at`: the Data Object's end, a tail too short for a packet,
-// or, walking to the input's end, an index object.
+// the input's end when the Data Object's size is not known, or an index object.
 bool packets_end_at(const Demux* d, uint64_t at, const uint8_t* bytes, uint32_t available) {
-  if (d->data_end != kNoEnd) return at >= d->data_end || d->data_end - at <= kMinTailBytes;
-  return available == 0 || is_index_object(bytes, available);
+  if (d->data_end != kNoEnd && (at >= d->data_end || d->data_end - at <= kMinTailBytes)) return true;
+  // An index object where a packet should stand: the Data Object is shorter than it says.
+  return (d->data_end == kNoEnd && available == 0) || is_index_object(bytes, available);
 }
 
 // Whether a packet starts well: its header and its first payload (if it has any) fit, or
@@ -255,12 +256,11 @@ bool packet_found_at(Demux* d, uint64_t at, const uint8_t* bytes, uint32_t avail
   return starts_well(d->ahead);
 }
 
-// The walk met bytes that are no packet at its position: looks forward for the next offset
-// where a packet can be framed (or where the packets end), consuming the bytes in between,
-// up to the input's end when there is none. Returns the bytes passed over.
-uint64_t resynchronise(Demux* d) {
-  uint64_t from = d->reader->position;
-  uint32_t first = 1;  // the damaged position itself is no candidate
+// Looks forward from the reader's position (from the byte after it when `skip_first`) for
+// the next offset where a packet can be framed, or where the packets end, consuming the
+// bytes in between, up to the input's end when there is none. Returns where it stopped.
+uint64_t resynchronise(Demux* d, bool skip_first) {
+  uint32_t first = skip_first ? 1 : 0;
   for (;;) {
     uint64_t at = d->reader->position;
     uint32_t available = bring(d, 2 * d->packet_size);
@@ -299,12 +299,40 @@ uint64_t resynchronise(Demux* d) {
     reader_consume(d->reader, i);
     if (found || ended) break;
   }
-  return d->reader->position - from;
+  return d->reader->position;
+}
+
+// Damage was met: the packets from `from` (number packet_index + 1) up to where the walk
+// found its feet again, `to`, are counted as the packets they span.
+void count_damage(Demux* d, uint64_t from, uint64_t to) {
+  uint64_t spans = to > from ? (to - from + d->packet_size - 1) / d->packet_size : 1;
+  packet_damaged(d, spans);
+  d->packet_index += spans;
+}
+
+// Bytes lost or inserted before the end move the last packet across the Data Object's
+// declared end. A whole packet that stands there and ends where the input ends or an index
+// object begins is the last packet: the Data Object is taken to end behind it.
+void extend_to_last_packet(Demux* d, uint64_t at) {
+  if (d->data_end == kNoEnd || at + d->packet_size <= d->data_end) return;
+  uint64_t behind = static_cast<uint64_t>(d->packet_size) + 16;
+  uint32_t available = bring(d, static_cast<uint32_t>(behind));
+  if (d->write_failed || available < d->packet_size) return;
+  const uint8_t* bytes = reader_peek(d->reader);
+  bool ends = available == d->packet_size
+                  ? d->reader->ended == kReaderEndOfInput
+                  : is_index_object(bytes + d->packet_size, available - d->packet_size);
+  if (ends && demux_parse_packet(bytes, d->packet_size, d->packet_size, d->settings->known_streams,
+                                 d->ahead) == kPacketWhole) {
+    d->data_end = at + d->packet_size;
+  }
+  d->ahead_kept = 0;
 }
 
 // Walks the packet at the reader's position. False when the walk is over or must stop.
 bool walk_packet(Demux* d) {
   uint64_t at = d->reader->position;
+  extend_to_last_packet(d, at);
   uint32_t length = packet_length_at(d, at);
   // The packet and the next one's start, to see that it starts well.
   uint64_t look = d->data_end == kNoEnd || d->data_end - at >= 2ull * d->packet_size ? 2ull * d->packet_size
@@ -344,35 +372,49 @@ bool walk_packet(Demux* d) {
     return false;
   }
   if (!starts_well(packet)) {
-    uint64_t stretch = resynchronise(d);
+    uint64_t found = resynchronise(d, true);
     if (d->write_failed) return false;
-    // The stretch passed over counts as the packets it spans.
-    uint64_t spans = (stretch + d->packet_size - 1) / d->packet_size;
-    packet_damaged(d, spans);
-    d->packet_index += spans;
+    count_damage(d, at, found);
     return d->write_failed == 0;
   }
 
+  // The payload in front of damage may hold its first bytes: a packet damaged inside, or
+  // followed by bytes that do not start a packet, gives up its last payload, and the walk
+  // looks for the next packet from there on (bytes cut or inserted move it).
   uint32_t usable = packet->payload_count;
-  if (status == kPacketDamaged) {
-    // The payload in front of the damage may hold its first bytes.
-    usable = usable > 0 ? usable - 1 : 0;
-  } else if (available > length && !packets_end_at(d, at + length, bytes + length, available - length)) {
+  bool next_bad = false;
+  if (status == kPacketWhole && available > length &&
+      !packets_end_at(d, at + length, bytes + length, available - length)) {
     uint32_t next_length = packet_length_at(d, at + length);
     demux_parse_packet(bytes + length, available - length, next_length, d->settings->known_streams, d->ahead);
-    if (!starts_well(d->ahead) && usable > 0) usable--;
+    next_bad = !starts_well(d->ahead);
     d->ahead_at = at + length;
-    d->ahead_kept = available - length >= next_length;
+    d->ahead_kept = !next_bad && available - length >= next_length;
   }
+  bool suspect = status == kPacketDamaged || next_bad;
+  if (suspect && usable > 0) usable--;
   if (d->opening_length == 0) {
     std::memcpy(d->opening, packet->opening, packet->opening_length);
     d->opening_length = packet->opening_length;
   }
   if (!take_payloads(d, bytes, packet, usable)) return false;
-  if (status == kPacketDamaged) {
-    packet_damaged(d, 1);
+
+  if (suspect) {
+    uint32_t resume = usable > 0
+                          ? packet->payloads[usable - 1].data_offset + packet->payloads[usable - 1].length
+                          : packet->payloads_offset;
+    reader_consume(d->reader, resume);
+    uint64_t found = resynchronise(d, false);
     if (d->write_failed) return false;
+    if (status == kPacketDamaged || found < at + length) {
+      count_damage(d, at, found);  // this packet's own bytes are spoilt or cut short
+    } else {
+      d->packet_index++;  // this packet was whole; the damage begins behind it
+      count_damage(d, at + length, found);
+    }
+    return d->write_failed == 0;
   }
+
   d->packet_index++;
   if (available < length) {
     // The input ends in the packet's padding: the Data Object is cut short, unless its
