@@ -43,9 +43,11 @@ TEST(WmvWriter, WrittenFilesAreReadAsTheSourceFrames) {
     WmvLayout layout;
   } cases[] = {
       {"plain", {}},
-      {"audio between the video pieces, frame period and bitrates",
+      {"audio between the video pieces, frame period, bitrates, objects the writer does not know",
        {.video = {{.ext_bitrate = 300000, .frame_period = 417083, .listed_bitrate = 280000}},
-        .audio_bytes = 300}},
+        .audio_bytes = 300,
+        .header_objects = {build_object(kGuidPadding, Bytes(40, 0))},
+        .extension_objects = {build_object(kGuidPadding, Bytes(8, 0))}}},
       {"two video streams, variable times with a gap",
        {.video = {{.number = 1, .ext_bitrate = 200000},
                   {.number = 2, .frames = even_frames, .ext_bitrate = 90000}},
