@@ -104,7 +104,7 @@ void assembler_release(ObjectAssembler* assembler) {
 }
 
 AssemblerResult assembler_take(ObjectAssembler* a, const MediaPiece* piece) {
-  AssemblerResult result = {0, 0};
+  AssemblerResult result = {0, 0, 0};
   if (a->active && piece->number_width != 0 && a->number_width != 0 && piece->object_number != a->number) {
     if (is_repeat(piece->object_number, a->number, piece->number_width)) return result;
     // A newer object begins while this one still has a gap.
@@ -113,26 +113,34 @@ AssemblerResult assembler_take(ObjectAssembler* a, const MediaPiece* piece) {
       result.dropped_number = a->number;
     }
     end_object(a);
+    a->count_gap = 1;
   }
   if (!a->active) {
     if (piece->number_width != 0 && a->have_finished &&
         is_repeat(piece->object_number, a->finished_number, piece->number_width)) {
       return result;  // a piece of an object already finished
     }
+    if (a->count_gap && a->have_finished && piece->number_width == a->number_width) {
+      uint32_t mask = piece->number_width >= 4 ? 0xFFFFFFFFu : (1u << (8 * piece->number_width)) - 1;
+      uint32_t ahead = (piece->object_number - a->finished_number) & mask;
+      if (ahead > 1 && ahead <= mask / 2) result.skipped = ahead - 1;
+    }
+    a->count_gap = 0;
     start_object(a, piece);
-    if (a->too_large) result.events |= kAssemblerTooLarge;
+    if (a->too_large && !piece->spoilt) result.events |= kAssemblerTooLarge;
   }
 
   // Without a number or an offset a piece can only follow the bytes that came before it.
   uint32_t offset = piece->has_offset && piece->number_width != 0 ? piece->offset : a->held;
   bool fits = offset <= a->size && piece->length <= a->size - offset;
-  if (piece->object_size != a->size || !fits) {
+  if (piece->spoilt || piece->object_size != a->size || !fits) {
     // The object can never be completed: dropped now, its later pieces ignored.
     if (!a->too_large) {
       result.events |= kAssemblerDropped;
       result.dropped_number = a->number;
     }
     end_object(a);
+    a->count_gap = 1;
     return result;
   }
   if (a->too_large) {

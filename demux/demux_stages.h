@@ -47,10 +47,9 @@ struct ParsedPacket {
 };
 
 // Decodes the data packet in bytes[0, available), a packet of packet_size bytes of which
-// `available` (<= packet_size) are given. Payloads whose stream is not set in
-// known_streams make the packet damaged. Returns the status, also kept in out->status.
+// `available` (<= packet_size) are given. Returns the status, also kept in out->status.
 PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32_t packet_size,
-                                const uint32_t* known_streams, ParsedPacket* out);
+                                ParsedPacket* out);
 
 // ---- Object assembler ------------------------------------------------------------------
 
@@ -79,6 +78,7 @@ struct MediaPiece {
   uint32_t presentation_time;
   const uint8_t* bytes;
   uint32_t length;
+  uint32_t spoilt;  // the piece ran into damage: its object cannot be completed
 };
 
 // The chosen stream's object in progress: its pieces sorted by offset, none overlapping.
@@ -93,6 +93,10 @@ struct ObjectAssembler {
   uint32_t too_large;        // larger than the frame buffer can be: counted, not kept
   uint32_t have_finished;    // the last object that ended (written or dropped), to know its
   uint32_t finished_number;  // repeated pieces
+  // Set when damage was met (by the walk, or by an object dropped): the numbers the next
+  // object skips were objects lost with it. Numbers are not relied on otherwise, as a file
+  // may not count its objects one by one.
+  uint32_t count_gap;
   ObjectPiece pieces[kMaxObjectPieces];
   uint32_t piece_count;
   uint8_t* frame_buffer;  // owned
@@ -110,6 +114,7 @@ enum AssemblerEvent : uint32_t {
 struct AssemblerResult {
   uint32_t events;
   uint32_t dropped_number;
+  uint32_t skipped;  // objects never met: numbers passed over behind damage (see count_gap)
 };
 
 // Allocates the frame buffer (buffer_size bytes). False when it cannot be had.
@@ -122,7 +127,8 @@ inline bool assembler_has_room(const ObjectAssembler* assembler) {
 }
 
 // Places one piece of the chosen stream: in the object of its number at its offset, bytes
-// held already taken once. A piece of the object finished last is a repeat and ignored.
+// held already taken once. A piece of the object finished last is a repeat and ignored. A
+// spoilt piece drops its object.
 AssemblerResult assembler_take(ObjectAssembler* assembler, const MediaPiece* piece);
 
 // Copies every held piece that does not lie in the frame buffer into it, at its offset, so

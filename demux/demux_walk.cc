@@ -53,6 +53,7 @@ struct Demux {
   uint32_t write_failed;
   uint32_t truncated;
   uint32_t interrupted;
+  uint32_t stopping;  // a stop was requested: no more reading
   // The packet at the walk's position and the one behind it, decoded; `ahead` is kept for
   // the next step when it was decoded whole from its input offset ahead_at.
   ParsedPacket packets[2];
@@ -122,9 +123,16 @@ bool hand_over(Demux* d) {
 }
 
 // Brings the next n bytes into the reader's window. Returns the bytes buffered (fewer than
-// n when the input stopped), or 0 with write_failed set when a write failed.
+// n when the input stopped), or 0 with write_failed set when a write failed. Once a stop
+// is requested nothing more is read: what the window holds is converted, and the walk
+// ends where it runs out, between two frames.
 uint32_t bring(Demux* d, uint32_t n) {
-  if (reader_fill_moves(d->reader, n) && !hand_over(d)) return 0;
+  if (!reader_fill_moves(d->reader, n)) return reader_buffered(d->reader);
+  if (platform_interrupt_signal() != 0) {
+    d->stopping = 1;
+    return reader_buffered(d->reader);
+  }
+  if (!hand_over(d)) return 0;
   return reader_fill(d->reader, n);
 }
 
@@ -153,17 +161,13 @@ bool take_piece(Demux* d, const MediaPiece* piece) {
   }
   AssemblerResult result = assembler_take(&d->assembler, piece);
   if (result.events & kAssemblerDropped) object_dropped(d, result.dropped_number);
+  d->counters->dropped_frames += result.skipped;
   if ((result.events & kAssemblerTooLarge) && before_message(d, 1)) {
     print_at_level(1, "Warning: media object of %u bytes in stream %d is too large; frame skipped\n",
                    piece->object_size, static_cast<int>(d->settings->stream_number));
   }
   if ((result.events & kAssemblerComplete) && !emit_object(d)) return false;
   if (d->write_failed) return false;
-  // A stop request takes effect between two frames: the output holds whole frames only.
-  if (platform_interrupt_signal() != 0 && !d->assembler.active) {
-    d->interrupted = 1;
-    return false;
-  }
   return true;
 }
 
@@ -173,9 +177,16 @@ bool take_payloads(Demux* d, const uint8_t* bytes, const ParsedPacket* packet, u
   for (uint32_t i = 0; i < usable; ++i) {
     const PacketPayload& p = packet->payloads[i];
     if (p.stream_number != d->settings->stream_number) continue;
-    MediaPiece piece = {p.object_number,     p.number_width,        p.offset,
-                        p.has_offset,        p.object_size,         p.key_frame,
-                        p.presentation_time, bytes + p.data_offset, p.length};
+    MediaPiece piece = {p.object_number,
+                        p.number_width,
+                        p.offset,
+                        p.has_offset,
+                        p.object_size,
+                        p.key_frame,
+                        p.presentation_time,
+                        bytes + p.data_offset,
+                        p.length,
+                        0};
     if (!p.compressed) {
       if (!take_piece(d, &piece)) return false;
       continue;
@@ -247,12 +258,11 @@ bool packet_found_at(Demux* d, uint64_t at, const uint8_t* bytes, uint32_t avail
   if (!opens_like_the_file(d, bytes, available)) return false;
   uint32_t length = packet_length_at(d, at);
   d->ahead_kept = 0;
-  if (demux_parse_packet(bytes, available, length, d->settings->known_streams, d->ahead) != kPacketWhole) {
+  if (demux_parse_packet(bytes, available, length, d->ahead) != kPacketWhole) {
     return false;
   }
   if (available <= length || packets_end_at(d, at + length, bytes + length, available - length)) return true;
-  demux_parse_packet(bytes + length, available - length, packet_length_at(d, at + length),
-                     d->settings->known_streams, d->ahead);
+  demux_parse_packet(bytes + length, available - length, packet_length_at(d, at + length), d->ahead);
   return starts_well(d->ahead);
 }
 
@@ -305,6 +315,7 @@ uint64_t resynchronise(Demux* d, bool skip_first) {
 // Damage was met: the packets from `from` (number packet_index + 1) up to where the walk
 // found its feet again, `to`, are counted as the packets they span.
 void count_damage(Demux* d, uint64_t from, uint64_t to) {
+  d->assembler.count_gap = 1;
   uint64_t spans = to > from ? (to - from + d->packet_size - 1) / d->packet_size : 1;
   packet_damaged(d, spans);
   d->packet_index += spans;
@@ -322,8 +333,7 @@ void extend_to_last_packet(Demux* d, uint64_t at) {
   bool ends = available == d->packet_size
                   ? d->reader->ended == kReaderEndOfInput
                   : is_index_object(bytes + d->packet_size, available - d->packet_size);
-  if (ends && demux_parse_packet(bytes, d->packet_size, d->packet_size, d->settings->known_streams,
-                                 d->ahead) == kPacketWhole) {
+  if (ends && demux_parse_packet(bytes, d->packet_size, d->packet_size, d->ahead) == kPacketWhole) {
     d->data_end = at + d->packet_size;
   }
   d->ahead_kept = 0;
@@ -340,7 +350,8 @@ bool walk_packet(Demux* d) {
   uint32_t available = bring(d, static_cast<uint32_t>(look));
   if (d->write_failed) return false;
   const uint8_t* bytes = reader_peek(d->reader);
-  if (d->reader->ended == kReaderInterrupted && available < look) {
+  bool stopped = d->stopping || d->reader->ended == kReaderInterrupted;
+  if (stopped && available < length && !packets_end_at(d, at, bytes, available)) {
     d->interrupted = 1;
     return false;
   }
@@ -357,18 +368,18 @@ bool walk_packet(Demux* d) {
     d->current = packet;
   } else {
     packet = d->current;
-    demux_parse_packet(bytes, available, length, d->settings->known_streams, packet);
+    demux_parse_packet(bytes, available, length, packet);
   }
   d->ahead_kept = 0;
   PacketStatus status = packet->status;
   if (status == kPacketCut) {
     // The input ends inside this packet: what lies whole before the end is used.
+    take_payloads(d, bytes, packet, packet->payload_count);
     if (d->reader->ended == kReaderInterrupted) {
       d->interrupted = 1;
-      return false;
+    } else {
+      d->truncated = 1;
     }
-    take_payloads(d, bytes, packet, packet->payload_count);
-    d->truncated = 1;
     return false;
   }
   if (!starts_well(packet)) {
@@ -386,7 +397,7 @@ bool walk_packet(Demux* d) {
   if (status == kPacketWhole && available > length &&
       !packets_end_at(d, at + length, bytes + length, available - length)) {
     uint32_t next_length = packet_length_at(d, at + length);
-    demux_parse_packet(bytes + length, available - length, next_length, d->settings->known_streams, d->ahead);
+    demux_parse_packet(bytes + length, available - length, next_length, d->ahead);
     next_bad = !starts_well(d->ahead);
     d->ahead_at = at + length;
     d->ahead_kept = !next_bad && available - length >= next_length;
@@ -398,6 +409,22 @@ bool walk_packet(Demux* d) {
     d->opening_length = packet->opening_length;
   }
   if (!take_payloads(d, bytes, packet, usable)) return false;
+  if (suspect && usable < packet->payload_count &&
+      packet->payloads[usable].stream_number == d->settings->stream_number) {
+    // The payload given up: the object it belongs to cannot be completed.
+    const PacketPayload& p = packet->payloads[usable];
+    MediaPiece spoilt = {p.object_number,
+                         p.number_width,
+                         p.offset,
+                         p.has_offset,
+                         p.object_size,
+                         p.key_frame,
+                         0,
+                         nullptr,
+                         0,
+                         1};
+    if (!take_piece(d, &spoilt)) return false;
+  }
 
   if (suspect) {
     uint32_t resume = usable > 0
@@ -416,6 +443,10 @@ bool walk_packet(Demux* d) {
   }
 
   d->packet_index++;
+  if (available < length && (d->stopping || d->reader->ended == kReaderInterrupted)) {
+    d->interrupted = 1;
+    return false;
+  }
   if (available < length) {
     // The input ends in the packet's padding: the Data Object is cut short, unless its
     // size was not known.
@@ -424,10 +455,6 @@ bool walk_packet(Demux* d) {
     return false;
   }
   reader_consume(d->reader, length);
-  if (platform_interrupt_signal() != 0 && !d->assembler.active) {
-    d->interrupted = 1;
-    return false;
-  }
   return true;
 }
 
