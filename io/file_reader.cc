@@ -54,7 +54,8 @@ bool reader_init(PlatformFile file, uint64_t offset, FileReader* reader) {
   reader->position = offset;
   if (file == kInvalidFile) return false;
   uint64_t size = 0;
-  if (platform_is_seekable(file) && platform_file_size(file, &size)) reader->file_size = size;
+  reader->waits = platform_is_seekable(file) ? 0 : 1;
+  if (!reader->waits && platform_file_size(file, &size)) reader->file_size = size;
   return grow_buffer(reader, kReaderBufferSize);
 }
 
@@ -88,8 +89,12 @@ uint32_t reader_fill(FileReader* reader, uint32_t n) {
   // a pipe that delivers a little at a time is not waited on for more than was asked for.
   while (reader->end - reader->start < want) {
     uint32_t got = 0;
-    if (!platform_read_some(reader->file, reader->buffer + reader->end, reader->capacity - reader->end,
-                            &got)) {
+    uint8_t* into = reader->buffer + reader->end;
+    uint32_t room = reader->capacity - reader->end;
+    bool ok = reader->waits ? platform_read_some(reader->file, into, room, &got)
+                            : platform_read(reader->file, into, room, &got);
+    reader->end += got;  // a failing read reports what it delivered before the error
+    if (!ok) {
       reader->ended = platform_last_error() == kErrorInterrupted ? kReaderInterrupted : kReaderReadError;
       break;
     }
@@ -97,7 +102,6 @@ uint32_t reader_fill(FileReader* reader, uint32_t n) {
       reader->ended = kReaderEndOfInput;
       break;
     }
-    reader->end += got;
   }
   if (want < n && reader->ended == kReaderOpen && reader->end - reader->start >= want) {
     platform_set_last_error_from_errno(ENOMEM);

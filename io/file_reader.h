@@ -35,6 +35,7 @@ struct FileReader {
   uint32_t start;   // buffer index of the next byte to consume
   uint32_t end;     // buffer index just past the last byte read
   ReaderEnd ended;  // set once the input stops delivering
+  uint32_t waits;   // reads may wait (a pipe, FIFO or terminal): each takes what has come
 };
 
 // Default window buffer; a fill that asks for more makes it larger (up to kReaderMaxFill).

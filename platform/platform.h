@@ -67,10 +67,10 @@ bool platform_is_null_name(const char* path);
 // the file or on an error). Returns false on a read error.
 bool platform_read(PlatformFile file, void* buffer, uint32_t n, uint32_t* got);
 
-// Reads what the input has, up to n bytes, in one go: on a file that is up to n bytes, on a
-// pipe what has arrived, waiting for at least one byte. *got is 0 at the end of the input.
-// Returns false on a read error, and when an interrupt request (see
-// platform_catch_interrupts) ends a wait: the last error is then kErrorInterrupted.
+// Reads what an input that can make a reader wait (a pipe, FIFO or terminal) has, up to n
+// bytes, in one go: what has arrived, waiting for at least one byte. *got is 0 at the end
+// of the input. Returns false on a read error, and when an interrupt request (see
+// platform_catch_interrupts) ends the wait: the last error is then kErrorInterrupted.
 bool platform_read_some(PlatformFile file, void* buffer, uint32_t n, uint32_t* got);
 
 // Writes all n bytes unless an error stops it; *written receives the count written.

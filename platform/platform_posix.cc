@@ -151,22 +151,19 @@ bool platform_read(PlatformFile file, void* buffer, uint32_t n, uint32_t* got) {
 bool platform_read_some(PlatformFile file, void* buffer, uint32_t n, uint32_t* got) {
   *got = 0;
   int fd = fd_of(file);
-  struct stat st;
-  // A read from a pipe, FIFO or terminal can wait for ever: the wait is a poll that an
-  // interrupt request ends (poll is never restarted after a signal handler).
-  if (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
-    struct pollfd p = {fd, POLLIN, 0};
-    for (;;) {
-      if (g_interrupt_signal != 0) {
-        g_last_error = EINTR;
-        return false;
-      }
-      int ready = poll(&p, 1, 200);  // also wakes to see a request that came just before
-      if (ready > 0) break;
-      if (ready < 0 && errno != EINTR) {
-        g_last_error = errno;
-        return false;
-      }
+  // The read could wait for ever: the wait is a poll that an interrupt request ends (poll
+  // is never restarted after a signal handler).
+  struct pollfd p = {fd, POLLIN, 0};
+  for (;;) {
+    if (g_interrupt_signal != 0) {
+      g_last_error = EINTR;
+      return false;
+    }
+    int ready = poll(&p, 1, 200);  // also wakes to see a request that came just before
+    if (ready > 0) break;
+    if (ready < 0 && errno != EINTR) {
+      g_last_error = errno;
+      return false;
     }
   }
   for (;;) {
