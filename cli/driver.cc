@@ -45,10 +45,24 @@ int run_elementary_stream_course(PlatformFile input, const HeaderBuffer* head, V
   return output_path == nullptr ? kExitSuccess : kExitFailure;
 }
 
+// Encrypted frames are not converted: an information run warns, a conversion fails before
+// its output is opened, so that nothing is created or replaced.
+int refuse_encrypted_stream(uint32_t stream_number) {
+  if (output_path == nullptr) {
+    print_at_level(0, "Warning: stream %d is encrypted (DRM); its frames cannot be converted.\n",
+                   static_cast<int>(stream_number));
+    return kExitSuccess;
+  }
+  print_at_level(0, "Error: Stream %d is encrypted (DRM); its frames cannot be converted.\n",
+                 static_cast<int>(stream_number));
+  return kExitFailure;
+}
+
 int run_asf_course(AsfParserContext* context, PlatformFile input, Vc1HeaderTable* table,
                    HeaderBuffer* retrieved, HeaderBuffer* rebuilt) {
-  uint32_t stream_number = asf_select_video_stream(context);
+  uint32_t stream_number = asf_select_video_stream(context, 0);
   if (stream_number == 0) return kExitFailure;
+  if (context->encoder[0] != '\0') print_at_level(2, "Encoded with: %s\n", context->encoder);
 
   AsfStreamRecord* record = asf_get_stream(context, stream_number);
   *retrieved = record->retrieved_headers;
@@ -66,6 +80,7 @@ int run_asf_course(AsfParserContext* context, PlatformFile input, Vc1HeaderTable
   print_at_level(2, "Interpretation of above VC-1 headers:\n");
   vc1_print_headers(table);
 
+  if (asf_stream_is_encrypted(context, record)) return refuse_encrypted_stream(stream_number);
   if (output_path == nullptr) return kExitSuccess;
   return run_conversion(table, record, frame_period, rebuilt, input);
 }

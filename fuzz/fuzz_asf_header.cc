@@ -2,8 +2,9 @@
 // their memory, and when the walk accepts the file (a) the file offset is the Header
 // Object's declared end, which lies within the file, (b) every stream record carries the
 // context's packet size and at most 1024 header bytes, (c) the chosen stream, if any, is
-// usable WVC1 video, and (d) the buffered reader then delivers exactly the file's bytes
-// from that offset on, reporting the end of the input where the file ends.
+// usable WVC1 video, (d) a stream asked for by number is chosen only when it is usable
+// WVC1 video, and (e) the buffered reader then delivers exactly the file's bytes from that
+// offset on, reporting the end of the input where the file ends.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,9 +13,9 @@
 #include <string>
 
 #include "asf/asf.h"
-#include "report/report.h"
 #include "io/file_reader.h"
 #include "platform/platform.h"
+#include "report/report.h"
 
 namespace {
 
@@ -70,10 +71,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           check(record->max_packet_size == context->max_packet_size);
           check(record->retrieved_headers.count <= kHeaderBufferSize);
         }
-        uint32_t chosen = asf_select_video_stream(context);
+        uint32_t requested = static_cast<uint32_t>(size % kMaxStreams);  // 0: by bitrate
+        uint32_t chosen = asf_select_video_stream(context, requested);
         if (chosen != 0) {
           const AsfStreamRecord* record = asf_get_stream(context, chosen);
           check(record != nullptr && record->is_video == 1 && record->is_wvc1 == 1);
+          check(requested == 0 || chosen == requested);
         }
         check_reader_delivers_rest(&reader, data, size, offset);
       }
