@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "asf/asf.h"
+#include "cli/options.h"
 #include "platform/platform.h"
 #include "vc1/header_buffer.h"
 #include "vc1/vc1.h"
@@ -20,9 +21,10 @@ enum ExitStatus {
 // Runs the program with its argument vector (UTF-8) and returns the exit status.
 int run_tarvel(int argc, char** argv);
 
-// The conversion course: opens the output, edits and rebuilds the VC-1 headers, stores
-// them in the record and runs the demux. Returns the exit status.
-int run_conversion(Vc1HeaderTable* table, AsfStreamRecord* record, uint32_t frame_period,
-                   HeaderBuffer* rebuilt, PlatformFile input);
+// The conversion course: opens the output the options name, edits and rebuilds the VC-1
+// headers as the options ask, stores them in the record and runs the demux. Returns the
+// exit status.
+int run_conversion(const Options* options, Vc1HeaderTable* table, AsfStreamRecord* record,
+                   uint32_t frame_period, HeaderBuffer* rebuilt, PlatformFile input);
 
 #endif  // TARVEL_CLI_DRIVER_H_
