@@ -80,7 +80,7 @@ TEST(AsfWholeHeader, BitrateIsTheExtendedStreamPropertiesElseTheStreamBitratePro
     Header h;
     read_header(
         {build_stream_bitrate_properties(
-             {{.flags = 0x8003, .average_bitrate = c.average}, {.flags = 0, .average_bitrate = 5}},
+             {{.flags = 0x0083, .average_bitrate = c.average}, {.flags = 0, .average_bitrate = 5}},
              3),  // a count past the object's end
          extension({build_ext_stream_properties({.stream_number = 3, .data_bitrate = c.extended})}), wvc1(3)},
         &h);
@@ -98,6 +98,7 @@ TEST(AsfWholeHeader, AspectRatioFromTheMetadataLibraryWhenTheMetadataGivesNone) 
       {{}, 16, 9},
       {{x40, {.name = "AspectRatioY", .data = metadata_dword(33)}}, 40, 33},
       {{x40}, 40, 0},  // the Metadata Object gave one value: the library is not asked
+      {{{.name = "AspectRatioY", .data = metadata_dword(33)}}, 0, 33},
   };
   for (const Case& c : cases) {
     std::vector<Bytes> children;
@@ -109,7 +110,7 @@ TEST(AsfWholeHeader, AspectRatioFromTheMetadataLibraryWhenTheMetadataGivesNone) 
                                 {.stream_number = 1,
                                  .name = "AspectRatioY",
                                  .data = metadata_dword(1),
-                                 .data_length_override = 99}}));  // runs past the object
+                                 .data_length_override = 5}}));  // one byte past the object
     Header h;
     read_header({extension(children), wvc1(1)}, &h);
     EXPECT_EQ(h.stream(1)->par_x, c.x) << c.x;
