@@ -1,5 +1,6 @@
 // ASF header parsing: the Header Object walk, one stream record per ASF stream number,
-// the Header Extension (Extended Stream Properties, Metadata) and the video stream choice.
+// the Header Extension (Extended Stream Properties, Metadata, Metadata Library), stream
+// bitrates, the encoder's name, the encryption objects and the video stream choice.
 //
 // Every handler takes the object's bytes in memory with their length and never reads
 // past them. Messages go through print_at_level; nothing here stops the run.
@@ -46,6 +47,11 @@ constexpr uint32_t kStreamPropertiesFourccOffset = 105;
 constexpr uint32_t kStreamPropertiesFourccEnd = kStreamPropertiesFourccOffset + 4;
 constexpr uint32_t kStreamPropertiesCodecDataOffset = 130;
 constexpr uint32_t kStreamPropertiesVideoHeaderBytes = 52;
+// Stream Properties Flags: bits 0-6 the stream number, bit 15 the Encrypted Content Flag.
+constexpr uint16_t kStreamPropertiesEncryptedFlag = 0x8000;
+// Video type-specific data: Encoded Image Width and Height lead it.
+constexpr uint32_t kStreamPropertiesWidthOffset = 78;
+constexpr uint32_t kStreamPropertiesHeightOffset = 82;
 // Extended Stream Properties: the fixed part, with the stream number inside it.
 constexpr uint32_t kExtStreamPropertiesStreamNumberOffset = 72;
 constexpr uint32_t kExtStreamPropertiesFixedSize = 88;
@@ -60,6 +66,12 @@ extern const AsfGuid ASF_Stream_Properties_Object;
 extern const AsfGuid ASF_Header_Extension_Object;
 extern const AsfGuid ASF_Extended_Stream_Properties_Object;
 extern const AsfGuid ASF_Metadata_Object;
+extern const AsfGuid ASF_Metadata_Library_Object;
+extern const AsfGuid ASF_Stream_Bitrate_Properties_Object;
+extern const AsfGuid ASF_Extended_Content_Description_Object;
+extern const AsfGuid ASF_Content_Encryption_Object;
+extern const AsfGuid ASF_Extended_Content_Encryption_Object;
+extern const AsfGuid ASF_Advanced_Content_Encryption_Object;
 extern const AsfGuid ASF_Data_Object;
 extern const AsfGuid ASF_Audio_Media;
 extern const AsfGuid ASF_Video_Media;
@@ -110,36 +122,73 @@ struct AsfStreamRecord {
   AsfExtStreamProperties ext_stream_properties;
   AsfPayloadExtSystem payload_ext_systems[kMaxPayloadExtSystems];
   HeaderBuffer retrieved_headers;
-  uint32_t par_x;  // metadata AspectRatioX; 0 = none
-  uint32_t par_y;  // metadata AspectRatioY; 0 = none
+  // The pixel aspect ratio from the Metadata Object, or, when that gives neither value for
+  // the stream, from the Metadata Library Object (settled when the walk ends).
+  uint32_t par_x;  // AspectRatioX; 0 = none
+  uint32_t par_y;  // AspectRatioY; 0 = none
+  // What the header says about the stream, decoded for the choice and the report.
+  uint32_t encrypted;        // Stream Properties Encrypted Content Flag
+  uint32_t width;            // video: Encoded Image Width; 0 = not known
+  uint32_t height;           // video: Encoded Image Height; 0 = not known
+  uint8_t fourcc[4];         // video: the FourCC; zero bytes = not known
+  uint32_t average_bitrate;  // Stream Bitrate Properties, bits per second; 0 = none
+  uint32_t library_par_x;    // Metadata Library AspectRatioX; 0 = none
+  uint32_t library_par_y;    // Metadata Library AspectRatioY; 0 = none
+  // Set when the walk ends: the Extended Stream Properties Data Bitrate, else the Stream
+  // Bitrate Properties Average Bitrate, else 0. The stream choice compares it.
+  uint32_t bitrate;
 };
+
+constexpr uint32_t kMaxEncoderText = 256;  // bytes of the encoder's name, terminator included
 
 struct AsfParserContext {
   PlatformFile file;         // not owned
   uint32_t max_packet_size;  // 0 until a File Properties Object is seen
-  uint64_t preroll;          // File Properties Preroll, milliseconds
-  uint64_t play_duration;    // File Properties Play Duration, 100-ns units
-  uint32_t file_flags;       // File Properties Flags; bit 0: Broadcast (sizes not valid)
   AsfStreamRecord* streams[kMaxStreams];
   FileReader* reader;   // not owned
   uint64_t header_end;  // the Header Object's declared end (its 64-bit Object Size)
   HeaderBuffer head;    // the first bytes of the file as the header walk read them
+  // File Properties Object.
+  uint64_t preroll;        // Preroll, milliseconds
+  uint64_t play_duration;  // Play Duration, 100-ns units
+  uint32_t file_flags;     // Flags; bit 0 is the Broadcast flag (the file's sizes not valid)
+  // A Content Encryption, Extended Content Encryption or Advanced Content Encryption
+  // Object was seen: the file's content is protected.
+  uint32_t content_encrypted;
+  // A Stream Properties Object embedded in an Extended Stream Properties Object gave a
+  // usable WVC1 stream.
+  uint32_t embedded_stream_found;
+  // The Extended Content Description's encoder: "WM/ToolName WM/ToolVersion", else
+  // WM/EncodingSettings, as UTF-8; empty when it names none.
+  char encoder[kMaxEncoderText];
+  // The choice: the stream, and whether the command line named it.
+  uint32_t chosen_stream;
+  uint32_t chosen_on_command_line;
 };
 
 // Returns a new context, or null when it cannot be allocated.
 AsfParserContext* asf_context_create(PlatformFile file, FileReader* reader);
 void asf_context_free(AsfParserContext* context);
 
-// Reads and walks the Header Object at offset 0 with direct file reads. Returns non-zero
-// when a top-level Stream Properties Object of a usable WVC1 stream was found; then the
-// context holds the File Properties (wherever that object stood) and the file offset is the
-// Header Object's declared end, where the Data Object starts. Returns 0 for a file that is not ASF, is cut short inside the header,
-// or holds no usable WVC1 stream. An input that cannot seek (a pipe) is read strictly
-// forward from where it stands, up to the header's end; either way the context's head
-// keeps the first (up to 1024) bytes read.
+// Reads and walks the Header Object at offset 0 with direct file reads. The children are
+// reported up to the first top-level Stream Properties Object of a usable WVC1 stream;
+// the ones behind it are handled by the same handlers without a message, so that every
+// stream, the Header Extension, the bitrates, the encoder and the encryption objects are
+// known wherever they stand.
+//
+// Returns non-zero when a usable WVC1 stream was found, top-level or embedded in an
+// Extended Stream Properties Object; then the context holds the File Properties and every
+// stream record its `bitrate`, and the file offset is the Header Object's declared
+// end, where the Data Object starts. Returns 0 for a file that is not ASF, is cut short
+// inside the header, or holds no usable WVC1 stream. An input that cannot seek (a pipe)
+// is read strictly forward from where it stands, up to the header's end; either way the
+// context's head keeps the first (up to 1024) bytes read.
 int asf_read_header(AsfParserContext* context);
 
 AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t stream_number);
+// The same lookup without the "Invalid stream" message, for objects in which stream
+// number 0 stands for the whole file: null for a number outside 1..127.
+AsfStreamRecord* asf_find_or_create_stream_quietly(AsfParserContext* context, uint32_t stream_number);
 AsfStreamRecord* asf_get_stream(AsfParserContext* context, uint32_t stream_number);
 AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, uint32_t stream_number);
 
@@ -151,7 +200,13 @@ AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, uint32_t stream
 // object embedded in an Extended Stream Properties Object) selects the deeper prefix.
 int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record, int hidden);
 const char* asf_stream_type_name(const uint8_t* guid);
-void asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context);
+// Takes the packet size, Preroll, Play Duration and Flags; an object shorter than 100
+// bytes gives none of them. Returns 0.
+int asf_parse_file_properties(const uint8_t* object, uint32_t size, AsfParserContext* context);
+// Walks the children of a Header Extension Object. Returns 0.
+int asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context);
+// 1 when the object ends with an embedded Stream Properties Object of a usable WVC1 stream
+// (asf_parse_stream_properties gave 1), else 0.
 int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record);
 int asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* context);
 // Returns the bytes consumed of the `remaining` up to the object's end; 0 when the record
@@ -164,6 +219,9 @@ uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord*
 // The number of 16-bit units before the first zero character.
 uint32_t asf_utf16_units(const uint8_t* text, uint32_t length);
 
+// True when the text, up to its first zero character, is exactly the ASCII `ascii`.
+bool asf_utf16_equals(const uint8_t* text, uint32_t length, const char* ascii);
+
 // Converts the text to UTF-8 in `out` (always terminated, cut at a character boundary when
 // out_size is too small; a lone surrogate becomes U+FFFD). (length / 2) * 3 + 1 bytes of
 // out always suffice. Returns the bytes written, terminator excluded.
@@ -173,7 +231,31 @@ uint32_t asf_utf16_to_utf8(const uint8_t* text, uint32_t length, char* out, uint
 // allocated.
 char* asf_utf16_to_new_utf8(const uint8_t* text, uint32_t length);
 
-// The usable WVC1 stream with the highest data bitrate (ties to the higher number), or 0.
-uint32_t asf_select_video_stream(AsfParserContext* context);
+// The handlers of the objects that only store what they find, without a message. Each
+// returns 0.
+// Metadata Library: AspectRatioX / AspectRatioY per stream, kept apart from the Metadata
+// Object's (the walk's end takes them when the Metadata Object gave neither).
+int asf_parse_metadata_library(const uint8_t* object, uint32_t size, AsfParserContext* context);
+// Stream Bitrate Properties: each stream's Average Bitrate.
+int asf_parse_stream_bitrate_properties(const uint8_t* object, uint32_t size, AsfParserContext* context);
+// Extended Content Description: the encoder's name.
+int asf_parse_ext_content_description(const uint8_t* object, uint32_t size, AsfParserContext* context);
+// Content Encryption, Extended Content Encryption, Advanced Content Encryption: marks the
+// content as encrypted.
+int asf_parse_content_encryption(const uint8_t* object, uint32_t size, AsfParserContext* context);
+
+// Usable: video marked "WVC1".
+bool asf_stream_is_usable(const AsfStreamRecord* record);
+// The stream's frames are encrypted: its own Encrypted Content Flag, or an encryption
+// object in the header.
+bool asf_stream_is_encrypted(const AsfParserContext* context, const AsfStreamRecord* record);
+
+// Chooses the stream to convert, after listing the usable WVC1 streams at level 2 when
+// there are more than one. With `requested` 0: the usable stream with the highest
+// `bitrate` (ties to the higher number). With `requested` 1..127: that stream when it is
+// usable; otherwise "Error: Stream %d is not a usable WVC1 video stream." at level 0.
+// Returns the stream number, or 0 when none can be chosen; records the choice in the
+// context.
+uint32_t asf_select_video_stream(AsfParserContext* context, uint32_t requested);
 
 #endif  // TARVEL_ASF_ASF_H_

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "asf/asf.h"
+#include "asf/asf_objects.h"
 #include "asf/le_bytes.h"
 #include "report/report.h"
 
@@ -88,29 +89,26 @@ uint32_t take_payload_ext_systems(const uint8_t* object, uint32_t size, uint32_t
 
 }  // namespace
 
-void asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+int asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context) {
   print_at_level(2, "-- Found ASF_Header_Extension_Object\n");
-  if (size < kExtensionDataOffset) return;
-  uint32_t cur = kExtensionDataOffset;
-  // A child shorter than an object header, or one that runs past the object, ends the
-  // walk: it cannot be framed, and stepping by its size would not move forward.
-  while (size - cur > kAsfObjectHeaderSize) {
-    const uint8_t* child = object + cur;
-    uint64_t child_size = read_le64(child + kAsfObjectSizeOffset);
-    if (child_size < kAsfObjectHeaderSize || child_size > size - cur) break;
-    uint32_t length = static_cast<uint32_t>(child_size);
-    if (guid_equal(child, ASF_Extended_Stream_Properties_Object)) {
-      // Shorter than its fixed part: no stream number, not used.
-      if (length >= kExtStreamPropertiesFixedSize) {
-        AsfStreamRecord* record =
-            asf_find_or_create_stream(context, read_le16(child + kExtStreamPropertiesStreamNumberOffset));
-        if (record != nullptr) asf_parse_ext_stream_properties(child, length, record);
-      }
-    } else if (guid_equal(child, ASF_Metadata_Object)) {
-      asf_parse_metadata(child, length, context);
-    }
-    cur += length;
+  if (size < kExtensionDataOffset) return 0;
+  uint32_t length = 0;
+  for (uint32_t cur = kExtensionDataOffset; (length = asf_child_size(object, size, cur)) != 0;
+       cur += length) {
+    asf_dispatch_object(kAsfHeaderExtensionObjects, object + cur, length, context);
   }
+  return 0;
+}
+
+int asf_handle_ext_stream_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+  // Shorter than its fixed part: no stream number, not used.
+  if (size < kExtStreamPropertiesFixedSize) return 0;
+  AsfStreamRecord* record =
+      asf_find_or_create_stream(context, read_le16(object + kExtStreamPropertiesStreamNumberOffset));
+  if (record != nullptr && asf_parse_ext_stream_properties(object, size, record) != 0) {
+    context->embedded_stream_found = 1;
+  }
+  return 0;
 }
 
 int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record) {
@@ -149,7 +147,7 @@ int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStr
       uint64_t declared = read_le64(object + pos + kAsfObjectSizeOffset);
       if (declared < length) length = static_cast<uint32_t>(declared);
     }
-    asf_parse_stream_properties(object + pos, length, record, 1);
+    return asf_parse_stream_properties(object + pos, length, record, 1);
   }
-  return 1;
+  return 0;
 }

@@ -3,17 +3,13 @@
 #include <cstring>
 
 #include "asf/asf.h"
+#include "asf/asf_objects.h"
 #include "asf/le_bytes.h"
 #include "report/report.h"
 
 namespace {
 
 constexpr uint32_t kHeaderFixedSize = kAsfObjectHeaderSize + 6;  // + child count, two reserved bytes
-constexpr uint32_t kFilePropertiesPlayDurationOffset = 64;
-constexpr uint32_t kFilePropertiesPrerollOffset = 80;
-constexpr uint32_t kFilePropertiesFlagsOffset = 88;
-constexpr uint32_t kFilePropertiesPacketSizeOffset = 96;
-constexpr uint32_t kFilePropertiesMinSize = 100;
 
 // Reads the next n bytes of the header. The first bytes of the file are also kept in the
 // context's head, so that an input that cannot go back (a pipe) can still be read from its
@@ -39,58 +35,39 @@ bool read_past(AsfParserContext* context, uint64_t n, uint8_t* scratch, uint32_t
   return true;
 }
 
-// Takes the fields the run uses from a File Properties Object; one too short to hold the
-// Maximum Data Packet Size gives none of them.
-void take_file_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
-  if (size < kFilePropertiesMinSize) return;
-  context->play_duration = read_le64(object + kFilePropertiesPlayDurationOffset);
-  context->preroll = read_le64(object + kFilePropertiesPrerollOffset);
-  context->file_flags = read_le32(object + kFilePropertiesFlagsOffset);
-  context->max_packet_size = read_le32(object + kFilePropertiesPacketSizeOffset);
-}
-
-// Handles one top-level child that lies wholly within the child area. Returns non-zero
-// when it was the Stream Properties Object of a usable WVC1 stream.
-int dispatch_child(const uint8_t* child, uint32_t size, AsfParserContext* context) {
-  if (guid_equal(child, ASF_Stream_Properties_Object)) {
-    // Too short for its fixed part: not a usable object, and no stream number to name.
-    if (size < kStreamPropertiesFixedSize) return 0;
-    uint32_t number = child[kStreamPropertiesFlagsOffset] & 0x7F;
-    AsfStreamRecord* record = asf_find_or_create_stream(context, number);
-    if (record == nullptr) return 0;
-    return asf_parse_stream_properties(child, size, record, 0);
-  }
-  if (guid_equal(child, ASF_File_Properties_Object)) {
-    print_at_level(2, "-- Found ASF_File_Properties_Object\n");
-    take_file_properties(child, size, context);
-    return 0;
-  }
-  if (guid_equal(child, ASF_Header_Extension_Object)) {
-    asf_parse_header_extension(child, size, context);
-  }
-  return 0;
-}
-
-// Walks the children of the Header Object in `area`. Once a child has given a usable
-// WVC1 stream, the rest are framed by the same rules only to find a File Properties
-// Object standing behind it, without messages. A child shorter than an object header
-// ends the walk, as does one that runs past the area.
+// Walks the children of the Header Object in `area` through the object table. The
+// children are reported up to the first Stream Properties Object of a usable WVC1 stream;
+// the rest are handled by the same handlers with the report silenced, so that what they
+// hold is known without a line of text more. At most `count` children are visited.
 int walk_children(const uint8_t* area, uint32_t length, uint32_t count, AsfParserContext* context) {
   int result = 0;
   uint32_t off = 0;
-  for (uint32_t i = 0; i < count && length - off > kAsfObjectHeaderSize; i++) {
-    const uint8_t* child = area + off;
-    uint64_t size = read_le64(child + kAsfObjectSizeOffset);
-    if (size < kAsfObjectHeaderSize || size > length - off) break;
-    uint32_t child_size = static_cast<uint32_t>(size);
+  uint32_t size = 0;
+  for (uint32_t i = 0; i < count && (size = asf_child_size(area, length, off)) != 0; i++) {
     if (result == 0) {
-      result = dispatch_child(child, child_size, context);
-    } else if (guid_equal(child, ASF_File_Properties_Object)) {
-      take_file_properties(child, child_size, context);
+      result = asf_dispatch_object(kAsfHeaderObjects, area + off, size, context);
+      if (result != 0) report_set_silent(true);
+    } else {
+      asf_dispatch_object(kAsfHeaderObjects, area + off, size, context);
     }
-    off += child_size;
+    off += size;
   }
+  report_set_silent(false);
   return result;
+}
+
+// What the walk leaves in every record once every object was seen: the bitrate the choice
+// compares and the pixel aspect ratio.
+void settle_records(AsfParserContext* context) {
+  for (AsfStreamRecord* record : context->streams) {
+    if (record == nullptr) continue;
+    uint32_t extended = record->ext_stream_properties.data_bitrate;
+    record->bitrate = extended != 0 ? extended : record->average_bitrate;
+    if (record->par_x == 0 && record->par_y == 0) {
+      record->par_x = record->library_par_x;
+      record->par_y = record->library_par_y;
+    }
+  }
 }
 
 }  // namespace
@@ -118,6 +95,11 @@ AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t s
     print_always("Invalid stream #%d\n", static_cast<int>(stream_number));
     return nullptr;
   }
+  return asf_find_or_create_stream_quietly(context, stream_number);
+}
+
+AsfStreamRecord* asf_find_or_create_stream_quietly(AsfParserContext* context, uint32_t stream_number) {
+  if (stream_number == 0 || stream_number >= static_cast<uint32_t>(kMaxStreams)) return nullptr;
   if (context->streams[stream_number] == nullptr) {
     AsfStreamRecord* record = static_cast<AsfStreamRecord*>(std::malloc(sizeof(AsfStreamRecord)));
     if (record != nullptr) {
@@ -158,12 +140,15 @@ int asf_read_header(AsfParserContext* context) {
     return 0;
   }
   int result = walk_children(area, length, count, context);
+  // A header whose only usable stream is embedded in the Header Extension is read as well.
+  if (result == 0 && context->embedded_stream_found != 0) result = 1;
   // A forward-only input reaches the Data Object by reading over the part of the header
   // that was not walked; one that ends first is cut short inside its header.
   bool reached_end = seekable || result == 0 ||
                      read_past(context, object_size - kHeaderFixedSize - length, area, length + 1u);
   std::free(area);
 
+  settle_records(context);
   if (result == 0 || !reached_end) return 0;
   if (!seekable) return result;
 

@@ -24,25 +24,10 @@ enum MetadataType : uint32_t {
   kTypeWord = 5,
 };
 
-// The first `width` bytes of a value as a little-endian number; a shorter value is read
-// only as far as it goes (the missing high bytes count as zero).
-uint64_t read_value(const uint8_t* data, uint32_t length, uint32_t width) {
-  return read_le_width(data, length < width ? length : width);
-}
-
 // The record's declared length when it fits in what remains of the object, else 0.
 uint32_t declared_length(const uint8_t* record, uint32_t remaining) {
   uint64_t total = static_cast<uint64_t>(kRecordHeaderSize) + read_le16(record + 4) + read_le32(record + 8);
   return total <= remaining ? static_cast<uint32_t>(total) : 0;
-}
-
-// True when the zero-terminated UTF-16 name (bounded by its length) is exactly `text`.
-bool name_equals(const uint8_t* name, uint32_t length, const char* text) {
-  uint32_t units = asf_utf16_units(name, length);
-  for (uint32_t i = 0; i < units; i++) {
-    if (text[i] == '\0' || read_le16(name + 2 * i) != static_cast<uint8_t>(text[i])) return false;
-  }
-  return text[units] == '\0';
 }
 
 // A Unicode value as single-byte characters: each character up to 0xFF becomes the byte
@@ -63,20 +48,20 @@ void format_value(uint32_t type, const uint8_t* data, uint32_t length, char* tex
       format_unicode(data, length, text);
       break;
     case kTypeBytes:
-      std::snprintf(text, text_size, "0x%02x, ...", static_cast<unsigned>(read_value(data, length, 1)));
+      std::snprintf(text, text_size, "0x%02x, ...", static_cast<unsigned>(read_le_bounded(data, length, 1)));
       break;
     case kTypeBool:
-      std::snprintf(text, text_size, "%s", read_value(data, length, 4) != 0 ? "TRUE" : "FALSE");
+      std::snprintf(text, text_size, "%s", read_le_bounded(data, length, 4) != 0 ? "TRUE" : "FALSE");
       break;
     case kTypeDword:
       std::snprintf(text, text_size, "%d",
-                    static_cast<int>(static_cast<uint32_t>(read_value(data, length, 4))));
+                    static_cast<int>(static_cast<uint32_t>(read_le_bounded(data, length, 4))));
       break;
     case kTypeQword:
-      std::snprintf(text, text_size, "%" PRId64, static_cast<int64_t>(read_value(data, length, 8)));
+      std::snprintf(text, text_size, "%" PRId64, static_cast<int64_t>(read_le_bounded(data, length, 8)));
       break;
     case kTypeWord:
-      std::snprintf(text, text_size, "%d", static_cast<int>(read_value(data, length, 2)));
+      std::snprintf(text, text_size, "%d", static_cast<int>(read_le_bounded(data, length, 2)));
       break;
     default:
       std::snprintf(text, text_size, "%s", "*ERROR*");
@@ -117,10 +102,10 @@ uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord*
 
   const uint8_t* name = record_bytes + kRecordHeaderSize;
   const uint8_t* data = name + name_length;
-  if (name_equals(name, name_length, "AspectRatioX")) {
-    record->par_x = static_cast<uint32_t>(read_value(data, data_length, 4));
-  } else if (name_equals(name, name_length, "AspectRatioY")) {
-    record->par_y = static_cast<uint32_t>(read_value(data, data_length, 4));
+  if (asf_utf16_equals(name, name_length, "AspectRatioX")) {
+    record->par_x = static_cast<uint32_t>(read_le_bounded(data, data_length, 4));
+  } else if (asf_utf16_equals(name, name_length, "AspectRatioY")) {
+    record->par_y = static_cast<uint32_t>(read_le_bounded(data, data_length, 4));
   }
 
   char text[kValueTextMax + 1];

@@ -1,19 +1,50 @@
-// The choice of the one video stream to convert: the usable WVC1 stream with the highest
-// data bitrate.
+// The choice of the one video stream to convert: the one the command line names, else the
+// usable WVC1 stream with the highest bitrate.
 #include "asf/asf.h"
 #include "report/report.h"
 
-uint32_t asf_select_video_stream(AsfParserContext* context) {
+namespace {
+
+int kilobits(uint32_t bits_per_second) { return static_cast<int>((bits_per_second + 500u) / 1000u); }
+
+// Lists the usable streams when there is more than one to choose from.
+void list_usable_streams(const AsfParserContext* context) {
+  int usable = 0;
+  for (const AsfStreamRecord* record : context->streams)
+    usable += record != nullptr && asf_stream_is_usable(record);
+  if (usable < 2) return;
+  for (const AsfStreamRecord* record : context->streams) {
+    if (record == nullptr || !asf_stream_is_usable(record)) continue;
+    print_at_level(2, "-- Usable video stream %d: %d x %d, bitrate = %d Kb/s\n",
+                   static_cast<int>(record->stream_number), static_cast<int>(record->width),
+                   static_cast<int>(record->height), kilobits(record->bitrate));
+  }
+}
+
+// The stream the command line names, when it is usable; else 0 after the error.
+uint32_t requested_stream(const AsfParserContext* context, uint32_t requested) {
+  const AsfStreamRecord* record =
+      requested < static_cast<uint32_t>(kMaxStreams) ? context->streams[requested] : nullptr;
+  if (record == nullptr || !asf_stream_is_usable(record)) {
+    print_at_level(0, "Error: Stream %d is not a usable WVC1 video stream.\n", static_cast<int>(requested));
+    return 0;
+  }
+  print_at_level(2, "Video stream %d chosen on the command line (bitrate = %d Kb/s)\n",
+                 static_cast<int>(requested), kilobits(record->bitrate));
+  return requested;
+}
+
+// The usable stream with the highest bitrate, or 0 after saying there is none.
+uint32_t fastest_stream(const AsfParserContext* context) {
   uint32_t best = 0;
   uint32_t best_rate = 0;
   // Greater-or-equal over increasing numbers: a tie goes to the higher stream number,
   // and a usable stream without a known bitrate (0) can still be chosen.
   for (uint32_t n = 1; n < static_cast<uint32_t>(kMaxStreams); n++) {
     const AsfStreamRecord* record = context->streams[n];
-    if (record == nullptr || record->is_video == 0 || record->is_wvc1 == 0) continue;
-    uint32_t rate = record->ext_stream_properties.data_bitrate;
-    if (rate >= best_rate) {
-      best_rate = rate;
+    if (record == nullptr || !asf_stream_is_usable(record)) continue;
+    if (record->bitrate >= best_rate) {
+      best_rate = record->bitrate;
       best = n;
     }
   }
@@ -22,6 +53,20 @@ uint32_t asf_select_video_stream(AsfParserContext* context) {
     return 0;
   }
   print_at_level(2, "Video stream with highest bitrate is stream %d (bitrate = %d Kb/s)\n",
-                 static_cast<int>(best), static_cast<int>((best_rate + 500u) / 1000u));
+                 static_cast<int>(best), kilobits(best_rate));
   return best;
+}
+
+}  // namespace
+
+bool asf_stream_is_usable(const AsfStreamRecord* record) {
+  return record->is_video != 0 && record->is_wvc1 != 0;
+}
+
+uint32_t asf_select_video_stream(AsfParserContext* context, uint32_t requested) {
+  list_usable_streams(context);
+  uint32_t chosen = requested != 0 ? requested_stream(context, requested) : fastest_stream(context);
+  context->chosen_stream = chosen;
+  context->chosen_on_command_line = requested != 0 && chosen != 0;
+  return chosen;
 }

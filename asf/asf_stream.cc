@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "asf/asf.h"
+#include "asf/asf_objects.h"
 #include "asf/le_bytes.h"
 #include "report/report.h"
 
@@ -37,6 +38,14 @@ AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, uint32_t stream
   return record;
 }
 
+int asf_handle_stream_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+  // Too short for its fixed part: not a usable object, and no stream number to name.
+  if (size < kStreamPropertiesFixedSize) return 0;
+  AsfStreamRecord* record = asf_find_or_create_stream(context, object[kStreamPropertiesFlagsOffset] & 0x7F);
+  if (record == nullptr) return 0;
+  return asf_parse_stream_properties(object, size, record, 0);
+}
+
 const char* asf_stream_type_name(const uint8_t* guid) {
   for (const StreamTypeName& type : kStreamTypes) {
     if (guid_equal(guid, type.guid)) return type.name;
@@ -54,6 +63,8 @@ int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamR
                  object[kStreamPropertiesFlagsOffset] & 0x7F);
   print_at_level(2, "%sStream type: %s\n", prefix, asf_stream_type_name(stream_type));
   std::memcpy(record->stream_properties, object, kStreamPropertiesFixedSize);
+  record->encrypted =
+      (read_le16(object + kStreamPropertiesFlagsOffset) & kStreamPropertiesEncryptedFlag) != 0;
 
   if (!guid_equal(stream_type, ASF_Video_Media)) {
     print_at_level(2, "%s-- (Non-video stream; no further processing)\n", prefix);
@@ -67,6 +78,9 @@ int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamR
     return 0;
   }
   const uint8_t* fourcc = object + kStreamPropertiesFourccOffset;
+  std::memcpy(record->fourcc, fourcc, 4);
+  record->width = read_le32(object + kStreamPropertiesWidthOffset);
+  record->height = read_le32(object + kStreamPropertiesHeightOffset);
   print_at_level(2, "%s-- FourCC: %c%c%c%c\n", prefix, fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
   if (std::memcmp(fourcc, "WVC1", 4) != 0) {
     print_at_level(2, "%s-- Video stream has incorrect encoding format - should be \"WVC1\"\n", prefix);

@@ -1,4 +1,5 @@
-// UTF-16LE texts of the ASF header (stream names, metadata names) as printable UTF-8.
+// UTF-16LE texts of the ASF header (stream names, metadata names and values): compared, and
+// converted to printable UTF-8.
 #include <cstdlib>
 
 #include "asf/asf.h"
@@ -35,6 +36,14 @@ uint32_t asf_utf16_units(const uint8_t* text, uint32_t length) {
   uint32_t units = 0;
   while (units < length / 2 && read_le16(text + 2 * units) != 0) units++;
   return units;
+}
+
+bool asf_utf16_equals(const uint8_t* text, uint32_t length, const char* ascii) {
+  uint32_t units = asf_utf16_units(text, length);
+  for (uint32_t i = 0; i < units; i++) {
+    if (ascii[i] == '\0' || read_le16(text + 2 * i) != static_cast<uint8_t>(ascii[i])) return false;
+  }
+  return ascii[units] == '\0';
 }
 
 uint32_t asf_utf16_to_utf8(const uint8_t* text, uint32_t length, char* out, uint32_t out_size) {

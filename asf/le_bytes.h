@@ -24,4 +24,10 @@ inline uint64_t read_le_width(const uint8_t* p, uint32_t width) {
   return value;
 }
 
+// The first `width` bytes of a value of `length` bytes as a little-endian number; a shorter
+// value is read only as far as it goes (the missing high bytes count as zero).
+inline uint64_t read_le_bounded(const uint8_t* p, uint32_t length, uint32_t width) {
+  return read_le_width(p, length < width ? length : width);
+}
+
 #endif  // TARVEL_ASF_LE_BYTES_H_

@@ -8,8 +8,8 @@
 
 namespace {
 
-void insert_frame_rate(Vc1HeaderTable* table, uint32_t frame_period) {
-  if (option_is_set(OPT_NO_FRAMERATE)) {
+void insert_frame_rate(const Options* options, Vc1HeaderTable* table, uint32_t frame_period) {
+  if (option_is_set(options, OPT_NO_FRAMERATE)) {
     print_at_level(1, "-- Note: Framerate info will be omitted [cmnd line request].\n");
   } else if (frame_period == 0) {
     print_at_level(1, "-- Warning: No framerate found; it will be omitted from the output file\n");
@@ -20,8 +20,8 @@ void insert_frame_rate(Vc1HeaderTable* table, uint32_t frame_period) {
   }
 }
 
-void insert_aspect_ratio(Vc1HeaderTable* table, const AsfStreamRecord* record) {
-  if (option_is_set(OPT_NO_PAR)) {
+void insert_aspect_ratio(const Options* options, Vc1HeaderTable* table, const AsfStreamRecord* record) {
+  if (option_is_set(options, OPT_NO_PAR)) {
     print_at_level(1, "-- Note: Any PAR info found will be omitted [cmnd line request].\n");
   } else if (record->par_x == 0) {
     print_at_level(1, "-- Note: PAR not specified in ASF input file- shall remain so in VC-1 output.\n");
@@ -36,8 +36,8 @@ void insert_aspect_ratio(Vc1HeaderTable* table, const AsfStreamRecord* record) {
 
 }  // namespace
 
-int run_conversion(Vc1HeaderTable* table, const AsfParserContext* context, const AsfStreamRecord* record,
-                   uint32_t frame_period, PlatformFile input) {
+int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParserContext* context,
+                   const AsfStreamRecord* record, uint32_t frame_period, PlatformFile input) {
   // What can be known before the output is touched is checked first: a run that cannot
   // convert creates and replaces nothing.
   if (!demux_packet_size_ok(context->max_packet_size)) {
@@ -46,7 +46,7 @@ int run_conversion(Vc1HeaderTable* table, const AsfParserContext* context, const
   }
   FileReader reader = reader_create();
   if (!reader_init(input, context->header_end, &reader)) {
-    print_at_level(0, "Error: Unable to read input file %s: %s\n", input_path, system_error_text());
+    print_at_level(0, "Error: Unable to read input file %s: %s\n", options->input_path, system_error_text());
     reader_release(&reader);
     return kExitFailure;
   }
@@ -56,15 +56,15 @@ int run_conversion(Vc1HeaderTable* table, const AsfParserContext* context, const
     reader_release(&reader);
     return kExitFailure;
   }
-  PlatformFile output = open_output_file(output_path, input, option_is_set(OPT_YES) != 0);
+  PlatformFile output = open_output_file(options->output_path, input, option_is_set(options, OPT_YES) != 0);
   if (output == kInvalidFile) {
     reader_release(&reader);
     return kExitFailure;
   }
 
   print_at_level(1, "\nGenerating modified headers...\n");
-  insert_frame_rate(table, frame_period);
-  insert_aspect_ratio(table, record);
+  insert_frame_rate(options, table, frame_period);
+  insert_aspect_ratio(options, table, record);
 
   DemuxSettings settings = {};
   HeaderBuffer rebuilt = {};
@@ -76,7 +76,7 @@ int run_conversion(Vc1HeaderTable* table, const AsfParserContext* context, const
   vc1_write_headers(1, table, &rebuilt);
   settings.entry_point_headers = rebuilt;
 
-  settings.seq_header_once = option_is_set(OPT_NO_REPEAT_SEQ);
+  settings.seq_header_once = option_is_set(options, OPT_NO_REPEAT_SEQ);
   if (settings.seq_header_once == 1) {
     print_at_level(1, "-- Note: Seq Header will be included only once [cmnd line request].\n");
     print_at_level(2, "--       Other keyframes will be preceded by Entry Point Hdr only:\n");

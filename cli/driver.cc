@@ -14,11 +14,20 @@ void print_banner() {
   print_at_level(1, "Demuxes WMV WVC1 to VC-1 Elementary Stream. Advanced Profile Only.\n\n");
 }
 
+// Names the argument that made the command line unusable, before the usage.
+void print_bad_argument(const Options* options) {
+  if (options->bad_argument_error == kArgumentUnrecognised) {
+    print_at_level(0, "Error: Unrecognised option: %s\n", options->bad_argument);
+  } else if (options->bad_argument_error == kArgumentUnexpected) {
+    print_at_level(0, "Error: Unexpected argument: %s\n", options->bad_argument);
+  }
+}
+
 // An input that is not ASF (or has no usable WVC1 stream) is read as a VC-1 elementary
 // stream, for information only: its first 1024 bytes must hold the sequence and
 // entry-point headers.
-int run_elementary_stream_course(PlatformFile input, const HeaderBuffer* head, Vc1HeaderTable* table,
-                                 HeaderBuffer* retrieved) {
+int run_elementary_stream_course(const Options* options, PlatformFile input, const HeaderBuffer* head,
+                                 Vc1HeaderTable* table, HeaderBuffer* retrieved) {
   print_at_level(0, "Note: Input file is not ASF, will try parsing it as VC-1 elementary...\n");
   print_at_level(0, "      (for information purposes only, as explained in \"Usage\".)\n");
 
@@ -41,13 +50,27 @@ int run_elementary_stream_course(PlatformFile input, const HeaderBuffer* head, V
   print_at_level(0, "File has VC-1 elementary stream headers, details follow:\n");
   vc1_print_headers(table);
   // Such an input is never converted: an output path asked for what cannot be done.
-  return output_path == nullptr ? kExitSuccess : kExitFailure;
+  return options->output_path == nullptr ? kExitSuccess : kExitFailure;
 }
 
-int run_asf_course(AsfParserContext* context, PlatformFile input, Vc1HeaderTable* table,
-                   HeaderBuffer* retrieved) {
-  uint32_t stream_number = asf_select_video_stream(context);
+// Encrypted frames are not converted: an information run warns, a conversion fails before
+// its output is opened, so that nothing is created or replaced.
+int refuse_encrypted_stream(const Options* options, uint32_t stream_number) {
+  if (options->output_path == nullptr) {
+    print_at_level(0, "Warning: stream %d is encrypted (DRM); its frames cannot be converted.\n",
+                   static_cast<int>(stream_number));
+    return kExitSuccess;
+  }
+  print_at_level(0, "Error: Stream %d is encrypted (DRM); its frames cannot be converted.\n",
+                 static_cast<int>(stream_number));
+  return kExitFailure;
+}
+
+int run_asf_course(const Options* options, AsfParserContext* context, PlatformFile input,
+                   Vc1HeaderTable* table, HeaderBuffer* retrieved) {
+  uint32_t stream_number = asf_select_video_stream(context, options->stream);
   if (stream_number == 0) return kExitFailure;
+  if (context->encoder[0] != '\0') print_at_level(2, "Encoded with: %s\n", context->encoder);
 
   AsfStreamRecord* record = asf_get_stream(context, stream_number);
   *retrieved = record->retrieved_headers;
@@ -65,8 +88,9 @@ int run_asf_course(AsfParserContext* context, PlatformFile input, Vc1HeaderTable
   print_at_level(2, "Interpretation of above VC-1 headers:\n");
   vc1_print_headers(table);
 
-  if (output_path == nullptr) return kExitSuccess;
-  return run_conversion(table, context, record, frame_period, input);
+  if (asf_stream_is_encrypted(context, record)) return refuse_encrypted_stream(options, stream_number);
+  if (options->output_path == nullptr) return kExitSuccess;
+  return run_conversion(options, table, context, record, frame_period, input);
 }
 
 }  // namespace
@@ -77,28 +101,31 @@ int run_tarvel(int argc, char** argv) {
   HeaderBuffer retrieved;
   vc1_table_init(&table);
   std::memset(&retrieved, 0, sizeof retrieved);
-  options_reset();
   report_set_verbosity(kDefaultVerbosity);
   report_reset_terminal_state();
   platform_clear_interrupt();
 
   // The command line is read before anything is shown: when the elementary stream goes
   // to standard output, the whole report moves to standard error, banner included.
-  int parsed = parse_command_line(argc, argv);
+  Options options;
+  int parsed = parse_command_line(argc, argv, &options);
+  const char* input_path = options.input_path;
+  const char* output_path = options.output_path;
   report_use_standard_error(output_path != nullptr && platform_path_is_stdout(output_path));
-  if (parsed != 0 && option_is_set(OPT_VERSION)) {
+  if (parsed != 0 && option_is_set(&options, OPT_VERSION)) {
     print_always("tarvel %s\n", TARVEL_VERSION);
     return kExitSuccess;
   }
 
   print_banner();
-  if (parsed == 0 || option_is_set(OPT_HELP)) {
-    bool help = option_is_set(OPT_HELP) != 0;
+  if (parsed == 0 || option_is_set(&options, OPT_HELP)) {
+    bool help = option_is_set(&options, OPT_HELP) != 0;
+    if (!help) print_bad_argument(&options);
     print_at_level(help ? 0 : 1, "%s", kUsageText);
     if (help) print_at_level(0, "%s", kExtendedHelpText);
     return help ? kExitSuccess : kExitUsage;
   }
-  report_set_verbosity(options_verbosity());
+  report_set_verbosity(options_verbosity(&options));
 
   PlatformFile input = platform_open_read(input_path);
   if (input == kInvalidFile) {
@@ -111,9 +138,9 @@ int run_tarvel(int argc, char** argv) {
   if (context == nullptr) {
     print_at_level(0, "Error: Out of memory\n");
   } else if (asf_read_header(context) == 0) {
-    status = run_elementary_stream_course(input, &context->head, &table, &retrieved);
+    status = run_elementary_stream_course(&options, input, &context->head, &table, &retrieved);
   } else {
-    status = run_asf_course(context, input, &table, &retrieved);
+    status = run_asf_course(&options, context, input, &table, &retrieved);
   }
 
   asf_context_free(context);

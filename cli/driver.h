@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "asf/asf.h"
+#include "cli/options.h"
 #include "platform/platform.h"
 #include "vc1/header_buffer.h"
 #include "vc1/vc1.h"
@@ -20,9 +21,10 @@ enum ExitStatus {
 // Runs the program with its argument vector (UTF-8) and returns the exit status.
 int run_tarvel(int argc, char** argv);
 
-// The conversion course: finds the Data Object, opens the output, edits and rebuilds the
-// VC-1 headers and runs the demux over the packets. Returns the exit status.
-int run_conversion(Vc1HeaderTable* table, const AsfParserContext* context, const AsfStreamRecord* record,
-                   uint32_t frame_period, PlatformFile input);
+// The conversion course: finds the Data Object, opens the output the options name, edits
+// and rebuilds the VC-1 headers as the options ask and runs the demux over the packets.
+// Returns the exit status.
+int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParserContext* context,
+                   const AsfStreamRecord* record, uint32_t frame_period, PlatformFile input);
 
 #endif  // TARVEL_CLI_DRIVER_H_

@@ -1,4 +1,5 @@
-// The command line: one input path, an optional output path and a fixed set of switches.
+// The command line: one input path, an optional output path, switches and options with a
+// value, parsed into an options record that the run passes down.
 #ifndef TARVEL_CLI_OPTIONS_H_
 #define TARVEL_CLI_OPTIONS_H_
 
@@ -15,36 +16,55 @@ enum OptionId : uint32_t {
   OPT_VERBOSE_3 = 7,
   OPT_YES = 8,      // answer Y to the overwrite prompt without asking
   OPT_VERSION = 9,  // print the version and stop
-  OPT_END = 10,
+  OPT_STREAM = 10,  // -sN / --stream=N: convert stream N
+  OPT_END = 11,
 };
+
+// Why the command line could not be parsed.
+enum ArgumentError : uint32_t {
+  kArgumentOk = 0,
+  kArgumentUnrecognised = 1,  // an option no row matches, or an option value that does not parse
+  kArgumentUnexpected = 2,    // a third positional argument
+};
+
+// One run's command line. Paths point into the argument vector; null when absent.
+struct Options {
+  const char* input_path;
+  const char* output_path;
+  uint32_t set[OPT_END];  // per option id: 1 when given
+  uint32_t stream;        // --stream: the stream number 1..127; 0 when not given
+  // The first argument that could not be parsed, and why; null and kArgumentOk when none.
+  const char* bad_argument;
+  ArgumentError bad_argument_error;
+};
+
+// Takes the value that follows an option's form into the options record; false when the
+// value is not one the option accepts.
+typedef bool (*OptionValueParser)(const char* value, Options* options);
 
 struct OptionEntry {
   uint32_t id;
   const char* short_form;
   const char* long_form;
-  uint32_t set;
+  // Null for a switch, which matches its forms exactly. An option with a value matches
+  // an argument that starts with one of its forms and hands the rest to the parser.
+  OptionValueParser parse_value;
 };
-
-// Paths point into the argument vector; null when absent.
-extern const char* input_path;
-extern const char* output_path;
 
 extern const char kUsageText[];
 extern const char kExtendedHelpText[];
 
 // Matches the arguments (element 0, the program name, is skipped) against the option
-// table. Option forms compare with letters A-Z in either case; everything else exactly.
-// Returns non-zero when the run may go on, 0 when the usage must be printed (unknown
-// option, third positional argument, or no input path without --help or --version).
-int parse_command_line(int argc, char** argv);
+// table and fills `options` from a clean state. Option forms compare with letters A-Z in
+// either case; everything else exactly. Returns non-zero when the run may go on, 0 when
+// the usage must be printed (an unknown option or a bad option value, a third positional
+// argument, or no input path without --help or --version).
+int parse_command_line(int argc, char** argv, Options* options);
 
 // The set flag of the option with this id (0 for an id not in the table).
-uint32_t option_is_set(uint32_t id);
+uint32_t option_is_set(const Options* options, uint32_t id);
 
 // Verbosity level chosen by the -v options: the highest requested wins; 2 without any.
-uint32_t options_verbosity();
-
-// Clears every set flag and both paths, as at process start. For tests.
-void options_reset();
+uint32_t options_verbosity(const Options* options);
 
 #endif  // TARVEL_CLI_OPTIONS_H_

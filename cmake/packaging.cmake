@@ -1,9 +1,12 @@
 # The manual page, the documents that go with an installed program, and the packages:
 #   Linux:   cpack -G DEB  ->  tarvel_<version>_<arch>.deb (program, manual page, bash
-#            completion, /usr/share/doc/tarvel/{copyright,changelog.gz})
-#   Windows: cpack -G ZIP  ->  tarvel-<version>-win64.zip (tarvel.exe, README.md, LICENSE)
-# The version comes from project(VERSION) alone; the manual page and the package changelog
-# are generated from docs/tarvel.1 and CHANGELOG.md at configure time.
+#            completion, /usr/share/doc/tarvel/{copyright,changelog.gz,README.md.gz,
+#            readme.txt.gz})
+#   Windows: cpack -G ZIP  ->  tarvel-<version>-win64.zip (tarvel.exe, README.md, readme.txt,
+#            LICENSE)
+# The version comes from project(VERSION) alone; the manual page, the package changelog and
+# readme.txt (the README as plain text, which the help names) are generated from
+# docs/tarvel.1, CHANGELOG.md and README.md at configure time.
 
 set(TARVEL_MAINTAINER "The TARVEL developers <tarvel@example.org>"
     CACHE STRING "Maintainer named in the packages")
@@ -140,9 +143,57 @@ function(tarvel_debian_copyright license out)
        "${body}")
 endfunction()
 
+# README.md as plain text: code blocks indented by four spaces without their fences,
+# headings underlined, table rules and backquotes dropped. `newline` ends every line
+# (CR LF for Windows).
+function(tarvel_plain_text_readme markdown out newline)
+  file(READ ${markdown} text)
+  # One list element per line; the characters that CMake lists treat specially are held
+  # apart meanwhile.
+  string(REPLACE ";" "<semicolon>" text "${text}")
+  string(REPLACE "[" "<open>" text "${text}")
+  string(REPLACE "]" "<close>" text "${text}")
+  string(REPLACE "```" "<fence>" text "${text}")
+  string(REPLACE "`" "" text "${text}")
+  string(REPLACE "<fence>" "```" text "${text}")
+  string(REPLACE "\n" ";" lines "${text}")
+  set(plain "")
+  set(in_code FALSE)
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^```")
+      if(in_code)
+        set(in_code FALSE)
+      else()
+        set(in_code TRUE)
+      endif()
+    elseif(in_code AND line STREQUAL "")
+      string(APPEND plain "${newline}")
+    elseif(in_code)
+      string(APPEND plain "    ${line}${newline}")
+    elseif(line MATCHES "^#+ (.*)")
+      set(title ${CMAKE_MATCH_1})
+      string(LENGTH "${title}" length)
+      set(rule_char "-")
+      if(line MATCHES "^# ")
+        set(rule_char "=")
+      endif()
+      string(REPEAT "${rule_char}" ${length} rule)
+      string(APPEND plain "${title}${newline}${rule}${newline}")
+    elseif(line MATCHES "^\\|[-| ]+\\|$")
+      # a table's rule under its heading row
+    else()
+      string(APPEND plain "${line}${newline}")
+    endif()
+  endforeach()
+  string(REPLACE "<semicolon>" ";" plain "${plain}")
+  string(REPLACE "<open>" "[" plain "${plain}")
+  string(REPLACE "<close>" "]" plain "${plain}")
+  file(WRITE ${out} "${plain}")
+endfunction()
+
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${PROJECT_SOURCE_DIR}/docs/tarvel.1 ${PROJECT_SOURCE_DIR}/CHANGELOG.md
-             ${PROJECT_SOURCE_DIR}/LICENSE)
+             ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md)
 
 if(NOT WIN32)
   # The manual page carries the project's version in its title line.
@@ -155,10 +206,15 @@ if(NOT WIN32)
   tarvel_debian_copyright(${PROJECT_SOURCE_DIR}/LICENSE ${tarvel_doc_dir}/copyright)
   tarvel_debian_changelog(${PROJECT_SOURCE_DIR}/CHANGELOG.md ${tarvel_doc_dir}/changelog)
   tarvel_gzip(${tarvel_doc_dir}/changelog changelog)
-  install(FILES ${tarvel_doc_dir}/copyright ${changelog}
+  configure_file(${PROJECT_SOURCE_DIR}/README.md ${tarvel_doc_dir}/README.md COPYONLY)
+  tarvel_gzip(${tarvel_doc_dir}/README.md readme_md)
+  tarvel_plain_text_readme(${PROJECT_SOURCE_DIR}/README.md ${tarvel_doc_dir}/readme.txt "\n")
+  tarvel_gzip(${tarvel_doc_dir}/readme.txt readme_txt)
+  install(FILES ${tarvel_doc_dir}/copyright ${changelog} ${readme_md} ${readme_txt}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarvel)
 else()
-  install(FILES README.md LICENSE DESTINATION .)
+  tarvel_plain_text_readme(${PROJECT_SOURCE_DIR}/README.md ${tarvel_doc_dir}/readme.txt "\r\n")
+  install(FILES README.md LICENSE ${tarvel_doc_dir}/readme.txt DESTINATION .)
 endif()
 
 set(CPACK_PACKAGE_NAME tarvel)

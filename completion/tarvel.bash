@@ -18,11 +18,20 @@ _tarvel() {
     return
   fi
 
+  # "--stream=N" and "-sN" take the stream number right after them: no space.
+  if [[ $cur == = && $prev == --stream ]] ||
+     { [[ $prev == = ]] && ((COMP_CWORD > 1)) && [[ ${COMP_WORDS[COMP_CWORD - 2]} == --stream ]]; }; then
+    return
+  fi
+
   if [[ $cur == -* ]]; then
     local options=(-h --help -npar --no-par -nfrm --no-framerate
-                   -nseq --no-repeat-sequence-header -v0 -v1 -v2 -v3
+                   -nseq --no-repeat-sequence-header -s --stream= -v0 -v1 -v2 -v3
                    --verbose=0 --verbose=1 --verbose=2 --verbose=3 -y --yes --version)
     mapfile -t COMPREPLY < <(compgen -W "${options[*]}" -- "$cur")
+    if ((${#COMPREPLY[@]} == 1)) && [[ ${COMPREPLY[0]} == -s || ${COMPREPLY[0]} == *= ]]; then
+      compopt -o nospace 2>/dev/null
+    fi
     return
   fi
 

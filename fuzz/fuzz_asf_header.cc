@@ -1,9 +1,10 @@
 // Property: for any input file, the ASF header walk and the stream choice stay within
 // their memory, and when the walk accepts the file (a) the file offset is the Header
 // Object's declared end, which lies within the file, (b) every stream record carries at
-// most 1024 header bytes, (c) the chosen stream, if any, is usable WVC1 video, and (d) the
-// reader then delivers exactly the file's bytes from that offset on, in windows of any
-// size, reporting the end of the input where the file ends.
+// most 1024 header bytes, (c) the chosen stream, if any, is usable WVC1 video, (d) a stream
+// asked for by number is chosen only when it is usable WVC1 video, and (e) the reader then
+// delivers exactly the file's bytes from that offset on, in windows of any size, reporting
+// the end of the input where the file ends.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,9 +13,9 @@
 #include <string>
 
 #include "asf/asf.h"
-#include "report/report.h"
 #include "io/file_reader.h"
 #include "platform/platform.h"
+#include "report/report.h"
 
 namespace {
 
@@ -69,10 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           if (record == nullptr) continue;
           check(record->retrieved_headers.count <= kHeaderBufferSize);
         }
-        uint32_t chosen = asf_select_video_stream(context);
+        uint32_t requested = static_cast<uint32_t>(size % kMaxStreams);  // 0: by bitrate
+        uint32_t chosen = asf_select_video_stream(context, requested);
         if (chosen != 0) {
           const AsfStreamRecord* record = asf_get_stream(context, chosen);
           check(record != nullptr && record->is_video == 1 && record->is_wvc1 == 1);
+          check(requested == 0 || chosen == requested);
         }
         FileReader reader = reader_create();
         check(reader_init(file, offset, &reader));

@@ -10,9 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "report/report.h"
 #include "cli/driver.h"
-#include "cli/options.h"
+#include "report/report.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int fd = memfd_create("fuzz-input", 0);
@@ -27,7 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // inputs), but kept in memory.
   std::string console, out;
   console_capture(&console, &out);
-  options_reset();
   std::string verbosity = (size % 2 == 0) ? "-v3" : "-v2";
   std::string nseq = (size % 3 == 0) ? "-nseq" : "-v2";
   char* argv[] = {const_cast<char*>("tarvel"), verbosity.data(), nseq.data(), path.data(),

@@ -11,6 +11,7 @@
 namespace {
 
 uint32_t g_verbosity = kDefaultVerbosity;
+bool g_silent = false;
 FILE* g_report_stream = nullptr;  // standard output unless the stream itself goes there
 std::string* g_capture_console = nullptr;
 std::string* g_capture_out = nullptr;
@@ -68,8 +69,10 @@ uint32_t report_verbosity() { return g_verbosity; }
 
 void report_set_verbosity(uint32_t level) { g_verbosity = level; }
 
+void report_set_silent(bool on) { g_silent = on; }
+
 void print_at_level(uint32_t level, const char* format, ...) {
-  if (level != 0 && g_verbosity < level) return;
+  if (g_silent || (level != 0 && g_verbosity < level)) return;
   va_list args;
   va_start(args, format);
   emit(level == 0 ? write_console : write_stdout, format, args);
@@ -77,6 +80,7 @@ void print_at_level(uint32_t level, const char* format, ...) {
 }
 
 void print_always(const char* format, ...) {
+  if (g_silent) return;
   va_list args;
   va_start(args, format);
   emit(write_stdout, format, args);

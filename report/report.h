@@ -34,6 +34,10 @@ void print_always(const char* format, ...) TARVEL_PRINTF(1, 2);
 // text lives in one buffer that the next lookup overwrites.
 const char* system_error_text();
 
+// While silent, print_at_level and print_always drop every message, whatever its level: for
+// a pass over input whose findings are kept but whose report was already given.
+void report_set_silent(bool on);
+
 // Sends level-0 text to `console` and standard-output text to `out` instead of the real
 // devices, until console_capture(nullptr, nullptr). For tests.
 void console_capture(std::string* console, std::string* out);

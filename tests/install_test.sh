@@ -1,8 +1,8 @@
 #!/bin/sh
 # Installs the build into a scratch prefix and checks that the program, its manual page,
-# its documents and its bash completion land where users look for them; that the program
-# runs and is stripped exactly when the build type is Release; and that the installed
-# completion offers the options and the .wmv/.vc1 files.
+# its documents (the README also as plain text) and its bash completion land where users
+# look for them; that the program runs and is stripped exactly when the build type is
+# Release; and that the installed completion offers the options and the .wmv/.vc1 files.
 set -eu
 build_dir=$1
 prefix=$(mktemp -d)
@@ -16,6 +16,9 @@ test -f "$man_page"
 gzip -dc "$man_page" | grep -q '^.SH EXIT STATUS'
 test -f "$prefix/share/doc/tarvel/copyright"
 test -f "$prefix/share/doc/tarvel/changelog.gz"
+# The README, and the plain-text readme.txt that the help names.
+gzip -dc "$prefix/share/doc/tarvel/README.md.gz" | grep -q '^## Usage$'
+gzip -dc "$prefix/share/doc/tarvel/readme.txt.gz" | grep -q '^Usage$'
 
 # Stripping leaves a smaller file; any other build type installs the built file as it is.
 if grep -q '^CMAKE_BUILD_TYPE:[A-Z]*=Release$' "$build_dir/CMakeCache.txt"; then
@@ -37,8 +40,10 @@ complete_words() {
 test "$(complete_words tarvel --v)" = "--verbose=0 --verbose=1 --verbose=2 --verbose=3 --version"
 test "$(complete_words tarvel -n)" = "-npar -nfrm -nseq"
 test "$(complete_words tarvel a.wmv -)" = "-h --help -npar --no-par -nfrm --no-framerate -nseq \
---no-repeat-sequence-header -v0 -v1 -v2 -v3 --verbose=0 --verbose=1 --verbose=2 --verbose=3 \
--y --yes --version"
+--no-repeat-sequence-header -s --stream= -v0 -v1 -v2 -v3 --verbose=0 --verbose=1 --verbose=2 \
+--verbose=3 -y --yes --version"
+test "$(complete_words tarvel --st)" = "--stream="
+test "$(complete_words tarvel --stream = '')" = ""
 test "$(complete_words tarvel --verbose =)" = "0 1 2 3"
 # Files come in directory order.
 test "$(complete_words tarvel -v1 '' | tr ' ' '\n' | sort | tr '\n' ' ')" = "a.wmv b.VC1 folder "

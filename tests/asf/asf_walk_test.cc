@@ -84,7 +84,9 @@ TEST(AsfHeaderWalk, FirstUsableStreamEndsTheWalkAtTheDeclaredHeaderEnd) {
             "-- -- Now looking for Sequence and Entry Point Bytes...\n"
             "-- -- Found Sequence and Entry Point Bytes; now copying...\n");
   EXPECT_NE(asf_get_stream(w.context, 2), nullptr);
-  EXPECT_EQ(asf_get_stream(w.context, 3), nullptr);
+  // The stream behind it is read without a message.
+  ASSERT_NE(asf_get_stream(w.context, 3), nullptr);
+  EXPECT_EQ(asf_get_stream(w.context, 3)->retrieved_headers.count, 20u);
   EXPECT_EQ(w.context->max_packet_size, 3200u);
   EXPECT_EQ(w.context->header_end, header.size());
   EXPECT_EQ(w.offset, header.size());
@@ -166,14 +168,22 @@ TEST(AsfHeaderWalk, InvalidStreamNumberIsShownAtEveryVerbosity) {
   EXPECT_NE(asf_get_stream(w.context, 1), nullptr);
 }
 
-TEST(AsfHeaderWalk, StreamOnlyEmbeddedInTheExtensionIsNotAsf) {
+TEST(AsfHeaderWalk, StreamOnlyEmbeddedInTheExtensionIsAsf) {
   Bytes ext =
       build_header_extension({build_ext_stream_properties({.stream_number = 6, .embedded = wvc1(6)})});
+  Bytes header = build_header_object({ext});
   Walk w;
-  walk(with_data_object(build_header_object({ext})), &w);
-  EXPECT_EQ(w.result, 0);
+  walk(with_data_object(header), &w);
+  EXPECT_EQ(w.result, 1);
   ASSERT_NE(asf_get_stream(w.context, 6), nullptr);
   EXPECT_EQ(asf_get_stream(w.context, 6)->is_wvc1, 1u);
+  EXPECT_EQ(w.offset, header.size());
+  // Without codec data the embedded stream is not enough.
+  Walk bare;
+  walk(with_data_object(build_header_object({build_header_extension(
+           {build_ext_stream_properties({.stream_number = 6, .embedded = wvc1(6, 0)})})})),
+       &bare);
+  EXPECT_EQ(bare.result, 0);
 }
 
 TEST(AsfHeaderWalk, LargeChildAreaIsReadWholeUpTo16MiB) {

@@ -19,7 +19,10 @@
 
 namespace {
 
-// Parses a command line given without the program name, from a clean state.
+// The options of the last parse.
+Options parsed;
+
+// Parses a command line given without the program name into `parsed`.
 int parse(std::initializer_list<const char*> args) {
   static std::vector<std::string> storage;
   static std::vector<char*> argv;
@@ -27,19 +30,23 @@ int parse(std::initializer_list<const char*> args) {
   for (const char* a : args) storage.emplace_back(a);
   argv.clear();
   for (std::string& s : storage) argv.push_back(s.data());
-  options_reset();
-  return parse_command_line(static_cast<int>(argv.size()), argv.data());
+  std::memset(&parsed, 0xA5, sizeof parsed);  // whatever a previous run left
+  return parse_command_line(static_cast<int>(argv.size()), argv.data(), &parsed);
 }
+
+uint32_t option_is_set(uint32_t id) { return option_is_set(&parsed, id); }
+uint32_t options_verbosity() { return options_verbosity(&parsed); }
 
 TEST(CommandLine, NoArgumentsAsksForUsage) {
   EXPECT_EQ(parse({}), 0);
   EXPECT_EQ(option_is_set(OPT_HELP), 0u);
+  EXPECT_EQ(parsed.bad_argument, nullptr);  // nothing to name
 }
 
 TEST(CommandLine, InputAloneIsAnInformationRun) {
   EXPECT_NE(parse({"in.wmv"}), 0);
-  EXPECT_STREQ(input_path, "in.wmv");
-  EXPECT_EQ(output_path, nullptr);
+  EXPECT_STREQ(parsed.input_path, "in.wmv");
+  EXPECT_EQ(parsed.output_path, nullptr);
 }
 
 TEST(CommandLine, OptionsMatchShortAndLongFormsInAnyLetterCase) {
@@ -69,14 +76,41 @@ TEST(CommandLine, UnrecognisedOptionsAskForUsage) {
 }
 
 TEST(CommandLine, ThirdPositionalArgumentAsksForUsage) {
-  EXPECT_EQ(parse({"in.wmv", "out.vc1", "more"}), 0);
-  EXPECT_STREQ(input_path, "in.wmv");
-  EXPECT_STREQ(output_path, "out.vc1");
+  EXPECT_EQ(parse({"in.wmv", "out.vc1", "more", "-bogus", "last"}), 0);
+  EXPECT_STREQ(parsed.input_path, "in.wmv");
+  EXPECT_STREQ(parsed.output_path, "out.vc1");
+  // The first argument that could not be parsed is kept, to be named.
+  EXPECT_STREQ(parsed.bad_argument, "more");
+  EXPECT_EQ(parsed.bad_argument_error, kArgumentUnexpected);
+}
+
+TEST(CommandLine, StreamTakesANumberFrom1To127) {
+  struct Case {
+    const char* argument;
+    uint32_t stream;  // 0: a usage error
+  };
+  const Case cases[] = {
+      {"-s2", 2},         {"-S127", 127}, {"--stream=1", 1}, {"--STREAM=064", 64},
+      {"-s", 0},          {"-s0", 0},     {"-s128", 0},      {"--stream=", 0},
+      {"--stream=2x", 0}, {"-s-3", 0},    {"--stream", 0},   {"-s99999999999", 0},
+  };
+  for (const Case& c : cases) {
+    int result = parse({"in.wmv", c.argument});
+    EXPECT_EQ(result != 0, c.stream != 0) << c.argument;
+    EXPECT_EQ(parsed.stream, c.stream) << c.argument;
+    EXPECT_EQ(option_is_set(OPT_STREAM), c.stream != 0 ? 1u : 0u) << c.argument;
+    if (c.stream == 0) {
+      EXPECT_STREQ(parsed.bad_argument, c.argument);
+      EXPECT_EQ(parsed.bad_argument_error, kArgumentUnrecognised) << c.argument;
+    }
+  }
+  EXPECT_NE(parse({"-s3", "in.wmv", "--stream=5"}), 0);  // the last one given counts
+  EXPECT_EQ(parsed.stream, 5u);
 }
 
 TEST(CommandLine, OptionsMayFollowThePaths) {
   EXPECT_NE(parse({"in.wmv", "out.vc1", "-nseq", "-v3"}), 0);
-  EXPECT_STREQ(output_path, "out.vc1");
+  EXPECT_STREQ(parsed.output_path, "out.vc1");
   EXPECT_EQ(option_is_set(OPT_NO_REPEAT_SEQ), 1u);
   EXPECT_EQ(options_verbosity(), 3u);
 }
@@ -110,9 +144,12 @@ TEST(CommandLine, UnknownOptionIdIsNeverSet) {
   EXPECT_EQ(option_is_set(99), 0u);
 }
 
-TEST(CommandLine, HelpTextHasItsTwentyFiveLines) {
+TEST(CommandLine, HelpTextListsEveryOption) {
   std::string help = kExtendedHelpText;
-  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 25);
+  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 32);
+  for (const char* line : {"\n-sN or --stream=N ", "\n-h or --help ", "\n-y or --yes ", "\n--version "}) {
+    EXPECT_NE(help.find(line), std::string::npos) << line;
+  }
   EXPECT_EQ(help.front(), '\n');
   EXPECT_NE(std::string(kUsageText).find("TARVEL [<option(s)>] <input.wmv> <output.vc1>"), std::string::npos);
 }

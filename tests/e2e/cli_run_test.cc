@@ -26,11 +26,23 @@ TEST(UsageRun, NoArgumentsPrintsTheUsageAndFailsAsUsageError) {
   EXPECT_EQ(run.err, "");
 }
 
-TEST(UsageRun, UnknownOptionPrintsTheUsageOnStandardOutput) {
-  BinaryRun run = run_tarvel_binary({"-x", testdata_path("vc1ap_240x104.wmv")});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.out, kBanner + usage_text());
-  EXPECT_EQ(run.err, "");
+TEST(UsageRun, UnparsableArgumentIsNamedBeforeTheUsage) {
+  std::string sample = testdata_path("vc1ap_240x104.wmv");
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{"-x", sample}, "Error: Unrecognised option: -x\n"},
+      {{sample, "--stream=128", "-y"}, "Error: Unrecognised option: --stream=128\n"},
+      {{sample, "out.vc1", "extra", "-q"}, "Error: Unexpected argument: extra\n"},
+  };
+  for (const Case& c : cases) {
+    BinaryRun run = run_tarvel_binary(c.args);
+    EXPECT_EQ(run.status, 2) << c.error;
+    EXPECT_EQ(run.out, kBanner + usage_text()) << c.error;
+    EXPECT_EQ(run.err, c.error);
+  }
 }
 
 TEST(UsageRun, HelpGoesToTheConsoleAndWinsOverEverythingElse) {

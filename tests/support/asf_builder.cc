@@ -67,6 +67,13 @@ const Guid kGuidJfifMedia = guid_from_text("B61BE100-5B4E-11CF-A8FD-00805F5C442B
 const Guid kGuidDegradableJpegMedia = guid_from_text("35907DE0-E415-11CF-A917-00805F5C442B");
 const Guid kGuidFileTransferMedia = guid_from_text("91BD222C-F21C-497A-8B6D-5AA86BFC0185");
 const Guid kGuidBinaryMedia = guid_from_text("3AFB65E2-47EF-40F2-AC2C-70A90D71D343");
+const Guid kGuidMetadataLibrary = guid_from_text("44231C94-9498-49D1-A141-1D134E457054");
+const Guid kGuidStreamBitrateProperties = guid_from_text("7BF875CE-468D-11D1-8D82-006097C9A2B2");
+const Guid kGuidBitrateMutualExclusion = guid_from_text("D6E229DC-35DA-11D1-9034-00A0C90349BE");
+const Guid kGuidExtContentDescription = guid_from_text("D2D0A440-E307-11D2-97F0-00A0C95EA850");
+const Guid kGuidContentEncryption = guid_from_text("2211B3FB-BD23-11D2-B4B7-00A0C955FC6E");
+const Guid kGuidExtContentEncryption = guid_from_text("298AE614-2622-4C17-B935-DAE07EE9289C");
+const Guid kGuidAdvancedContentEncryption = guid_from_text("43058533-6981-49E6-9B74-AD12CB86D58C");
 const Guid kGuidNoErrorCorrection = guid_from_text("20FB5700-5B55-11CF-A8FD-00805F5C442B");
 const Guid kGuidPadding = guid_from_text("1806D474-CADF-4509-A4BA-9AABCB96AAE8");
 
@@ -184,8 +191,9 @@ Bytes build_ext_stream_properties(const ExtStreamSpec& spec) {
   return build_object(kGuidExtStreamProperties, body, spec.size_override);
 }
 
-Bytes build_metadata(const std::vector<MetadataRecordSpec>& records, int32_t count_override,
-                     uint64_t size_override) {
+namespace {
+
+Bytes metadata_body(const std::vector<MetadataRecordSpec>& records, int32_t count_override) {
   Bytes body;
   put_le16(&body, static_cast<uint16_t>(count_override >= 0 ? count_override : records.size()));
   for (const MetadataRecordSpec& record : records) {
@@ -200,7 +208,87 @@ Bytes build_metadata(const std::vector<MetadataRecordSpec>& records, int32_t cou
     put_bytes(&body, name);
     put_bytes(&body, record.data);
   }
-  return build_object(kGuidMetadata, body, size_override);
+  return body;
+}
+
+}  // namespace
+
+Bytes build_metadata(const std::vector<MetadataRecordSpec>& records, int32_t count_override,
+                     uint64_t size_override) {
+  return build_object(kGuidMetadata, metadata_body(records, count_override), size_override);
+}
+
+Bytes build_metadata_library(const std::vector<MetadataRecordSpec>& records) {
+  return build_object(kGuidMetadataLibrary, metadata_body(records, -1));
+}
+
+Bytes build_stream_bitrate_properties(const std::vector<StreamBitrateSpec>& records, int32_t count_override) {
+  Bytes body;
+  put_le16(&body, static_cast<uint16_t>(count_override >= 0 ? count_override : records.size()));
+  for (const StreamBitrateSpec& record : records) {
+    put_le16(&body, record.flags);
+    put_le32(&body, record.average_bitrate);
+  }
+  return build_object(kGuidStreamBitrateProperties, body);
+}
+
+Bytes build_bitrate_mutual_exclusion(const std::vector<uint16_t>& stream_numbers) {
+  Bytes body;
+  put_guid(&body, guid_from_text("D6E22A01-35DA-11D1-9034-00A0C90349BE"));  // exclusion by bitrate
+  put_le16(&body, static_cast<uint16_t>(stream_numbers.size()));
+  for (uint16_t number : stream_numbers) put_le16(&body, number);
+  return build_object(kGuidBitrateMutualExclusion, body);
+}
+
+Bytes build_ext_content_description(const std::vector<ContentDescriptorSpec>& descriptors) {
+  Bytes body;
+  put_le16(&body, static_cast<uint16_t>(descriptors.size()));
+  for (const ContentDescriptorSpec& descriptor : descriptors) {
+    Bytes name = utf16(descriptor.name, true);
+    put_le16(&body, static_cast<uint16_t>(name.size()));
+    put_bytes(&body, name);
+    put_le16(&body, descriptor.type);
+    put_le16(&body,
+             static_cast<uint16_t>(descriptor.value_length_override >= 0 ? descriptor.value_length_override
+                                                                         : descriptor.value.size()));
+    put_bytes(&body, descriptor.value);
+  }
+  return build_object(kGuidExtContentDescription, body);
+}
+
+Bytes build_content_encryption() {
+  Bytes body;
+  Bytes secret(16, 0x5A);
+  put_le32(&body, static_cast<uint32_t>(secret.size()));
+  put_bytes(&body, secret);
+  const std::string fields[] = {std::string("DRM", 4), std::string("key-id", 7),
+                                std::string("http://x/", 10)};
+  for (const std::string& field : fields) {  // Protection Type, Key ID, License URL
+    put_le32(&body, static_cast<uint32_t>(field.size()));
+    put_bytes(&body, Bytes(field.begin(), field.end()));
+  }
+  return build_object(kGuidContentEncryption, body);
+}
+
+Bytes build_ext_content_encryption() {
+  Bytes body;
+  Bytes data = utf16("<WRMHEADER/>", true);
+  put_le32(&body, static_cast<uint32_t>(data.size()));
+  put_bytes(&body, data);
+  return build_object(kGuidExtContentEncryption, body);
+}
+
+Bytes build_advanced_content_encryption(uint16_t stream_number) {
+  Bytes body;
+  put_le16(&body, 1);  // Content Encryption Records Count
+  put_guid(&body, guid_from_text("7A079BB6-DAA4-4E12-A5CA-91D38DC11A8D"));  // System ID
+  put_le32(&body, 1);                                                       // System Version
+  put_le16(&body, 1);                                                       // Encrypted Object Records
+  put_le16(&body, 1);                                                       // type: stream number
+  put_le16(&body, 2);                                                       // length
+  put_le16(&body, stream_number);
+  put_le32(&body, 0);  // Data Size
+  return build_object(kGuidAdvancedContentEncryption, body);
 }
 
 Bytes metadata_word(uint16_t value) {

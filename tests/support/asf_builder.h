@@ -18,6 +18,13 @@
 //   build_header_extension         Header Extension Object around children
 //   build_ext_stream_properties    Extended Stream Properties Object from ExtStreamSpec
 //   build_metadata                 Metadata Object from MetadataRecordSpec records
+//   build_metadata_library         Metadata Library Object from the same records (`reserved`
+//                                  is then the Language List Index)
+//   build_stream_bitrate_properties  Stream Bitrate Properties Object: (flags, bitrate) records
+//   build_bitrate_mutual_exclusion   Bitrate Mutual Exclusion Object over stream numbers
+//   build_ext_content_description    Extended Content Description Object from descriptors
+//   build_content_encryption, build_ext_content_encryption, build_advanced_content_encryption
+//                                  the three encryption objects, with made-up key data
 //   metadata_dword/word/qword/unicode  value bytes for metadata records
 //   write_temp_file                writes bytes to a new file in the scratch directory and
 //                                  returns its path; remove_temp_file deletes it
@@ -71,6 +78,13 @@ extern const Guid kGuidJfifMedia;
 extern const Guid kGuidDegradableJpegMedia;
 extern const Guid kGuidFileTransferMedia;
 extern const Guid kGuidBinaryMedia;
+extern const Guid kGuidMetadataLibrary;
+extern const Guid kGuidStreamBitrateProperties;
+extern const Guid kGuidBitrateMutualExclusion;
+extern const Guid kGuidExtContentDescription;
+extern const Guid kGuidContentEncryption;
+extern const Guid kGuidExtContentEncryption;
+extern const Guid kGuidAdvancedContentEncryption;
 extern const Guid kGuidNoErrorCorrection;
 extern const Guid kGuidPadding;  // an object the program skips
 
@@ -150,6 +164,28 @@ struct MetadataRecordSpec {
 };
 Bytes build_metadata(const std::vector<MetadataRecordSpec>& records, int32_t count_override = -1,
                      uint64_t size_override = 0);
+
+Bytes build_metadata_library(const std::vector<MetadataRecordSpec>& records);
+
+struct StreamBitrateSpec {
+  uint16_t flags = 1;  // low 7 bits: the stream number
+  uint32_t average_bitrate = 0;
+};
+Bytes build_stream_bitrate_properties(const std::vector<StreamBitrateSpec>& records,
+                                      int32_t count_override = -1);
+Bytes build_bitrate_mutual_exclusion(const std::vector<uint16_t>& stream_numbers);
+
+struct ContentDescriptorSpec {
+  std::string name;  // written as zero-terminated UTF-16LE
+  uint16_t type = 0;
+  Bytes value;
+  int32_t value_length_override = -1;  // the Value Length field; -1: value.size()
+};
+Bytes build_ext_content_description(const std::vector<ContentDescriptorSpec>& descriptors);
+
+Bytes build_content_encryption();
+Bytes build_ext_content_encryption();
+Bytes build_advanced_content_encryption(uint16_t stream_number);
 
 Bytes metadata_word(uint16_t value);
 Bytes metadata_dword(uint32_t value);

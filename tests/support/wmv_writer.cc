@@ -339,20 +339,21 @@ Bytes header_object(const WmvSource& source, const WmvLayout& layout, uint64_t f
   uint32_t largest = 0;
   for (const WmvFrame& f : source.frames) largest = std::max(largest, static_cast<uint32_t>(f.data.size()));
   for (const WmvVideoStream& v : layout.video) {
-    if (v.ext_bitrate != 0 || v.frame_period != 0) {
+    StreamPropertiesSpec video;
+    video.flags = static_cast<uint16_t>(v.number | (v.encrypted ? 0x8000 : 0));
+    video.codec_data = source.type_specific;
+    video.video_header = false;
+    if (v.ext_bitrate != 0 || v.frame_period != 0 || v.embedded) {
       ExtStreamSpec ext;
       ext.stream_number = v.number;
       ext.data_bitrate = v.ext_bitrate;
       ext.buffer_size = v.ext_bitrate / 2;
       ext.max_object_size = largest;
       ext.avg_time_per_frame = v.frame_period;
+      if (v.embedded) ext.embedded = build_stream_properties(video);
       extension.push_back(build_ext_stream_properties(ext));
     }
-    StreamPropertiesSpec video;
-    video.flags = v.number;
-    video.codec_data = source.type_specific;
-    video.video_header = false;
-    streams.push_back(build_stream_properties(video));
+    if (!v.embedded) streams.push_back(build_stream_properties(video));
     if (v.listed_bitrate != 0) {
       put_le16(&bitrates, v.number);
       put_le32(&bitrates, v.listed_bitrate);
@@ -370,8 +371,10 @@ Bytes header_object(const WmvSource& source, const WmvLayout& layout, uint64_t f
     streams.push_back(build_stream_properties(audio));
   }
   for (const Bytes& b : layout.extension_objects) extension.push_back(b);
-  std::vector<Bytes> children = {build_object(kGuidFileProperties, props), build_header_extension(extension)};
+  std::vector<Bytes> children = {build_object(kGuidFileProperties, props)};
+  if (!layout.extension_last) children.push_back(build_header_extension(extension));
   for (Bytes& s : streams) children.push_back(std::move(s));
+  if (layout.extension_last) children.push_back(build_header_extension(extension));
   if (listed > 0) {
     Bytes body;
     put_le16(&body, listed);

@@ -10,8 +10,10 @@
 //                 several payloads each (82 00 00, Length Type Flags 0x11, Property Flags
 //                 0x5D, padding declared), one or more video streams, an optional audio
 //                 stream whose objects open every packet, compressed payloads, one frame's
-//                 pieces in any order or shape, extra header objects, any Data Object Size,
-//                 or no Data Object at all. The result tells where every video piece went.
+//                 pieces in any order or shape, extra header objects, the Header Extension
+//                 before or after the streams, a stream's Stream Properties embedded in its
+//                 Extended Stream Properties or marked encrypted, any Data Object Size, or
+//                 no Data Object at all. The result tells where every video piece went.
 //
 // Neither includes the program's headers: a wrong constant in the program must not be
 // matched by the files the tests make.
@@ -82,6 +84,8 @@ struct WmvVideoStream {
   uint32_t ext_bitrate = 0;      // Extended Stream Properties' Data Bitrate
   uint64_t frame_period = 0;     // and its Average Time Per Frame (100 ns); both 0: no such object
   uint32_t listed_bitrate = 0;   // in the Stream Bitrate Properties Object; 0: not listed
+  bool encrypted = false;        // the Stream Properties' Encrypted Content Flag
+  bool embedded = false;         // Stream Properties only inside an Extended Stream Properties Object
 };
 
 struct WmvPiece {
@@ -100,6 +104,7 @@ struct WmvLayout {
   bool compressed = false;            // runs of frames under 256 bytes, evenly spaced, in compressed payloads
   std::vector<Bytes> header_objects;  // appended to the Header Object
   std::vector<Bytes> extension_objects;  // appended inside the Header Extension
+  bool extension_last = false;           // the Header Extension after the Stream Properties
   int64_t shaped_frame = -1;             // this source frame of the first stream is sent as `pieces`
   std::vector<WmvPiece> pieces;
   int64_t data_object_size = -1;  // the Data Object's Object Size; -1: its true size
