@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "io/file_reader.h"
 #include "platform/platform.h"
 #include "vc1/header_buffer.h"
 
@@ -145,7 +144,6 @@ struct AsfParserContext {
   PlatformFile file;         // not owned
   uint32_t max_packet_size;  // 0 until a File Properties Object is seen
   AsfStreamRecord* streams[kMaxStreams];
-  FileReader* reader;   // not owned
   uint64_t header_end;  // the Header Object's declared end (its 64-bit Object Size)
   HeaderBuffer head;    // the first bytes of the file as the header walk read them
   // File Properties Object.
@@ -167,7 +165,7 @@ struct AsfParserContext {
 };
 
 // Returns a new context, or null when it cannot be allocated.
-AsfParserContext* asf_context_create(PlatformFile file, FileReader* reader);
+AsfParserContext* asf_context_create(PlatformFile file);
 void asf_context_free(AsfParserContext* context);
 
 // Reads and walks the Header Object at offset 0 with direct file reads. The children are

@@ -72,11 +72,10 @@ void settle_records(AsfParserContext* context) {
 
 }  // namespace
 
-AsfParserContext* asf_context_create(PlatformFile file, FileReader* reader) {
+AsfParserContext* asf_context_create(PlatformFile file) {
   AsfParserContext* context = static_cast<AsfParserContext*>(std::calloc(1, sizeof(AsfParserContext)));
   if (context == nullptr) return nullptr;
   context->file = file;
-  context->reader = reader;
   context->max_packet_size = 0;
   context->header_end = 0;
   for (AsfStreamRecord*& slot : context->streams) slot = nullptr;

@@ -134,7 +134,7 @@ int run_tarvel(int argc, char** argv) {
   }
 
   int status = kExitFailure;
-  AsfParserContext* context = asf_context_create(input, nullptr);
+  AsfParserContext* context = asf_context_create(input);
   if (context == nullptr) {
     print_at_level(0, "Error: Out of memory\n");
   } else if (asf_read_header(context) == 0) {

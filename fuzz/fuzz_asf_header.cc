@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   console_capture(&console, &out);
   report_set_verbosity(3);
   {
-    AsfParserContext* context = asf_context_create(file, nullptr);
+    AsfParserContext* context = asf_context_create(file);
     if (context != nullptr) {
       if (asf_read_header(context) != 0) {
         uint64_t offset = 0;

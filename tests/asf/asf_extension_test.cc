@@ -11,7 +11,7 @@
 namespace {
 
 struct Extension {
-  AsfParserContext* context = asf_context_create(kInvalidFile, nullptr);
+  AsfParserContext* context = asf_context_create(kInvalidFile);
   std::string out;
   ~Extension() { asf_context_free(context); }
   AsfStreamRecord* stream(uint32_t n) { return asf_get_stream(context, n); }
@@ -234,7 +234,7 @@ TEST(AsfHeaderExtension, ChildrenAreFramedWithinTheObject) {
 
 TEST(AsfHeaderExtension, InvalidStreamNumberIsShownAtEveryVerbosity) {
   Bytes object = build_header_extension({build_ext_stream_properties({.stream_number = 300})});
-  AsfParserContext* context = asf_context_create(kInvalidFile, nullptr);
+  AsfParserContext* context = asf_context_create(kInvalidFile);
   std::string console, out;
   report_set_verbosity(0);
   console_capture(&console, &out);

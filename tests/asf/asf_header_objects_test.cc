@@ -24,7 +24,7 @@ void read_header(const std::vector<Bytes>& children, Header* h) {
   std::string path = write_temp_file(build_header_object(children));
   PlatformFile file = platform_open_read(path.c_str());
   ASSERT_NE(file, kInvalidFile);
-  h->context = asf_context_create(file, nullptr);
+  h->context = asf_context_create(file);
   std::string console;
   report_set_verbosity(3);
   console_capture(&console, &h->out);

@@ -11,7 +11,7 @@
 namespace {
 
 struct Metadata {
-  AsfParserContext* context = asf_context_create(kInvalidFile, nullptr);
+  AsfParserContext* context = asf_context_create(kInvalidFile);
   std::string out;
   int result = -1;
   ~Metadata() { asf_context_free(context); }

@@ -25,7 +25,7 @@ struct StreamSetup {
 };
 
 Choice choose(std::initializer_list<StreamSetup> streams, uint32_t requested = 0) {
-  AsfParserContext* context = asf_context_create(kInvalidFile, nullptr);
+  AsfParserContext* context = asf_context_create(kInvalidFile);
   for (const StreamSetup& s : streams) {
     AsfStreamRecord* record = asf_find_or_create_stream(context, s.number);
     record->is_video = s.is_video;

@@ -23,7 +23,7 @@ struct Walk {
 void walk_file(const std::string& path, Walk* w, uint32_t verbosity = 2) {
   PlatformFile file = platform_open_read(path.c_str());
   ASSERT_NE(file, kInvalidFile);
-  w->context = asf_context_create(file, nullptr);
+  w->context = asf_context_create(file);
   ASSERT_NE(w->context, nullptr);
   std::string console;
   report_set_verbosity(verbosity);
