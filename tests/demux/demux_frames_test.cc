@@ -265,9 +265,9 @@ TEST(DemuxFramesTest, PayloadsLargerThanTheReadersBufferAreStored) {
   // bytes (requests of that size were once refused and their bytes lost).
   const uint32_t kLarge = 917504;
   Bytes frame = frame_of(kLarge + 200000, 0x12, 100);
-  std::vector<PacketSpec> packets = {packet_of(
-      {fragment(1, false, kLarge + 200000, 0, Bytes(frame.begin(), frame.begin() + kLarge)),
-       fragment(1, false, kLarge + 200000, kLarge, Bytes(frame.begin() + kLarge, frame.end()))})};
+  std::vector<PacketSpec> packets = {
+      packet_of({fragment(1, false, kLarge + 200000, 0, Bytes(frame.begin(), frame.begin() + kLarge)),
+                 fragment(1, false, kLarge + 200000, kLarge, Bytes(frame.begin() + kLarge, frame.end()))})};
   DemuxRun run;
   run.max_packet_size = 1200000;
   ASSERT_TRUE(run_demux(build_data_object(packets, run.max_packet_size), &run));
@@ -414,6 +414,32 @@ TEST(DemuxFramesTest, FrameSplitAcrossWindowMovesIsWrittenWhole) {
   EXPECT_EQ(run.result, kDemuxCompleted);
   EXPECT_EQ(run.frames_written, 15u);
   EXPECT_EQ(run.output, expected);
+}
+
+// A frame in more pieces than the output batch has places for: the pieces held so far are
+// gathered into the frame buffer, in order, and the frame is written whole.
+TEST(DemuxFramesTest, FrameOfMorePiecesThanTheBatchHoldsIsWrittenWhole) {
+  for (uint32_t pieces : {1019u, 1020u, 1021u, 1100u}) {
+    SCOPED_TRACE(pieces);
+    const uint32_t kPiece = 10;
+    Bytes frame = frame_of(pieces * kPiece, 0x12, 170);
+    std::vector<PacketSpec> packets;
+    for (uint32_t i = 0; i < pieces; ++i) {
+      if (i % 60 == 0) packets.push_back(packet_of({}));
+      packets.back().payloads.push_back(
+          fragment(1, false, pieces * kPiece, i * kPiece,
+                   Bytes(frame.begin() + i * kPiece, frame.begin() + (i + 1) * kPiece)));
+    }
+    Bytes after = frame_of(20, 0x12, 171);
+    packets.push_back(whole_object_packet(1, false, after));
+    DemuxRun run;
+    ASSERT_TRUE(run_demux(build_data_object(packets), &run));
+    Bytes expected = expected_frame({}, frame);
+    append(&expected, expected_frame({}, after));
+    append(&expected, end_of_sequence());
+    EXPECT_EQ(run.output, expected);
+    EXPECT_EQ(run.result, kDemuxCompleted);
+  }
 }
 
 }  // namespace

@@ -258,7 +258,7 @@ TEST(Shell, InterruptAtThePromptRestoresTheTerminalAndKeepsTheFile) {
   EXPECT_EQ(load_file(out), "keep");
 }
 
-TEST(Shell, ScriptsReplaceWithYesButNeverAFileAnotherRunHolds) {
+TEST(Shell, ScriptsReplaceWithYesButNeverAFileAnotherRunHoldsAndRunsShareAnInput) {
   std::string dir = make_scratch_dir();
   std::string out = dir + "/out.vc1";
   save_file(out, "old");
@@ -280,6 +280,19 @@ TEST(Shell, ScriptsReplaceWithYesButNeverAFileAnotherRunHolds) {
               std::string::npos);
     EXPECT_EQ(load_file(out), "old");
   }
+  // Two runs reading one input at once: the first one waits to open its output (a FIFO)
+  // while it holds the input; the second converts the same input meanwhile.
+  ShellRun both =
+      sh(dir, "mkfifo a.fifo && { \\$T -v0 '" + sample() +
+                  "' a.fifo & } && a=\\$! && "
+                  "until ls -l /proc/\\$a/fd 2>/dev/null | grep -q vc1ap_240x104.wmv; do sleep 0.05; done && "
+                  "\\$T -v0 '" +
+                  sample() + "' b.vc1; b=\\$?; cat a.fifo >a.vc1; wait \\$a; echo \\$b \\$?");
+  ASSERT_GE(both.out.size(), 4u);
+  EXPECT_EQ(both.out.substr(both.out.size() - 4), "0 0\n") << both.err;
+  EXPECT_TRUE(load_file(dir + "/a.vc1") == reference().stream);
+  EXPECT_TRUE(load_file(dir + "/b.vc1") == reference().stream);
+
   // The input itself, even with -y.
   std::string copy = dir + "/in.wmv";
   save_file(copy, load_file(sample()));

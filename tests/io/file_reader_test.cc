@@ -80,6 +80,7 @@ TEST(FileReader, WindowsOfAnySizeDeliverTheInputInOrder) {
       {3 * kReaderBufferSize + 17, 4093, {3200, 6400}, 3200},              // packets across many moves
       {5 * kReaderBufferSize, 610, {kReaderBufferSize + 5000, 9}, 0},      // a window above the default
       {2 * kReaderBufferSize, 0, {2 * kReaderBufferSize + 100}, 1000000},  // asks past the end
+      {3 * kReaderBufferSize, 4093, {kReaderBufferSize}, 100000},  // the whole buffer, behind kept bytes
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
