@@ -1,0 +1,66 @@
+// Property: for any bytes taken as data packets of any size, the packet walker reads only
+// the bytes it is given and places every payload it decodes inside its packet, and the
+// object assembler, fed those payloads in order, keeps its pieces sorted by offset, never
+// overlapping, inside their object, with the bytes held adding up, and completes an object
+// only when every byte of it is held.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "demux/demux_stages.h"
+
+namespace {
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+void check_assembler(const ObjectAssembler& a) {
+  if (!a.active || a.too_large) return;
+  uint64_t held = 0;
+  uint64_t end = 0;
+  for (uint32_t i = 0; i < a.piece_count; ++i) {
+    const ObjectPiece& p = a.pieces[i];
+    check(p.length > 0 && p.offset >= end && uint64_t{p.offset} + p.length <= a.size);
+    end = uint64_t{p.offset} + p.length;
+    held += p.length;
+  }
+  check(held == a.held);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  // The first two bytes choose the packet size; the rest are packets of that size, the
+  // last one given only in part.
+  uint32_t packet_size = kMinPacketSize + (data[0] | data[1] << 8);
+  std::vector<uint8_t> bytes(data + 2, data + size);  // exactly the bytes given
+  static ObjectAssembler assembler;
+  if (!assembler_init(&assembler, 4096)) return 0;
+  ParsedPacket packet;
+  for (size_t at = 0; at < bytes.size(); at += packet_size) {
+    uint32_t available = static_cast<uint32_t>(bytes.size() - at < packet_size ? bytes.size() - at : packet_size);
+    PacketStatus status = demux_parse_packet(bytes.data() + at, available, packet_size, &packet);
+    check(status == packet.status && packet.payload_count <= kMaxPacketPayloads);
+    for (uint32_t i = 0; i < packet.payload_count; ++i) {
+      const PacketPayload& p = packet.payloads[i];
+      check(p.stream_number >= 1 && p.stream_number <= 127);
+      check(uint64_t{p.data_offset} + p.length <= available);
+      if (p.compressed) continue;
+      MediaPiece piece = {p.object_number, p.number_width,      p.offset, p.has_offset, p.object_size,
+                          p.key_frame,     p.presentation_time, bytes.data() + at + p.data_offset, p.length, 0};
+      if (!assembler_has_room(&assembler) && !assembler_gather(&assembler)) assembler_abandon(&assembler);
+      AssemblerResult result = assembler_take(&assembler, &piece);
+      check_assembler(assembler);
+      if (result.events & kAssemblerComplete) {
+        check(assembler.held == assembler.size);
+        check(assembler.size == 0 || (assembler.piece_count > 0 && assembler.pieces[0].offset == 0));
+        assembler_finish(&assembler);
+      }
+    }
+  }
+  assembler_release(&assembler);
+  return 0;
+}
