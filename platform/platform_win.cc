@@ -252,6 +252,9 @@ void platform_set_last_error_from_errno(int errno_value) {
     case EACCES:
       g_last_error = ERROR_ACCESS_DENIED;
       break;
+    case ENOMEM:
+      g_last_error = ERROR_NOT_ENOUGH_MEMORY;
+      break;
     default:
       g_last_error = ERROR_WRITE_FAULT;
       break;
