@@ -2,8 +2,11 @@
 // arguments, --help winning and the verbosity precedence. Then whole runs in this process:
 // the frame period a conversion inserts, and runs that follow one another.
 #include "cli/options.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstring>
@@ -244,6 +247,13 @@ TEST(WholeRun, EachRunStartsFromTheDefaultsWhateverRanBefore) {
   expect_same(run_in_process({"-npar", "-nfrm", sample, dir + "/again.vc1"}), bare, "conversion again");
   EXPECT_NE(read_file(dir + "/full.vc1"), read_file(dir + "/bare.vc1"));
   EXPECT_EQ(read_file(dir + "/again.vc1"), read_file(dir + "/bare.vc1"));
+
+  // A stop request that ended one run does not stop the next.
+  platform_catch_interrupts();
+  raise(SIGINT);
+  ASSERT_NE(platform_interrupt_signal(), 0);
+  expect_same(run_in_process({"-npar", "-nfrm", sample, dir + "/after_stop.vc1"}), bare, "after a stop");
+  EXPECT_EQ(read_file(dir + "/after_stop.vc1"), read_file(dir + "/bare.vc1"));
 }
 
 }  // namespace
