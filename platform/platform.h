@@ -84,9 +84,11 @@ void platform_set_last_error_from_errno(int errno_value);
 const char* platform_error_text(int code);
 
 // Console: level-0 text goes to the controlling terminal (the Windows console) when there
-// is one, else to standard error. The key read takes one key press from the terminal
-// without echo and without waiting for Enter; it returns the byte, or -1 when there is no
-// terminal.
+// is one, and to standard error as well when standard error is not that terminal (a log
+// file or a pipe), so that logs of a run made at the terminal keep its errors; without a
+// terminal it goes to standard error alone. The key read takes one key press from the
+// terminal without echo and without waiting for Enter; it returns the byte, or -1 when
+// there is no terminal.
 void platform_console_write(const char* text, size_t length);
 int platform_console_read_key();
 bool platform_stdout_is_terminal();
