@@ -29,7 +29,10 @@ constexpr int kErrorSharingViolation = 16;  // EBUSY: the output is the input it
 // The program's arguments as UTF-8 strings. POSIX gives them back as they came; Windows
 // rebuilds them from the wide command line, so that any Unicode path survives, and sets
 // the console's output code page to UTF-8 for the run (restored at exit), so that
-// standard output's text shows as written. The strings live until the process ends.
+// standard output's text shows as written. When the console window was made for this run
+// alone (the program started from Explorer), the window waits at exit for a key, with
+// "Press any key to close this window.", so that the report can be read before it closes.
+// The strings live until the process ends.
 char** platform_utf8_arguments(int* argc, char** argv);
 
 enum CreateDisposition {

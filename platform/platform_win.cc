@@ -112,6 +112,31 @@ void write_standard_error(const char* text, size_t length) {
   }
 }
 
+// A console window made for this program alone (started from Explorer: a double-click, a
+// file dropped on it) closes when the program ends, taking the report with it: the window
+// waits for a key first. Ctrl-C is read as a key there, so it closes the window too.
+void wait_for_key_before_closing() {
+  HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+  if (input == INVALID_HANDLE_VALUE) return;
+  static const char kText[] = "\nPress any key to close this window.";
+  write_console_window(kText, sizeof kText - 1);
+  DWORD saved = 0;
+  GetConsoleMode(input, &saved);
+  SetConsoleMode(input,
+                 saved & ~static_cast<DWORD>(ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
+  FlushConsoleInputBuffer(input);  // keys typed during the run do not close it unread
+  INPUT_RECORD record;
+  DWORD got = 0;
+  while (ReadConsoleInputW(input, &record, 1, &got) && got == 1) {
+    if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
+    WORD key = record.Event.KeyEvent.wVirtualKeyCode;
+    if (key != VK_SHIFT && key != VK_CONTROL && key != VK_MENU) break;  // a modifier alone is no key
+  }
+  SetConsoleMode(input, saved);
+  CloseHandle(input);
+}
+
 }  // namespace
 
 char** platform_utf8_arguments(int* argc, char** argv) {
@@ -120,6 +145,13 @@ char** platform_utf8_arguments(int* argc, char** argv) {
   if (code_page != 0 && code_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
     g_saved_output_code_page = code_page;
     std::atexit(restore_output_code_page);
+  }
+  // A console that only this program is attached to was made for it; one inherited from a
+  // shell has the shell attached too. A console whose window is not shown (Wine's on a
+  // terminal, a hidden one) closes nothing anyone reads.
+  DWORD attached[2];
+  if (GetConsoleProcessList(attached, 2) == 1 && IsWindowVisible(GetConsoleWindow())) {
+    std::atexit(wait_for_key_before_closing);
   }
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
