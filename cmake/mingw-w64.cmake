@@ -3,7 +3,7 @@
 #   cmake --build build-win
 # The program is linked statically, so it runs on a bare Windows. When Wine is installed
 # (Debian: wine64), ctest runs the Windows tests under it, in a Wine prefix of the build
-# folder unless WINEPREFIX says otherwise.
+# folder unless WINEPREFIX says otherwise, with one wineserver for the whole run.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -21,6 +21,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 find_program(TARVEL_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+find_program(TARVEL_WINESERVER NAMES wineserver PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(TARVEL_WINE)
   if(DEFINED ENV{WINEPREFIX})
     set(TARVEL_WINEPREFIX $ENV{WINEPREFIX})

@@ -243,6 +243,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The completion file is loaded by the bash-completion package.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
   string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "TARVEL reads an ASF container (a .wmv file) holding VC-1 Advanced Profile video\n"
       "(FourCC WVC1) and writes the video as a raw VC-1 elementary stream (SMPTE 421M)\n"

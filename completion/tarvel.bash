@@ -1,6 +1,6 @@
-# Bash completion for tarvel: its options, and the .wmv and .vc1 files (and folders) it
-# reads and writes. Installed as share/bash-completion/completions/tarvel; needs nothing
-# from the bash-completion package.
+# Bash completion for tarvel: its options, and the .wmv, .asf and .vc1 files (and folders)
+# it reads and writes. Installed as share/bash-completion/completions/tarvel, where the
+# bash-completion package loads it on first use; it calls none of that package's functions.
 
 _tarvel() {
   local cur=${COMP_WORDS[COMP_CWORD]}
@@ -38,6 +38,7 @@ _tarvel() {
   compopt -o filenames 2>/dev/null
   mapfile -t COMPREPLY < <(compgen -d -- "$cur"
                            compgen -f -X '!*.[wW][mM][vV]' -- "$cur"
+                           compgen -f -X '!*.[aA][sS][fF]' -- "$cur"
                            compgen -f -X '!*.[vV][cC]1' -- "$cur")
 }
 complete -F _tarvel tarvel

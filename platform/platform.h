@@ -31,7 +31,10 @@ constexpr int kErrorInterrupted = 4;        // EINTR: a wait ended by an interru
 // The program's arguments as UTF-8 strings. POSIX gives them back as they came; Windows
 // rebuilds them from the wide command line, so that any Unicode path survives, and sets
 // the console's output code page to UTF-8 for the run (restored at exit), so that
-// standard output's text shows as written. The strings live until the process ends.
+// standard output's text shows as written. When the console window was made for this run
+// alone (the program started from Explorer), the window waits at exit for a key, with
+// "Press any key to close this window.", so that the report can be read before it closes.
+// The strings live until the process ends.
 char** platform_utf8_arguments(int* argc, char** argv);
 
 enum CreateDisposition {
@@ -92,9 +95,11 @@ void platform_set_last_error_from_errno(int errno_value);
 const char* platform_error_text(int code);
 
 // Console: level-0 text goes to the controlling terminal (the Windows console) when there
-// is one, else to standard error. The key read takes one key press from the terminal
-// without echo and without waiting for Enter; it returns the byte, or -1 when there is no
-// terminal.
+// is one, and to standard error as well when standard error is not that terminal (a log
+// file or a pipe), so that logs of a run made at the terminal keep its errors; without a
+// terminal it goes to standard error alone. The key read takes one key press from the
+// terminal without echo and without waiting for Enter; it returns the byte, or -1 when
+// there is no terminal.
 void platform_console_write(const char* text, size_t length);
 int platform_console_read_key();
 bool platform_stdout_is_terminal();

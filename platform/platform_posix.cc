@@ -236,17 +236,30 @@ const char* platform_error_text(int code) {
   return text;
 }
 
-void platform_console_write(const char* text, size_t length) {
-  int fd = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
-  int target = fd >= 0 ? fd : STDERR_FILENO;
+namespace {
+
+void write_console_text(int fd, const char* text, size_t length) {
   size_t done = 0;
   while (done < length) {
-    ssize_t w = write(target, text + done, length - done);
+    ssize_t w = write(fd, text + done, length - done);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) break;  // no console: the text is dropped, as a detached program's would be
+    if (w <= 0) break;  // nowhere to show it: the text is dropped, as a detached program's would be
     done += static_cast<size_t>(w);
   }
-  if (fd >= 0) close(fd);
+}
+
+}  // namespace
+
+void platform_console_write(const char* text, size_t length) {
+  int fd = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd >= 0) {
+    write_console_text(fd, text, length);
+    close(fd);
+  }
+  // Standard error gets the text too unless it is that very terminal (tcgetsid answers
+  // only for the controlling terminal): a log file or a pipe keeps every error of a run
+  // made at the terminal, and without a terminal standard error is the only place.
+  if (fd < 0 || tcgetsid(STDERR_FILENO) < 0) write_console_text(STDERR_FILENO, text, length);
 }
 
 int platform_console_read_key() {

@@ -82,6 +82,62 @@ UINT g_saved_output_code_page = 0;
 
 void restore_output_code_page() { SetConsoleOutputCP(g_saved_output_code_page); }
 
+// Writes to the console window; false when the program has no console.
+bool write_console_window(const char* text, size_t length) {
+  HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+  if (console == INVALID_HANDLE_VALUE) return false;
+  wchar_t* wide = to_utf16(text, static_cast<int>(length));
+  if (wide != nullptr) {
+    DWORD done = 0;
+    WriteConsoleW(console, wide, static_cast<DWORD>(wcslen(wide)), &done, nullptr);
+    std::free(wide);
+  }
+  CloseHandle(console);
+  return true;
+}
+
+// Standard error with the CR LF line ends of Windows text files; the system's own texts
+// already carry theirs.
+void write_standard_error(const char* text, size_t length) {
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
+  size_t start = 0;
+  for (size_t i = 0; i <= length; i++) {
+    bool lone_line_feed = i < length && text[i] == '\n' && (i == 0 || text[i - 1] != '\r');
+    if (!lone_line_feed && i < length) continue;
+    DWORD done = 0;
+    if (i > start) WriteFile(err, text + start, static_cast<DWORD>(i - start), &done, nullptr);
+    if (lone_line_feed) WriteFile(err, "\r\n", 2, &done, nullptr);
+    start = i + 1;
+  }
+}
+
+// A console window made for this program alone (started from Explorer: a double-click, a
+// file dropped on it) closes when the program ends, taking the report with it: the window
+// waits for a key first. Ctrl-C is read as a key there, so it closes the window too.
+void wait_for_key_before_closing() {
+  HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+  if (input == INVALID_HANDLE_VALUE) return;
+  static const char kText[] = "\nPress any key to close this window.";
+  write_console_window(kText, sizeof kText - 1);
+  DWORD saved = 0;
+  GetConsoleMode(input, &saved);
+  SetConsoleMode(input,
+                 saved & ~static_cast<DWORD>(ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
+  FlushConsoleInputBuffer(input);  // keys typed during the run do not close it unread
+  INPUT_RECORD record;
+  DWORD got = 0;
+  while (ReadConsoleInputW(input, &record, 1, &got) && got == 1) {
+    if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
+    WORD key = record.Event.KeyEvent.wVirtualKeyCode;
+    if (key != VK_SHIFT && key != VK_CONTROL && key != VK_MENU) break;  // a modifier alone is no key
+  }
+  SetConsoleMode(input, saved);
+  CloseHandle(input);
+}
+
 }  // namespace
 
 char** platform_utf8_arguments(int* argc, char** argv) {
@@ -90,6 +146,13 @@ char** platform_utf8_arguments(int* argc, char** argv) {
   if (code_page != 0 && code_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
     g_saved_output_code_page = code_page;
     std::atexit(restore_output_code_page);
+  }
+  // A console that only this program is attached to was made for it; one inherited from a
+  // shell has the shell attached too. A console whose window is not shown (Wine's on a
+  // terminal, a hidden one) closes nothing anyone reads.
+  DWORD attached[2];
+  if (GetConsoleProcessList(attached, 2) == 1 && IsWindowVisible(GetConsoleWindow())) {
+    std::atexit(wait_for_key_before_closing);
   }
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -276,31 +339,12 @@ const char* platform_error_text(int code) {
 }
 
 void platform_console_write(const char* text, size_t length) {
-  HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
-  if (console != INVALID_HANDLE_VALUE) {
-    wchar_t* wide = to_utf16(text, static_cast<int>(length));
-    if (wide != nullptr) {
-      DWORD done = 0;
-      WriteConsoleW(console, wide, static_cast<DWORD>(wcslen(wide)), &done, nullptr);
-      std::free(wide);
-    }
-    CloseHandle(console);
-    return;
-  }
-  // No console (a service, a scheduler, a pipe-fed run): standard error, with the CR LF
-  // line ends of Windows text files; the system's own texts already carry theirs.
-  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-  if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
-  size_t start = 0;
-  for (size_t i = 0; i <= length; i++) {
-    bool lone_line_feed = i < length && text[i] == '\n' && (i == 0 || text[i - 1] != '\r');
-    if (!lone_line_feed && i < length) continue;
-    DWORD done = 0;
-    if (i > start) WriteFile(err, text + start, static_cast<DWORD>(i - start), &done, nullptr);
-    if (lone_line_feed) WriteFile(err, "\r\n", 2, &done, nullptr);
-    start = i + 1;
-  }
+  bool shown = write_console_window(text, length);
+  // Standard error gets the text too unless it is that console: a log file or a pipe keeps
+  // every error of a run made in a console window, and without a console (a service, a
+  // scheduler, a pipe-fed run) standard error is the only place.
+  DWORD mode = 0;
+  if (!shown || !GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) write_standard_error(text, length);
 }
 
 int platform_console_read_key() {

@@ -1,8 +1,10 @@
 // The program's one text sink: every message passes through print_at_level, which decides
 // from the message's level and the verbosity level whether and where it appears.
 //
-//   level 0   always shown, written to the console (the controlling terminal, else
-//             standard error), so it stays visible when standard output is redirected
+//   level 0   always shown, written to the console (the controlling terminal, and
+//             standard error too when that is a file or a pipe; without a terminal,
+//             standard error), so it stays visible when standard output is redirected and
+//             reaches the logs
 //   level 1-3 written to standard output when the verbosity level is at least the level
 //
 // This module sits below every other one of the program: it knows the platform layer and

@@ -2,7 +2,7 @@
 # Installs the build into a scratch prefix and checks that the program, its manual page,
 # its documents (the README also as plain text) and its bash completion land where users
 # look for them; that the program runs and is stripped exactly when the build type is
-# Release; and that the installed completion offers the options and the .wmv/.vc1 files.
+# Release; and that the installed completion offers the options and the .wmv/.asf/.vc1 files.
 set -eu
 build_dir=$1
 prefix=$(mktemp -d)
@@ -30,7 +30,7 @@ fi
 completion="$prefix/share/bash-completion/completions/tarvel"
 test -f "$completion"
 mkdir "$prefix/files" "$prefix/files/folder"
-touch "$prefix/files/a.wmv" "$prefix/files/b.VC1" "$prefix/files/c.txt"
+touch "$prefix/files/a.wmv" "$prefix/files/b.VC1" "$prefix/files/c.txt" "$prefix/files/d.Asf"
 cd "$prefix/files"
 # Prints what completing the last word offers, one line.
 complete_words() {
@@ -46,5 +46,5 @@ test "$(complete_words tarvel --st)" = "--stream="
 test "$(complete_words tarvel --stream = '')" = ""
 test "$(complete_words tarvel --verbose =)" = "0 1 2 3"
 # Files come in directory order.
-test "$(complete_words tarvel -v1 '' | tr ' ' '\n' | sort | tr '\n' ' ')" = "a.wmv b.VC1 folder "
+test "$(complete_words tarvel -v1 '' | tr ' ' '\n' | sort | tr '\n' ' ')" = "a.wmv b.VC1 d.Asf folder "
 echo "install layout ok"

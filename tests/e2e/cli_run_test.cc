@@ -101,9 +101,9 @@ TEST_F(OverwritePrompt, LowerOrUpperCaseYReplacesTheOutput) {
     save_file(output_, "previous contents");
     BinaryRun run = answer(key, output_);
     EXPECT_EQ(run.status, 0) << key;
-    EXPECT_NE(run.terminal.find("\nOutput file " + output_ + " already exists - Overwrite? (y/N):"),
-              std::string::npos);
-    EXPECT_EQ(run.err, key + "\n");  // the answer is echoed on standard error
+    const std::string prompt = "\nOutput file " + output_ + " already exists - Overwrite? (y/N):";
+    EXPECT_NE(run.terminal.find(prompt), std::string::npos);
+    EXPECT_EQ(run.err, prompt + key + "\n");  // a log has the prompt and the answer echoed
     std::string out = load_file(output_);
     ASSERT_GE(out.size(), 8u);
     EXPECT_EQ(out.substr(0, 4), std::string("\x00\x00\x01\x0F", 4));
@@ -144,6 +144,21 @@ TEST_F(OverwritePrompt, OutputNamingTheInputNeverTouchesIt) {
               std::string::npos)
         << output;
     EXPECT_EQ(load_file(input_), original) << output;
+  }
+}
+
+// Level-0 text at a terminal: shown there, and kept in standard error as well when that is
+// a log file, but shown once when standard error is the terminal.
+TEST(TerminalRun, ErrorsShowOnTheTerminalAndReachARedirectedStandardError) {
+  std::string dir = make_scratch_dir();
+  const std::string error = "Unable to open input file " + dir + "/missing.wmv: No such file or directory\n";
+  for (std::string err_file : {dir + "/err.log", std::string()}) {
+    BinaryRun run = run_tarvel_at_terminal({dir + "/missing.wmv"}, err_file);
+    EXPECT_EQ(run.status, 1) << err_file;
+    size_t first = run.terminal.find(error);
+    EXPECT_NE(first, std::string::npos) << run.terminal;
+    EXPECT_EQ(run.terminal.find(error, first + 1), std::string::npos) << run.terminal;
+    EXPECT_EQ(run.err, err_file.empty() ? "" : error + "\n") << err_file;
   }
 }
 

@@ -3,7 +3,8 @@
 # a console when it runs on a terminal, so the run goes through `script` on a
 # pseudo-terminal and y is typed once the prompt shows. Answering y for an output that
 # names the input, through any path, fails with the system's sharing-violation text and
-# status 1, the input unchanged; for another existing file it replaces that file.
+# status 1, the input unchanged; for another existing file it replaces that file. An error
+# shows on the console once, and goes to standard error as well when that is a file.
 # usage: console_win_test.sh <emulator command...> -- <tarvel.exe> <testdata folder>
 set -u
 emulator=""
@@ -52,6 +53,16 @@ answer other.vc1
 expected_size=$(cut -d' ' -f1 "$testdata/expected/sample_convert_v1.stream")
 [ "$status" -eq 0 ] || fail other.vc1 "status $status, expected 0"
 [ "$(wc -c <"$dir/other.vc1")" -eq "$expected_size" ] || fail other.vc1 "not replaced by the stream"
+
+for err in "2>err.log" ""; do
+  rm -f "$dir/err.log"
+  (cd "$dir" && exec script -qec "$emulator '$exe' missing.wmv $err" /dev/null </dev/null >"$dir/console" 2>&1)
+  shown=$(grep -c "Unable to open input file missing.wmv: [A-Za-z]" "$dir/console")
+  [ "$shown" -eq 1 ] || fail "missing.wmv $err" "the error shows $shown times on the console"
+  if [ -n "$err" ]; then
+    grep -q "Unable to open input file missing.wmv: [A-Za-z]" "$dir/err.log" || fail "missing.wmv $err" "not in err.log"
+  fi
+done
 
 [ "$failures" -eq 0 ] && echo "console prompt ok"
 exit "$failures"

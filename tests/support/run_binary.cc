@@ -25,10 +25,21 @@ std::vector<char*> make_argv(const std::vector<std::string>& args, std::vector<s
   return argv;
 }
 
-// Reads from every open descriptor until all of them reach end of file; types `keys`
-// into `terminal_fd` once its text contains `prompt`.
-void pump(int out_fd, int err_fd, int terminal_fd, const std::string& prompt, const std::string& keys,
-          int prompt_signal, pid_t child, BinaryRun* run) {
+// How the child runs: on a pseudo-terminal or not, where its standard error goes, and what
+// answers the prompt (`keys` typed, or `prompt_signal` sent).
+struct Launch {
+  bool terminal = false;
+  bool err_on_terminal = false;  // terminal runs: standard error is the terminal itself
+  std::string err_file;          // terminal runs: standard error redirected to this file
+  std::string prompt;
+  std::string keys;
+  int prompt_signal = 0;
+};
+
+// Reads from every open descriptor until all of them reach end of file; answers at the
+// terminal once its text contains the prompt.
+void pump(int out_fd, int err_fd, int terminal_fd, const Launch& launch, pid_t child, BinaryRun* run) {
+  const std::string& prompt = launch.prompt;
   bool typed = prompt.empty();
   int fds[3] = {out_fd, err_fd, terminal_fd};
   std::string* sinks[3] = {&run->out, &run->err, &run->terminal};
@@ -61,10 +72,10 @@ void pump(int out_fd, int err_fd, int terminal_fd, const std::string& prompt, co
       }
       sinks[i]->append(chunk, static_cast<size_t>(got));
       if (i == 2 && !typed && run->terminal.find(prompt) != std::string::npos) {
-        if (prompt_signal != 0) {
-          kill(child, prompt_signal);
+        if (launch.prompt_signal != 0) {
+          kill(child, launch.prompt_signal);
         } else {
-          ssize_t w = write(terminal_fd, keys.data(), keys.size());
+          ssize_t w = write(terminal_fd, launch.keys.data(), launch.keys.size());
           (void)w;
         }
         typed = true;
@@ -76,8 +87,7 @@ void pump(int out_fd, int err_fd, int terminal_fd, const std::string& prompt, co
   }
 }
 
-BinaryRun run(const std::vector<std::string>& args, const std::string& cwd, bool with_terminal,
-              const std::string& prompt, const std::string& keys, int prompt_signal = 0) {
+BinaryRun run(const std::vector<std::string>& args, const std::string& cwd, const Launch& launch) {
   BinaryRun result;
   std::vector<std::string> storage;
   std::vector<char*> argv = make_argv(args, &storage);
@@ -87,7 +97,7 @@ BinaryRun run(const std::vector<std::string>& args, const std::string& cwd, bool
 
   int master = -1;
   std::string slave_name;
-  if (with_terminal) {
+  if (launch.terminal) {
     master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return result;
     slave_name = ptsname(master);
@@ -96,11 +106,13 @@ BinaryRun run(const std::vector<std::string>& args, const std::string& cwd, bool
   pid_t pid = fork();
   if (pid == 0) {
     setsid();  // no controlling terminal, unless the pseudo-terminal becomes it below
-    if (with_terminal) {
+    int err_target = err_pipe[1];
+    if (launch.terminal) {
       int slave = open(slave_name.c_str(), O_RDWR);
       if (slave < 0) _exit(126);
       ioctl(slave, TIOCSCTTY, 0);
       dup2(slave, STDIN_FILENO);
+      if (launch.err_on_terminal) err_target = STDIN_FILENO;
       close(slave);
       close(master);
     } else {
@@ -108,8 +120,12 @@ BinaryRun run(const std::vector<std::string>& args, const std::string& cwd, bool
       dup2(null_in, STDIN_FILENO);
       close(null_in);
     }
+    if (!launch.err_file.empty()) {
+      err_target = open(launch.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (err_target < 0) _exit(126);
+    }
     dup2(out_pipe[1], STDOUT_FILENO);
-    dup2(err_pipe[1], STDERR_FILENO);
+    dup2(err_target, STDERR_FILENO);
     close(out_pipe[0]);
     close(out_pipe[1]);
     close(err_pipe[0]);
@@ -120,7 +136,7 @@ BinaryRun run(const std::vector<std::string>& args, const std::string& cwd, bool
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
-  pump(out_pipe[0], err_pipe[0], master, prompt, keys, prompt_signal, pid, &result);
+  pump(out_pipe[0], err_pipe[0], master, launch, pid, &result);
   // The terminal turns each line feed into CR LF on output; give the text back as written.
   std::string& t = result.terminal;
   for (size_t at = t.find("\r\n"); at != std::string::npos; at = t.find("\r\n", at)) t.erase(at, 1);
@@ -128,23 +144,40 @@ BinaryRun run(const std::vector<std::string>& args, const std::string& cwd, bool
   waitpid(pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  if (!launch.err_file.empty()) result.err = load_file(launch.err_file);
   return result;
 }
 
 }  // namespace
 
 BinaryRun run_tarvel_binary(const std::vector<std::string>& args, const std::string& cwd) {
-  return run(args, cwd, false, "", "");
+  return run(args, cwd, Launch{});
 }
 
 BinaryRun run_tarvel_in_terminal(const std::vector<std::string>& args, const std::string& prompt,
                                  const std::string& keys, const std::string& cwd) {
-  return run(args, cwd, true, prompt, keys);
+  Launch launch;
+  launch.terminal = true;
+  launch.prompt = prompt;
+  launch.keys = keys;
+  return run(args, cwd, launch);
+}
+
+BinaryRun run_tarvel_at_terminal(const std::vector<std::string>& args, const std::string& err_file) {
+  Launch launch;
+  launch.terminal = true;
+  launch.err_on_terminal = err_file.empty();
+  launch.err_file = err_file;
+  return run(args, "", launch);
 }
 
 BinaryRun run_tarvel_signalled_at_prompt(const std::vector<std::string>& args, const std::string& prompt,
                                          int signal_number) {
-  return run(args, "", true, prompt, "", signal_number);
+  Launch launch;
+  launch.terminal = true;
+  launch.prompt = prompt;
+  launch.prompt_signal = signal_number;
+  return run(args, "", launch);
 }
 
 std::string shell_output(const std::string& command) {

@@ -34,6 +34,9 @@ std::string shell_output(const std::string& command);
 
 BinaryRun run_tarvel_in_terminal(const std::vector<std::string>& args, const std::string& prompt,
                                  const std::string& keys, const std::string& cwd = "");
+// On a fresh pseudo-terminal with nothing typed, standard error redirected to the file
+// `err_file` (read back into `err`), or, when `err_file` is empty, on the terminal itself.
+BinaryRun run_tarvel_at_terminal(const std::vector<std::string>& args, const std::string& err_file);
 // As run_tarvel_in_terminal, but sends `signal_number` to the child instead of typing.
 BinaryRun run_tarvel_signalled_at_prompt(const std::vector<std::string>& args, const std::string& prompt,
                                          int signal_number);
