@@ -283,11 +283,13 @@ TEST(Shell, ScriptsReplaceWithYesButNeverAFileAnotherRunHoldsAndRunsShareAnInput
   // Two runs reading one input at once: the first one waits to open its output (a FIFO)
   // while it holds the input; the second converts the same input meanwhile.
   ShellRun both =
-      sh(dir, "mkfifo a.fifo && { \\$T -v0 '" + sample() +
-                  "' a.fifo & } && a=\\$! && "
-                  "until ls -l /proc/\\$a/fd 2>/dev/null | grep -q vc1ap_240x104.wmv; do sleep 0.05; done && "
-                  "\\$T -v0 '" +
-                  sample() + "' b.vc1; b=\\$?; cat a.fifo >a.vc1; wait \\$a; echo \\$b \\$?");
+      sh(dir,
+         "mkfifo a.fifo && { \\$T -v0 '" + sample() +
+             "' a.fifo & } && a=\\$! && "
+             "i=0; until ls -l /proc/\\$a/fd 2>/dev/null | grep -q vc1ap_240x104.wmv || [ \\$i -ge 200 ]; do "
+             "sleep 0.05; i=\\$((i + 1)); done; "
+             "\\$T -v0 '" +
+             sample() + "' b.vc1; b=\\$?; timeout 30 cat a.fifo >a.vc1; wait \\$a; echo \\$b \\$?");
   ASSERT_GE(both.out.size(), 4u);
   EXPECT_EQ(both.out.substr(both.out.size() - 4), "0 0\n") << both.err;
   EXPECT_TRUE(load_file(dir + "/a.vc1") == reference().stream);
