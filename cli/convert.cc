@@ -93,6 +93,9 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
   settings.walk_to_end = context->file_flags & kFilePropertiesBroadcast;
   settings.max_object_size = record->ext_stream_properties.max_object_size;
   settings.avg_time_per_frame = record->ext_stream_properties.avg_time_per_frame;
+  for (uint32_t n = 1; n < static_cast<uint32_t>(kMaxStreams); n++) {
+    if (context->streams[n] != nullptr) demux_know_stream(&settings, n);
+  }
   DemuxCounters counters;
   DemuxResult result = demux_data_object(&settings, &data_object, &reader, output, &counters);
   platform_close(output);

@@ -50,16 +50,25 @@ void demux_report_bad_packet_size(uint32_t size);
 
 // What the header and the conversion course hand the demux.
 struct DemuxSettings {
-  uint32_t stream_number;            // the chosen stream, 1..127
-  uint32_t packet_size;              // Maximum Data Packet Size: packet k is bytes [k*P, (k+1)*P)
-  uint32_t walk_to_end;              // the Data Object's size is not valid: walk to the input's end
-  uint32_t max_object_size;          // Extended Stream Properties Maximum Object Size; 0 unknown
-  uint64_t avg_time_per_frame;       // 100-ns units; 0 unknown (the listing's nominal times)
-  uint32_t interlaced;               // the sequence header's INTERLACE
-  uint32_t seq_header_once;          // -nseq: later key frames get the entry-point header alone
+  uint32_t stream_number;       // the chosen stream, 1..127
+  uint32_t packet_size;         // Maximum Data Packet Size: packet k is bytes [k*P, (k+1)*P)
+  uint32_t walk_to_end;         // the Data Object's size is not valid: walk to the input's end
+  uint32_t max_object_size;     // Extended Stream Properties Maximum Object Size; 0 unknown
+  uint64_t avg_time_per_frame;  // 100-ns units; 0 unknown (the listing's nominal times)
+  uint32_t interlaced;          // the sequence header's INTERLACE
+  uint32_t seq_header_once;     // -nseq: later key frames get the entry-point header alone
+  // The streams the header describes, a bit per stream number: a payload of any other
+  // number is damage (bytes that only look like a payload header).
+  uint32_t known_streams[kMaxStreamNumbers / 32];
   HeaderBuffer output_headers;       // sequence + entry-point header, as rebuilt
   HeaderBuffer entry_point_headers;  // entry-point header alone, as rebuilt
 };
+
+inline void demux_know_stream(DemuxSettings* settings, uint32_t number) {
+  if (number != 0 && number < static_cast<uint32_t>(kMaxStreamNumbers)) {
+    settings->known_streams[number / 32] |= 1u << (number % 32);
+  }
+}
 
 // What the demux counts; zeroed when it starts.
 struct DemuxCounters {

@@ -6,7 +6,7 @@
 // number, length-coded object number, offset and replicated data length, the replicated
 // data, and for several payloads a length-coded payload length, then the data) and its
 // padding. Nothing may pass the packet's end: a field that would is damage, and so is a
-// payload of stream 0, which no stream has.
+// payload of a stream the header does not describe.
 #include <cstdint>
 #include <cstring>
 
@@ -62,7 +62,11 @@ struct PayloadLayout {
 };
 
 // Decodes one payload header and places its data. False when it does not fit.
-bool take_payload(Cursor* c, const PayloadLayout& layout, PacketPayload* p) {
+bool stream_known(const uint32_t* known_streams, uint32_t number) {
+  return number != 0 && (known_streams[number / 32] >> (number % 32) & 1) != 0;
+}
+
+bool take_payload(Cursor* c, const PayloadLayout& layout, const uint32_t* known_streams, PacketPayload* p) {
   if (!have(c, 1)) return false;
   uint8_t stream_byte = c->bytes[c->at++];
   p->stream_number = stream_byte & 0x7F;
@@ -74,7 +78,7 @@ bool take_payload(Cursor* c, const PayloadLayout& layout, PacketPayload* p) {
       !take_coded(c, layout.offset_code, &p->offset) || !take_coded(c, layout.replicated_code, &replicated)) {
     return false;
   }
-  if (p->stream_number == 0) {  // no stream has the number 0
+  if (!stream_known(known_streams, p->stream_number)) {
     c->failure = kPacketDamaged;
     return false;
   }
@@ -126,7 +130,7 @@ bool take_payload(Cursor* c, const PayloadLayout& layout, PacketPayload* p) {
 }  // namespace
 
 PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32_t packet_size,
-                                ParsedPacket* out) {
+                                const uint32_t* known_streams, ParsedPacket* out) {
   out->status = kPacketDamaged;
   out->header_read = 0;
   out->payloads_offset = 0;
@@ -180,7 +184,7 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
   for (uint32_t i = 0; i < count; ++i) {
     PacketPayload* payload = &out->payloads[i];
     std::memset(payload, 0, sizeof *payload);
-    if (!take_payload(&c, layout, payload)) return out->status = c.failure;
+    if (!take_payload(&c, layout, known_streams, payload)) return out->status = c.failure;
     out->payload_count = i + 1;
   }
   // The declared padding must fit behind the payloads.

@@ -47,9 +47,11 @@ struct ParsedPacket {
 };
 
 // Decodes the data packet in bytes[0, available), a packet of packet_size bytes of which
-// `available` (<= packet_size) are given. Returns the status, also kept in out->status.
+// `available` (<= packet_size) are given. A payload of a stream not set in known_streams
+// (see DemuxSettings) makes the packet damaged. Returns the status, also kept in
+// out->status.
 PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32_t packet_size,
-                                ParsedPacket* out);
+                                const uint32_t* known_streams, ParsedPacket* out);
 
 // ---- Object assembler ------------------------------------------------------------------
 

@@ -258,11 +258,12 @@ bool packet_found_at(Demux* d, uint64_t at, const uint8_t* bytes, uint32_t avail
   if (!opens_like_the_file(d, bytes, available)) return false;
   uint32_t length = packet_length_at(d, at);
   d->ahead_kept = 0;
-  if (demux_parse_packet(bytes, available, length, d->ahead) != kPacketWhole) {
+  if (demux_parse_packet(bytes, available, length, d->settings->known_streams, d->ahead) != kPacketWhole) {
     return false;
   }
   if (available <= length || packets_end_at(d, at + length, bytes + length, available - length)) return true;
-  demux_parse_packet(bytes + length, available - length, packet_length_at(d, at + length), d->ahead);
+  demux_parse_packet(bytes + length, available - length, packet_length_at(d, at + length),
+                     d->settings->known_streams, d->ahead);
   return starts_well(d->ahead);
 }
 
@@ -333,7 +334,8 @@ void extend_to_last_packet(Demux* d, uint64_t at) {
   bool ends = available == d->packet_size
                   ? d->reader->ended == kReaderEndOfInput
                   : is_index_object(bytes + d->packet_size, available - d->packet_size);
-  if (ends && demux_parse_packet(bytes, d->packet_size, d->packet_size, d->ahead) == kPacketWhole) {
+  if (ends && demux_parse_packet(bytes, d->packet_size, d->packet_size, d->settings->known_streams,
+                                 d->ahead) == kPacketWhole) {
     d->data_end = at + d->packet_size;
   }
   d->ahead_kept = 0;
@@ -368,7 +370,7 @@ bool walk_packet(Demux* d) {
     d->current = packet;
   } else {
     packet = d->current;
-    demux_parse_packet(bytes, available, length, packet);
+    demux_parse_packet(bytes, available, length, d->settings->known_streams, packet);
   }
   d->ahead_kept = 0;
   PacketStatus status = packet->status;
@@ -397,7 +399,7 @@ bool walk_packet(Demux* d) {
   if (status == kPacketWhole && available > length &&
       !packets_end_at(d, at + length, bytes + length, available - length)) {
     uint32_t next_length = packet_length_at(d, at + length);
-    demux_parse_packet(bytes + length, available - length, next_length, d->ahead);
+    demux_parse_packet(bytes + length, available - length, next_length, d->settings->known_streams, d->ahead);
     next_bad = !starts_well(d->ahead);
     d->ahead_at = at + length;
     d->ahead_kept = !next_bad && available - length >= next_length;

@@ -39,18 +39,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes(data + 2, data + size);  // exactly the bytes given
   static ObjectAssembler assembler;
   if (!assembler_init(&assembler, 4096)) return 0;
+  const uint32_t known_streams[kMaxStreamNumbers / 32] = {0xFFFFFFFEu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
   ParsedPacket packet;
   for (size_t at = 0; at < bytes.size(); at += packet_size) {
-    uint32_t available = static_cast<uint32_t>(bytes.size() - at < packet_size ? bytes.size() - at : packet_size);
-    PacketStatus status = demux_parse_packet(bytes.data() + at, available, packet_size, &packet);
+    uint32_t available =
+        static_cast<uint32_t>(bytes.size() - at < packet_size ? bytes.size() - at : packet_size);
+    PacketStatus status =
+        demux_parse_packet(bytes.data() + at, available, packet_size, known_streams, &packet);
     check(status == packet.status && packet.payload_count <= kMaxPacketPayloads);
     for (uint32_t i = 0; i < packet.payload_count; ++i) {
       const PacketPayload& p = packet.payloads[i];
       check(p.stream_number >= 1 && p.stream_number <= 127);
       check(uint64_t{p.data_offset} + p.length <= available);
       if (p.compressed) continue;
-      MediaPiece piece = {p.object_number, p.number_width,      p.offset, p.has_offset, p.object_size,
-                          p.key_frame,     p.presentation_time, bytes.data() + at + p.data_offset, p.length, 0};
+      MediaPiece piece = {p.object_number,
+                          p.number_width,
+                          p.offset,
+                          p.has_offset,
+                          p.object_size,
+                          p.key_frame,
+                          p.presentation_time,
+                          bytes.data() + at + p.data_offset,
+                          p.length,
+                          0};
       if (!assembler_has_room(&assembler) && !assembler_gather(&assembler)) assembler_abandon(&assembler);
       AssemblerResult result = assembler_take(&assembler, &piece);
       check_assembler(assembler);

@@ -205,6 +205,7 @@ inline bool run_demux_file(const std::string& input_name, DemuxRun* run) {
   settings->avg_time_per_frame = run->avg_time_per_frame;
   settings->interlaced = run->interlaced;
   settings->seq_header_once = run->seq_header_once;
+  for (uint32_t n = 1; n < 128; ++n) demux_know_stream(settings.get(), n);
   set_header_buffer(&settings->output_headers, run->output_headers);
   set_header_buffer(&settings->entry_point_headers, run->entry_point_headers);
 
