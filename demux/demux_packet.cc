@@ -28,6 +28,7 @@ struct Cursor {
   uint32_t end;
   uint32_t available;
   PacketStatus failure;  // why the last take failed
+  uint32_t opened;       // the payload being read has its stream, number and offset read
 };
 
 // Makes sure n more bytes lie inside the packet and were given; on failure records why.
@@ -82,6 +83,7 @@ bool take_payload(Cursor* c, const PayloadLayout& layout, const uint32_t* known_
     c->failure = kPacketDamaged;
     return false;
   }
+  c->opened = 1;
   if (replicated == 1) {
     // A compressed payload: one byte of time delta; its Offset field is its time.
     if (!have(c, 1)) return false;
@@ -135,8 +137,9 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
   out->header_read = 0;
   out->payloads_offset = 0;
   out->payload_count = 0;
+  out->failed_payload_opened = 0;
   out->opening_length = 0;
-  Cursor c = {bytes, 0, packet_size, available < packet_size ? available : packet_size, kPacketDamaged};
+  Cursor c = {bytes, 0, packet_size, available < packet_size ? available : packet_size, kPacketDamaged, 0};
 
   if (!have(&c, 1)) return out->status = c.failure;
   uint8_t flags = bytes[c.at++];
@@ -184,7 +187,11 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
   for (uint32_t i = 0; i < count; ++i) {
     PacketPayload* payload = &out->payloads[i];
     std::memset(payload, 0, sizeof *payload);
-    if (!take_payload(&c, layout, known_streams, payload)) return out->status = c.failure;
+    c.opened = 0;
+    if (!take_payload(&c, layout, known_streams, payload)) {
+      out->failed_payload_opened = c.opened;
+      return out->status = c.failure;
+    }
     out->payload_count = i + 1;
   }
   // The declared padding must fit behind the payloads.

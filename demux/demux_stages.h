@@ -41,8 +41,11 @@ struct ParsedPacket {
   uint32_t header_read;      // the fields before the first payload were read and fit
   uint32_t payloads_offset;  // where the first payload starts (when header_read)
   uint32_t payload_count;    // payloads decoded whole, in order: they precede any damage
-  uint8_t opening[4];        // the packet's first bytes that every packet of a file shares:
-  uint32_t opening_length;   // error correction bytes (if any) and the Property Flags
+  // Damaged or cut inside payload `payload_count`: its stream (a known one), object number
+  // and offset were read, and stand in payloads[payload_count].
+  uint32_t failed_payload_opened;
+  uint8_t opening[4];       // the packet's first bytes that every packet of a file shares:
+  uint32_t opening_length;  // error correction bytes (if any) and the Property Flags
   PacketPayload payloads[kMaxPacketPayloads];
 };
 

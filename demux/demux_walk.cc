@@ -234,6 +234,21 @@ bool packets_end_at(const Demux* d, uint64_t at, const uint8_t* bytes, uint32_t 
   return (d->data_end == kNoEnd && available == 0) || is_index_object(bytes, available);
 }
 
+// Whether the payload header that `parsed` could not read whole begins where `before` ends:
+// it names the same stream and goes on with its object (the next bytes of the same one, or
+// the next one from its start). Then `before` ends where it should, and the damage lies
+// behind it.
+bool continues(const PacketPayload& before, const ParsedPacket* parsed) {
+  if (!parsed->failed_payload_opened || before.compressed || before.number_width == 0 || !before.has_offset) {
+    return false;
+  }
+  const PacketPayload& next = parsed->payloads[parsed->payload_count];
+  if (next.stream_number != before.stream_number) return false;
+  uint32_t mask = before.number_width >= 4 ? 0xFFFFFFFFu : (1u << (8 * before.number_width)) - 1;
+  if (next.object_number == before.object_number) return next.offset == before.offset + before.length;
+  return next.object_number == ((before.object_number + 1) & mask) && next.offset == 0;
+}
+
 // Whether a packet starts well: its header and its first payload (if it has any) fit, or
 // the input ends before any damage shows.
 bool starts_well(const ParsedPacket* packet) {
@@ -405,7 +420,11 @@ bool walk_packet(Demux* d) {
     d->ahead_kept = !next_bad && available - length >= next_length;
   }
   bool suspect = status == kPacketDamaged || next_bad;
-  if (suspect && usable > 0) usable--;
+  if (suspect && usable > 0) {
+    // Unless what follows it shows that it ends where it should.
+    const ParsedPacket* after = status == kPacketDamaged ? packet : d->ahead;
+    if (!continues(packet->payloads[usable - 1], after)) usable--;
+  }
   if (d->opening_length == 0) {
     std::memcpy(d->opening, packet->opening, packet->opening_length);
     d->opening_length = packet->opening_length;
