@@ -122,6 +122,11 @@ std::vector<Row> shift_rows() {
       overwritten({.name = "4 KiB of zeros at offset 60000"}, s, 60000, Bytes(4096, 0)),
       spliced({.name = "10 KiB cut at offset 60000"}, s, 60000, 10240, {}),
       spliced({.name = "1000 bytes inserted at offset 60000"}, s, 60000, 0, Bytes(1000, 0xA5)),
+      // A cut whose far side reads as plausible payload headers for a while: the frame it
+      // ends inside must not be written.
+      spliced({.name = "10 KiB cut at offset 46000"}, s, 46000, 10240, {}),
+      // Bytes inserted inside a payload header: the payload before it is whole and kept.
+      spliced({.name = "1000 bytes inserted at offset 54000"}, s, 54000, 0, Bytes(1000, 0x3C)),
   };
 }
 
