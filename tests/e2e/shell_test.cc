@@ -73,7 +73,7 @@ TEST(Shell, StreamsThroughPipesAndNonPlainFilesAsThroughFiles) {
       {"to /dev/fd/1, redirected to a file", "\\$T IN /dev/fd/1 >piped.vc1", "piped.vc1", true},
       {"to a pipe", "\\$T IN /dev/stdout | cat >piped.vc1", "piped.vc1", true},
       {"from a pipe", "cat IN | \\$T /dev/stdin out.vc1", "out.vc1", false},
-      {"to a FIFO", "mkfifo f && { cat f >piped.vc1 & \\$T IN f; wait; }", "piped.vc1", false},
+      {"to a FIFO", "mkfifo f && { timeout 30 cat f >piped.vc1 & \\$T IN f; wait; }", "piped.vc1", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
