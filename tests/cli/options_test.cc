@@ -2,19 +2,18 @@
 // arguments, --help winning and the verbosity precedence. Then whole runs in this process:
 // the frame period a conversion inserts, and runs that follow one another.
 #include "cli/options.h"
-#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "cli/driver.h"
+#include "platform/platform.h"
 #include "report/report.h"
 #include "tests/support/asf_builder.h"
 #include "tests/support/asf_packets.h"
@@ -248,12 +247,15 @@ TEST(WholeRun, EachRunStartsFromTheDefaultsWhateverRanBefore) {
   EXPECT_NE(read_file(dir + "/full.vc1"), read_file(dir + "/bare.vc1"));
   EXPECT_EQ(read_file(dir + "/again.vc1"), read_file(dir + "/bare.vc1"));
 
-  // A stop request that ended one run does not stop the next.
+#ifndef _WIN32
+  // A stop request that ended one run does not stop the next (a signal stands in for
+  // Ctrl-C, which Windows delivers to a console only).
   platform_catch_interrupts();
   raise(SIGINT);
   ASSERT_NE(platform_interrupt_signal(), 0);
   expect_same(run_in_process({"-npar", "-nfrm", sample, dir + "/after_stop.vc1"}), bare, "after a stop");
   EXPECT_EQ(read_file(dir + "/after_stop.vc1"), read_file(dir + "/bare.vc1"));
+#endif
 }
 
 }  // namespace

@@ -245,16 +245,29 @@ TEST(WindowsRun, OutputInAMissingFolderGetsTheSystemsText) {
 }
 
 TEST(WindowsRun, DataObjectAboveFourGibibytesOnASparseFile) {
-  // Zero bytes read as single-payload packets of stream 0, each of the maximum packet
-  // size; enough of them between two frames put the second past 4 GiB.
+  // Packets of an audio stream, each a single payload of zero bytes filling its packet,
+  // put the second frame past 4 GiB. Only their headers are written: the file is sparse.
   const uint32_t kMaxPacket = 0x40000;
-  const uint64_t kZeroPackets = 16385;
-  Bytes header = build_header_object({build_file_properties(kMaxPacket), wvc1_stream(1)});
-  Bytes first, second;
-  append_packet(&first, whole_object_packet(1, true, Bytes{0xC5, 0x01, 0x02, 0x03}));
+  const uint64_t kFillerPackets = 16385;
+  StreamPropertiesSpec audio = {.stream_type = kGuidAudioMedia, .flags = 2, .video_header = false};
+  Bytes header = build_header_object(
+      {build_file_properties(kMaxPacket), wvc1_stream(1), build_stream_properties(audio)});
+  PacketSpec filler;
+  filler.payloads = {{.stream_number = 2, .object_number = 0, .offset_into_object = 0}};
+  uint32_t capacity = single_payload_capacity(filler, kMaxPacket);
+  filler.payloads[0].object_size = capacity;
+  filler.payloads[0].data = Bytes(capacity, 0);
+  Bytes filler_header;
+  append_packet(&filler_header, filler);
+  filler_header.resize(kMaxPacket - capacity);
+  Bytes first = build_data_object({whole_object_packet(1, true, Bytes{0xC5, 0x01, 0x02, 0x03})}, kMaxPacket);
+  first.erase(first.begin(), first.begin() + kDataObjectHeaderBytes);
   PacketSpec last = whole_object_packet(1, false, Bytes{0x9A, 0x00});
-  last.padding_length = 40;
+  last.payloads[0].object_number = 2;
+  last.payloads[0].offset_into_object = 0;
+  Bytes second;
   append_packet(&second, last);
+  second.resize(kMaxPacket, 0);
 
   std::string dir = make_scratch_dir();
   Bytes small = header;
@@ -263,15 +276,20 @@ TEST(WindowsRun, DataObjectAboveFourGibibytesOnASparseFile) {
   append(&small, second);
   save_file(dir + "/small.wmv", to_string(small));
 
-  const uint64_t object_size = 50 + first.size() + kZeroPackets * kMaxPacket + second.size();
+  const uint64_t object_size = 50 + first.size() + kFillerPackets * kMaxPacket + second.size();
   Bytes big = header;
-  append(&big, data_object_header(object_size, kZeroPackets + 2));
+  append(&big, data_object_header(object_size, kFillerPackets + 2));
   append(&big, first);
   save_file(dir + "/big.wmv", to_string(big));
-  std::filesystem::resize_file(dir + "/big.wmv", big.size() + kZeroPackets * kMaxPacket);  // sparse
+  std::filesystem::resize_file(dir + "/big.wmv", big.size() + kFillerPackets * kMaxPacket);  // sparse
   {
     std::fstream file(dir + "/big.wmv", std::ios::in | std::ios::out | std::ios::binary);
-    file.seekp(static_cast<std::streamoff>(big.size() + kZeroPackets * kMaxPacket));
+    for (uint64_t k = 0; k < kFillerPackets; ++k) {
+      file.seekp(static_cast<std::streamoff>(big.size() + k * kMaxPacket));
+      file.write(reinterpret_cast<const char*>(filler_header.data()),
+                 static_cast<std::streamsize>(filler_header.size()));
+    }
+    file.seekp(static_cast<std::streamoff>(big.size() + kFillerPackets * kMaxPacket));
     file.write(reinterpret_cast<const char*>(second.data()), static_cast<std::streamsize>(second.size()));
     ASSERT_TRUE(file.good());
   }
@@ -283,7 +301,7 @@ TEST(WindowsRun, DataObjectAboveFourGibibytesOnASparseFile) {
   std::filesystem::remove(dir + "/big.wmv");
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("-- len = " + std::to_string(object_size) + " bytes; contains " +
-                         std::to_string(kZeroPackets + 2) + " data packets\n"),
+                         std::to_string(kFillerPackets + 2) + " data packets\n"),
             std::string::npos);
   EXPECT_EQ(load_file(dir + "/big.vc1"), load_file(dir + "/small.vc1"));
 }
