@@ -1,0 +1,294 @@
+// --timestamps and the progress line, through the built binary. Files whose timing an
+// elementary stream cannot carry (a variable frame rate, a preroll, compressed payloads,
+// B-frames) are converted with their timestamps file, which must hold exactly the .wmv's
+// times; where mkvtoolnix and FFmpeg are installed, the stream muxed with that file must
+// show, frame for frame, the times FFmpeg reads from the .wmv itself. Then the timestamps
+// file's prompt and failure paths, and the progress line on a pseudo-terminal.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/run_binary.h"
+#include "tests/support/wmv_writer.h"
+
+namespace {
+
+bool have_remux_tools() {
+  return shell_output("command -v mkvmerge && command -v ffprobe").find("ffprobe") != std::string::npos;
+}
+
+// The presentation times, in seconds, of the video frames FFmpeg decodes from a file.
+std::vector<double> decoded_frame_times(const std::string& path) {
+  std::string listing = shell_output(
+      "ffprobe -v error -select_streams v -show_entries "
+      "frame=best_effort_timestamp_time -of csv=p=0 '" +
+      path + "'");
+  std::vector<double> times;
+  for (size_t at = 0; at < listing.size();) {
+    size_t end = listing.find('\n', at);
+    if (end == std::string::npos) end = listing.size();
+    std::string line = listing.substr(at, end - at);
+    if (!line.empty() && line != "N/A") times.push_back(std::strtod(line.c_str(), nullptr));
+    at = end + 1;
+  }
+  std::sort(times.begin(), times.end());
+  return times;
+}
+
+// The timestamps file a layout's stream 1 must give: its frames' times less the preroll,
+// sorted.
+std::string expected_timestamps(const WmvFile& file, const WmvLayout& layout) {
+  std::vector<int64_t> times;
+  for (const WmvObject& o : file.objects) {
+    if (o.stream != 1) continue;
+    uint32_t time =
+        o.frame < layout.times_ms.size() ? layout.times_ms[o.frame] : sample_wmv().frames[o.frame].time_ms;
+    times.push_back(int64_t{time} - layout.preroll_ms);
+  }
+  std::sort(times.begin(), times.end());
+  std::string text = "# timestamp format v2\n";
+  for (int64_t t : times) text += std::to_string(t) + "\n";
+  return text;
+}
+
+struct TimingRow {
+  const char* name;
+  WmvLayout layout;
+};
+
+std::vector<TimingRow> timing_rows() {
+  const uint32_t frames = static_cast<uint32_t>(sample_wmv().frames.size());
+  // 25 fps, a 2 s gap, runs of three dropped frames in every five, then 30 fps.
+  std::vector<uint32_t> variable, late, steady, reordered;
+  for (uint32_t i = 0; i < frames; i++) {
+    uint32_t t = i < 40   ? 40 * i
+                 : i < 70 ? 3560 + 40 * (i - 40 + 3 * ((i - 40) / 5))
+                          : 5600 + (i - 70) * 1000 / 30;
+    variable.push_back(3100 + t);
+    late.push_back(4500 + 40 * i);
+    steady.push_back(3100 + 40 * i);
+  }
+  // The sample's B-frames (every even frame after the first) shown before the P-frame sent
+  // ahead of them: presentation times out of decode order.
+  reordered = steady;
+  for (uint32_t i = 2; i < frames; i += 2) std::swap(reordered[i], reordered[i - 1]);
+  // The frames up to the first B-frame under 256 bytes, then the B-frames under 256 bytes
+  // that follow it: one run of compressed payloads.
+  std::vector<uint32_t> small;
+  bool met = false;
+  for (uint32_t i = 0; i < frames; i++) {
+    bool compressible = sample_wmv().frames[i].data.size() <= 255;
+    if (compressible || !met) small.push_back(i);
+    met = met || compressible;
+  }
+  return {
+      {"variable frame rate: a 2 s gap, dropped frames, 25 then 30 fps", {.times_ms = variable}},
+      {"Preroll 3000 ms, first presentation time 4500 ms", {.preroll_ms = 3000, .times_ms = late}},
+      {"compressed payloads", {.video = {{.frames = small}}, .times_ms = steady, .compressed = true}},
+      {"B-frames, times in the file in decode order (the sample's own)", {}},
+      {"B-frames, presentation times out of decode order", {.times_ms = reordered}},
+  };
+}
+
+TEST(Timestamps, RemuxKeepsTheTimingOfTheWmv) {
+  bool tools = have_remux_tools();
+  if (!tools) std::printf("mkvtoolnix or FFmpeg is not installed: remux checks skipped\n");
+  for (const TimingRow& row : timing_rows()) {
+    SCOPED_TRACE(row.name);
+    WmvFile file = write_wmv(sample_wmv(), row.layout);
+    if (row.layout.compressed) {  // frames that share one payload take their times from its delta
+      auto shared =
+          std::adjacent_find(file.objects.begin(), file.objects.end(),
+                             [](const WmvObject& a, const WmvObject& b) { return a.offsets == b.offsets; });
+      ASSERT_NE(shared, file.objects.end()) << "no payload holds more than one frame";
+    }
+    std::string dir = make_scratch_dir();
+    ASSERT_TRUE(write_file(dir + "/in.wmv", file.bytes));
+    BinaryRun run = run_tarvel_binary({"-v0", "in.wmv", "out.vc1", "--timestamps=ts.txt"}, dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(load_file(dir + "/ts.txt"), expected_timestamps(file, row.layout));
+    if (!tools) continue;
+    shell_output("cd '" + dir + "' && mkvmerge -q --timestamps 0:ts.txt -o out.mkv out.vc1");
+    std::vector<double> muxed = decoded_frame_times(dir + "/out.mkv");
+    std::vector<double> original = decoded_frame_times(dir + "/in.wmv");
+    ASSERT_EQ(muxed.size(), original.size());
+    EXPECT_GT(muxed.size(), 10u);
+    int off = 0;
+    for (size_t i = 0; i < muxed.size(); i++) off += std::fabs(muxed[i] - original[i]) > 0.001;
+    EXPECT_EQ(off, 0) << "frames whose time differs by more than 1 ms, first at "
+                      << (muxed.empty() ? 0 : muxed[0]) << " / " << (original.empty() ? 0 : original[0]);
+  }
+}
+
+// The timestamps file's rules, which are the output's: the prompt and -y, never the input
+// or the output itself, a device or standard output written as it is, the system's text
+// when it cannot be created or written, and a usage error without an output path.
+TEST(Timestamps, FileFollowsTheOutputsRules) {
+  enum After { kTimes, kOld, kOnStandardOutput };  // what ts.txt holds afterwards
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    const char* keys;  // typed at the prompt on a terminal; null: no terminal
+    int status;
+    std::string message;  // shown on the terminal, or standard error without one
+    After after;
+  };
+  const std::string kPrompt = "\nOutput file ts.txt already exists - Overwrite? (y/N):";
+  const std::string kBusy = "Device or resource busy\n";
+  const std::vector<std::string> kRun = {"-v0", "in.wmv", "out.vc1", "--timestamps=ts.txt"};
+  auto with = [&](std::vector<std::string> args, const std::string& more) {
+    args.push_back(more);
+    return args;
+  };
+  const Row rows[] = {
+      {"y at the prompt", kRun, "y", 0, kPrompt, kTimes},
+      {"n at the prompt", kRun, "n", 1, kPrompt, kOld},
+      {"-y with no terminal", with(kRun, "-y"), nullptr, 0, "", kTimes},
+      {"no terminal: the answer is No", kRun, nullptr, 1, kPrompt, kOld},
+      {"the output itself",
+       {"-y", "in.wmv", "out.vc1", "--timestamps=./out.vc1"},
+       nullptr,
+       1,
+       "\nUnable to create timestamps file: " + kBusy,
+       kOld},
+      {"the input through a hard link",
+       {"-y", "in.wmv", "out.vc1", "--timestamps=link.wmv"},
+       nullptr,
+       1,
+       "\nUnable to overwrite timestamps file: " + kBusy,
+       kOld},
+      {"a folder that does not exist",
+       {"in.wmv", "out.vc1", "--timestamps=no/ts.txt"},
+       nullptr,
+       1,
+       "\nUnable to create timestamps file: No such file or directory\n",
+       kOld},
+      {"a full device",
+       {"-v0", "in.wmv", "out.vc1", "--timestamps=/dev/full"},
+       nullptr,
+       1,
+       "Error writing timestamps file: No space left on device\n",
+       kOld},
+      {"standard output: the report moves to standard error",
+       {"-v1", "in.wmv", "out.vc1", "--timestamps=/dev/stdout"},
+       nullptr,
+       0,
+       "Total Frames Written   : 120\n",
+       kOnStandardOutput},
+      {"no output path",
+       {"in.wmv", "--TimeStamps=ts.txt"},
+       nullptr,
+       2,
+       "Error: Option needs an output file: --TimeStamps=ts.txt\n",
+       kOld},
+  };
+  const std::string input = load_file(testdata_path("vc1ap_240x104.wmv"));
+  const std::string times = expected_timestamps(sample_wmv().file, WmvLayout{});
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string dir = make_scratch_dir();
+    save_file(dir + "/in.wmv", input);
+    ASSERT_EQ(link((dir + "/in.wmv").c_str(), (dir + "/link.wmv").c_str()), 0);
+    save_file(dir + "/ts.txt", "old");
+    BinaryRun run = row.keys != nullptr ? run_tarvel_in_terminal(row.args, "(y/N):", row.keys, dir)
+                                        : run_tarvel_binary(row.args, dir);
+    EXPECT_EQ(run.status, row.status) << run.err;
+    EXPECT_NE((row.keys != nullptr ? run.terminal : run.err).find(row.message), std::string::npos)
+        << run.terminal << run.err;
+    EXPECT_EQ(load_file(dir + "/ts.txt"), row.after == kTimes ? times : "old");
+    if (row.after == kOnStandardOutput) {
+      EXPECT_EQ(run.out, times);
+    }
+    EXPECT_TRUE(load_file(dir + "/in.wmv") == input);
+  }
+}
+
+// A copy of the sample's frames, over and over, in a file of about `megabytes` MB.
+Bytes long_input(uint32_t megabytes) {
+  WmvSource source = sample_wmv();
+  const std::vector<WmvFrame> once = source.frames;
+  for (uint32_t copy = 1; copy * sample_wmv().file.bytes.size() < megabytes * 1000000u; copy++) {
+    for (WmvFrame frame : once) {
+      frame.time_ms += copy * 5000;
+      source.frames.push_back(frame);
+    }
+  }
+  return write_wmv(source, WmvLayout{}).bytes;
+}
+
+// What a terminal shows of the text written to it: a carriage return goes back to the
+// start of the line, where later text overwrites.
+std::string screen(const std::string& written) {
+  std::string shown;
+  size_t line_start = 0;
+  size_t column = 0;
+  for (char c : written) {
+    if (c == '\n') {
+      shown += '\n';
+      line_start = shown.size();
+      column = 0;
+    } else if (c == '\r') {
+      column = 0;
+    } else {
+      if (line_start + column < shown.size()) {
+        shown[line_start + column] = c;
+      } else {
+        shown += c;
+      }
+      column++;
+    }
+  }
+  return shown;
+}
+
+// The progress line on a pseudo-terminal: an input that takes over a second to arrive
+// (a FIFO fed in small pieces) shows it at -v0 and -v1, never at -v2, never on standard
+// output or standard error, and leaves no trace on the screen; the report is byte for byte
+// that of a run without a terminal.
+TEST(Progress, ShowsOnTheTerminalOnlyAndIsErased) {
+  std::string dir = make_scratch_dir();
+  Bytes input = long_input(5);
+  ASSERT_TRUE(write_file(dir + "/in.wmv", input));
+  const std::regex line(
+      "\r {0,3}[0-9]{1,3}%  [0-9]+\\.[0-9]{2} [kMG]?B of [0-9]+\\.[0-9]{2} [kMG]?B  "
+      "[0-9]+\\.[0-9] [kMG]?B/s  [0-9]+ (s|min) left");
+  struct Row {
+    const char* verbosity;
+    bool shows;
+  } rows[] = {{"-v0", true}, {"-v1", true}, {"-v2", false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.verbosity);
+    std::string fifo = dir + "/in.fifo";
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // About 1.3 s to arrive: the line shows from the first second on.
+    std::thread feed([&] {
+      int fd = open(fifo.c_str(), O_WRONLY);
+      for (size_t at = 0; fd >= 0 && at < input.size(); at += 65536) {
+        if (write(fd, input.data() + at, std::min<size_t>(65536, input.size() - at)) < 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1300 * 65536 / input.size()));
+      }
+      if (fd >= 0) close(fd);
+    });
+    BinaryRun run = run_tarvel_in_terminal({row.verbosity, "-y", fifo, "out.vc1"}, "", "", dir);
+    feed.join();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(std::regex_search(run.terminal, line), row.shows) << run.terminal;
+    EXPECT_EQ(screen(run.terminal).find_first_not_of(" \n"), std::string::npos) << screen(run.terminal);
+    EXPECT_EQ(run.err.find('%'), std::string::npos) << run.err;
+    BinaryRun plain = run_tarvel_binary({row.verbosity, "-y", "in.wmv", "plain.vc1"}, dir);
+    EXPECT_TRUE(run.out == plain.out) << run.out;
+  }
+}
+
+}  // namespace
