@@ -1,5 +1,5 @@
-# Bash completion for tarvel: its options, and the .wmv and .vc1 files (and folders) it
-# reads and writes. Installed as share/bash-completion/completions/tarvel; needs nothing
+# Bash completion for tarvel: its options, the .wmv and .vc1 files (and folders) it
+# reads and writes, and any file name after --timestamps=. Installed as share/bash-completion/completions/tarvel; needs nothing
 # from the bash-completion package.
 
 _tarvel() {
@@ -24,10 +24,27 @@ _tarvel() {
     return
   fi
 
+  # "--timestamps=FILE" takes any file name (and folders on the way to it).
+  if [[ $cur == = && $prev == --timestamps ]]; then
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -f -- "")
+    return
+  fi
+  if [[ $prev == = ]] && ((COMP_CWORD > 1)) && [[ ${COMP_WORDS[COMP_CWORD - 2]} == --timestamps ]]; then
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+    return
+  fi
+  if [[ $cur == --timestamps=* ]]; then  # "=" is not a word break here
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -P --timestamps= -f -- "${cur#--timestamps=}")
+    return
+  fi
+
   if [[ $cur == -* ]]; then
     local options=(-h --help -npar --no-par -nfrm --no-framerate
                    -nseq --no-repeat-sequence-header -s --stream= -v0 -v1 -v2 -v3
-                   --verbose=0 --verbose=1 --verbose=2 --verbose=3 -y --yes --version)
+                   --verbose=0 --verbose=1 --verbose=2 --verbose=3 -y --yes --version --timestamps=)
     mapfile -t COMPREPLY < <(compgen -W "${options[*]}" -- "$cur")
     if ((${#COMPREPLY[@]} == 1)) && [[ ${COMPREPLY[0]} == -s || ${COMPREPLY[0]} == *= ]]; then
       compopt -o nospace 2>/dev/null
