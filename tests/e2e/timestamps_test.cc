@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -251,6 +250,25 @@ std::string screen(const std::string& written) {
   return shown;
 }
 
+// Whether a progress line was written: a carriage return, then the share read, the bytes
+// of the whole, the speed and the time left, as "  41%  1.31 MB of 3.20 MB  1.9 MB/s  1 s left".
+bool shows_progress(const std::string& terminal) {
+  for (size_t at = terminal.find('\r'); at != std::string::npos; at = terminal.find('\r', at + 1)) {
+    std::string text = terminal.substr(at + 1, terminal.find_first_of("\r\n", at + 1) - at - 1);
+    unsigned percent = 0, left = 0;
+    double done = 0, total = 0, speed = 0;
+    char done_unit[4] = "", total_unit[4] = "", speed_unit[8] = "", left_unit[4] = "";
+    int end = -1;
+    if (std::sscanf(text.c_str(), "%u%%  %lf %3s of %lf %3s  %lf %7s  %u %3s left %n", &percent, &done,
+                    done_unit, &total, total_unit, &speed, speed_unit, &left, left_unit, &end) == 9 &&
+        end == static_cast<int>(text.size()) && percent <= 100 && done <= total &&
+        std::string(done_unit) == total_unit && std::string(speed_unit).find("B/s") != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // The progress line on a pseudo-terminal: an input that takes over a second to arrive
 // (a FIFO fed in small pieces) shows it at -v0 and -v1, never at -v2, never on standard
 // output or standard error, and leaves no trace on the screen; the report is byte for byte
@@ -259,9 +277,6 @@ TEST(Progress, ShowsOnTheTerminalOnlyAndIsErased) {
   std::string dir = make_scratch_dir();
   Bytes input = long_input(5);
   ASSERT_TRUE(write_file(dir + "/in.wmv", input));
-  const std::regex line(
-      "\r {0,3}[0-9]{1,3}%  [0-9]+\\.[0-9]{2} [kMG]?B of [0-9]+\\.[0-9]{2} [kMG]?B  "
-      "[0-9]+\\.[0-9] [kMG]?B/s  [0-9]+ (s|min) left");
   struct Row {
     const char* verbosity;
     bool shows;
@@ -283,7 +298,7 @@ TEST(Progress, ShowsOnTheTerminalOnlyAndIsErased) {
     BinaryRun run = run_tarvel_in_terminal({row.verbosity, "-y", fifo, "out.vc1"}, "", "", dir);
     feed.join();
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(std::regex_search(run.terminal, line), row.shows) << run.terminal;
+    EXPECT_EQ(shows_progress(run.terminal), row.shows) << run.terminal;
     EXPECT_EQ(screen(run.terminal).find_first_not_of(" \n"), std::string::npos) << screen(run.terminal);
     EXPECT_EQ(run.err.find('%'), std::string::npos) << run.err;
     BinaryRun plain = run_tarvel_binary({row.verbosity, "-y", "in.wmv", "plain.vc1"}, dir);
