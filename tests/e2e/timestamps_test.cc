@@ -77,10 +77,12 @@ std::vector<TimingRow> timing_rows() {
     late.push_back(4500 + 40 * i);
     steady.push_back(3100 + 40 * i);
   }
-  // The sample's B-frames (every even frame after the first) shown before the P-frame sent
-  // ahead of them: presentation times out of decode order.
+  // Each of the sample's B-frames (PTYPE 10) shown before the frame sent ahead of it:
+  // presentation times out of decode order.
   reordered = steady;
-  for (uint32_t i = 2; i < frames; i += 2) std::swap(reordered[i], reordered[i - 1]);
+  for (uint32_t i = 1; i < frames; i++) {
+    if ((sample_wmv().frames[i].data[0] & 0xC0) == 0x80) std::swap(reordered[i], reordered[i - 1]);
+  }
   // The frames up to the first B-frame under 256 bytes, then the B-frames under 256 bytes
   // that follow it: one run of compressed payloads.
   std::vector<uint32_t> small;
@@ -122,10 +124,10 @@ TEST(Timestamps, RemuxKeepsTheTimingOfTheWmv) {
     std::vector<double> original = decoded_frame_times(dir + "/in.wmv");
     ASSERT_EQ(muxed.size(), original.size());
     EXPECT_GT(muxed.size(), 10u);
-    int off = 0;
-    for (size_t i = 0; i < muxed.size(); i++) off += std::fabs(muxed[i] - original[i]) > 0.001;
-    EXPECT_EQ(off, 0) << "frames whose time differs by more than 1 ms, first at "
-                      << (muxed.empty() ? 0 : muxed[0]) << " / " << (original.empty() ? 0 : original[0]);
+    size_t i = 0;
+    while (i < muxed.size() && std::fabs(muxed[i] - original[i]) <= 0.001) i++;
+    EXPECT_EQ(i, muxed.size()) << "frame " << i << ": " << muxed[i] << " s muxed, " << original[i]
+                               << " s in the .wmv";
   }
 }
 
