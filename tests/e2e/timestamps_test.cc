@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,20 +27,14 @@ bool have_remux_tools() {
   return shell_output("command -v mkvmerge && command -v ffprobe").find("ffprobe") != std::string::npos;
 }
 
-// The presentation times, in seconds, of the video frames FFmpeg decodes from a file.
+// The presentation times, in seconds, of the video frames FFmpeg decodes from a file, sorted.
 std::vector<double> decoded_frame_times(const std::string& path) {
-  std::string listing = shell_output(
-      "ffprobe -v error -select_streams v -show_entries "
-      "frame=best_effort_timestamp_time -of csv=p=0 '" +
-      path + "'");
+  std::istringstream listing(
+      shell_output("ffprobe -v error -select_streams v -show_entries "
+                   "frame=best_effort_timestamp_time -of csv=p=0 '" +
+                   path + "'"));
   std::vector<double> times;
-  for (size_t at = 0; at < listing.size();) {
-    size_t end = listing.find('\n', at);
-    if (end == std::string::npos) end = listing.size();
-    std::string line = listing.substr(at, end - at);
-    if (!line.empty() && line != "N/A") times.push_back(std::strtod(line.c_str(), nullptr));
-    at = end + 1;
-  }
+  for (double t; listing >> t;) times.push_back(t);
   std::sort(times.begin(), times.end());
   return times;
 }
@@ -137,79 +132,48 @@ TEST(Timestamps, RemuxKeepsTheTimingOfTheWmv) {
 TEST(Timestamps, FileFollowsTheOutputsRules) {
   enum After { kTimes, kOld, kOnStandardOutput };  // what ts.txt holds afterwards
   struct Row {
-    const char* name;
-    std::vector<std::string> args;
+    const char* args;  // the run is "in.wmv out.vc1" and these
     const char* keys;  // typed at the prompt on a terminal; null: no terminal
     int status;
     std::string message;  // shown on the terminal, or standard error without one
     After after;
   };
   const std::string kPrompt = "\nOutput file ts.txt already exists - Overwrite? (y/N):";
-  const std::string kBusy = "Device or resource busy\n";
-  const std::vector<std::string> kRun = {"-v0", "in.wmv", "out.vc1", "--timestamps=ts.txt"};
-  auto with = [&](std::vector<std::string> args, const std::string& more) {
-    args.push_back(more);
-    return args;
-  };
+  const std::string kCreate = "\nUnable to create timestamps file: ";
   const Row rows[] = {
-      {"y at the prompt", kRun, "y", 0, kPrompt, kTimes},
-      {"n at the prompt", kRun, "n", 1, kPrompt, kOld},
-      {"-y with no terminal", with(kRun, "-y"), nullptr, 0, "", kTimes},
-      {"no terminal: the answer is No", kRun, nullptr, 1, kPrompt, kOld},
-      {"the output itself",
-       {"-y", "in.wmv", "out.vc1", "--timestamps=./out.vc1"},
-       nullptr,
-       1,
-       "\nUnable to create timestamps file: " + kBusy,
+      {"--timestamps=ts.txt", "y", 0, kPrompt, kTimes},
+      {"--timestamps=ts.txt", "n", 1, kPrompt, kOld},
+      {"--timestamps=ts.txt -y", nullptr, 0, "", kTimes},
+      {"--timestamps=ts.txt", nullptr, 1, kPrompt, kOld},  // no terminal: No
+      {"--timestamps=./out.vc1 -y", nullptr, 1, kCreate + "Device or resource busy\n", kOld},
+      {"--timestamps=link.wmv -y", nullptr, 1,
+       "\nUnable to overwrite timestamps file: Device or resource busy\n", kOld},
+      {"--timestamps=no/ts.txt", nullptr, 1, kCreate + "No such file or directory\n", kOld},
+      {"--timestamps=/dev/full", nullptr, 1, "Error writing timestamps file: No space left on device\n",
        kOld},
-      {"the input through a hard link",
-       {"-y", "in.wmv", "out.vc1", "--timestamps=link.wmv"},
-       nullptr,
-       1,
-       "\nUnable to overwrite timestamps file: " + kBusy,
-       kOld},
-      {"a folder that does not exist",
-       {"in.wmv", "out.vc1", "--timestamps=no/ts.txt"},
-       nullptr,
-       1,
-       "\nUnable to create timestamps file: No such file or directory\n",
-       kOld},
-      {"a full device",
-       {"-v0", "in.wmv", "out.vc1", "--timestamps=/dev/full"},
-       nullptr,
-       1,
-       "Error writing timestamps file: No space left on device\n",
-       kOld},
-      {"standard output: the report moves to standard error",
-       {"-v1", "in.wmv", "out.vc1", "--timestamps=/dev/stdout"},
-       nullptr,
-       0,
-       "Total Frames Written   : 120\n",
-       kOnStandardOutput},
-      {"no output path",
-       {"in.wmv", "--TimeStamps=ts.txt"},
-       nullptr,
-       2,
-       "Error: Option needs an output file: --TimeStamps=ts.txt\n",
-       kOld},
+      {"--timestamps=/dev/stdout -v1", nullptr, 0, "Total Frames Written   : 120\n", kOnStandardOutput},
+      {"--TimeStamps=ts.txt no-output", nullptr, 2,
+       "Error: Option needs an output file: --TimeStamps=ts.txt\n", kOld},
   };
   const std::string input = load_file(testdata_path("vc1ap_240x104.wmv"));
   const std::string times = expected_timestamps(sample_wmv().file, WmvLayout{});
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+    SCOPED_TRACE(row.args);
     std::string dir = make_scratch_dir();
     save_file(dir + "/in.wmv", input);
     ASSERT_EQ(link((dir + "/in.wmv").c_str(), (dir + "/link.wmv").c_str()), 0);
     save_file(dir + "/ts.txt", "old");
-    BinaryRun run = row.keys != nullptr ? run_tarvel_in_terminal(row.args, "(y/N):", row.keys, dir)
-                                        : run_tarvel_binary(row.args, dir);
+    std::vector<std::string> args = {"in.wmv", "out.vc1"};
+    std::istringstream more(row.args);
+    for (std::string a; more >> a;) args.push_back(a);
+    if (args.back() == "no-output") args = {"in.wmv", args[2]};
+    BinaryRun run = row.keys != nullptr ? run_tarvel_in_terminal(args, "(y/N):", row.keys, dir)
+                                        : run_tarvel_binary(args, dir);
     EXPECT_EQ(run.status, row.status) << run.err;
     EXPECT_NE((row.keys != nullptr ? run.terminal : run.err).find(row.message), std::string::npos)
         << run.terminal << run.err;
     EXPECT_EQ(load_file(dir + "/ts.txt"), row.after == kTimes ? times : "old");
-    if (row.after == kOnStandardOutput) {
-      EXPECT_EQ(run.out, times);
-    }
+    EXPECT_EQ(run.out == times, row.after == kOnStandardOutput);
     EXPECT_TRUE(load_file(dir + "/in.wmv") == input);
   }
 }
@@ -231,21 +195,18 @@ Bytes long_input(uint32_t megabytes) {
 // start of the line, where later text overwrites.
 std::string screen(const std::string& written) {
   std::string shown;
-  size_t line_start = 0;
-  size_t column = 0;
+  size_t line = 0, column = 0;
   for (char c : written) {
     if (c == '\n') {
-      shown += '\n';
-      line_start = shown.size();
+      shown += c;
+      line = shown.size();
       column = 0;
     } else if (c == '\r') {
       column = 0;
+    } else if (line + column < shown.size()) {
+      shown[line + column++] = c;
     } else {
-      if (line_start + column < shown.size()) {
-        shown[line_start + column] = c;
-      } else {
-        shown += c;
-      }
+      shown += c;
       column++;
     }
   }
