@@ -5,12 +5,19 @@
 
 #include "report/report.h"
 
-PlatformFile open_output_file(const char* path, PlatformFile input, bool assume_yes) {
+PlatformFile open_output_file(const char* path, const char* kind, PlatformFile input, PlatformFile taken,
+                              bool assume_yes) {
+  // Two outputs of one run never share a file, whatever paths name it.
+  if (taken != kInvalidFile && platform_path_names_file(path, taken)) {
+    platform_set_last_error(kErrorSharingViolation);
+    print_at_level(0, "\nUnable to create %s file: %s", kind, system_error_text());
+    return kInvalidFile;
+  }
   PlatformFile file = platform_create(path, kCreateNew, input);
   if (file != kInvalidFile) return file;
 
   if (platform_last_error() != kErrorFileExists) {
-    print_at_level(0, "\nUnable to create output file: %s", system_error_text());
+    print_at_level(0, "\nUnable to create %s file: %s", kind, system_error_text());
     return kInvalidFile;
   }
 
@@ -25,6 +32,6 @@ PlatformFile open_output_file(const char* path, PlatformFile input, bool assume_
 
   // The replace refuses to touch the input file itself, whatever path names it.
   file = platform_create(path, kCreateAlways, input);
-  if (file == kInvalidFile) print_at_level(0, "\nUnable to overwrite output file: %s", system_error_text());
+  if (file == kInvalidFile) print_at_level(0, "\nUnable to overwrite %s file: %s", kind, system_error_text());
   return file;
 }

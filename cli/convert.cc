@@ -1,4 +1,9 @@
 // The conversion course: the second half of a run given an input and an output.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "cli/console.h"
 #include "cli/driver.h"
 #include "cli/options.h"
@@ -34,6 +39,41 @@ void insert_aspect_ratio(const Options* options, Vc1HeaderTable* table, const As
   }
 }
 
+// Writes the timestamps file: "# timestamp format v2", then each frame's presentation time
+// less the preroll, in milliseconds, sorted (a muxer hands them to the frames in
+// presentation order). False, after saying why, when it could not be written whole.
+bool write_timestamps(PlatformFile file, FrameTimes* times, uint64_t preroll) {
+  if (times->lost) {
+    platform_set_last_error_from_errno(ENOMEM);
+    print_at_level(0, "Error writing timestamps file: %s", system_error_text());
+    return false;
+  }
+  std::sort(times->times, times->times + times->count);
+  // A preroll beyond any real one is held within bounds, so that the difference stays exact.
+  constexpr uint64_t kLargestPreroll = uint64_t{1} << 62;
+  int64_t start = static_cast<int64_t>(preroll < kLargestPreroll ? preroll : kLargestPreroll);
+  char buffer[65536];
+  const char kFirstLine[] = "# timestamp format v2\n";
+  uint32_t used = sizeof kFirstLine - 1;
+  std::memcpy(buffer, kFirstLine, used);
+  uint32_t written = 0;
+  bool ok = true;
+  for (uint32_t i = 0; i < times->count && ok; ++i) {
+    if (used > sizeof buffer - 32) {  // room for one more line of any length
+      ok = platform_write(file, buffer, used, &written);
+      used = 0;
+    }
+    int64_t time = static_cast<int64_t>(times->times[i]) - start;
+    used += static_cast<uint32_t>(
+        std::snprintf(buffer + used, sizeof buffer - used, "%lld\n", static_cast<long long>(time)));
+  }
+  if (!ok || !platform_write(file, buffer, used, &written)) {
+    print_at_level(0, "Error writing timestamps file: %s", system_error_text());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParserContext* context,
@@ -56,10 +96,22 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
     reader_release(&reader);
     return kExitFailure;
   }
-  PlatformFile output = open_output_file(options->output_path, input, option_is_set(options, OPT_YES) != 0);
+  bool assume_yes = option_is_set(options, OPT_YES) != 0;
+  PlatformFile output = open_output_file(options->output_path, "output", input, kInvalidFile, assume_yes);
   if (output == kInvalidFile) {
     reader_release(&reader);
     return kExitFailure;
+  }
+  // The timestamps file is settled before the demux, so that a long run cannot end unable
+  // to write it.
+  PlatformFile times_file = kInvalidFile;
+  if (options->timestamps_path != nullptr) {
+    times_file = open_output_file(options->timestamps_path, "timestamps", input, output, assume_yes);
+    if (times_file == kInvalidFile) {
+      platform_close(output);
+      reader_release(&reader);
+      return kExitFailure;
+    }
   }
 
   print_at_level(1, "\nGenerating modified headers...\n");
@@ -96,9 +148,15 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
   for (uint32_t n = 1; n < static_cast<uint32_t>(kMaxStreams); n++) {
     if (context->streams[n] != nullptr) demux_know_stream(&settings, n);
   }
+  FrameTimes times = {};
+  if (times_file != kInvalidFile) settings.frame_times = &times;
   DemuxCounters counters;
   DemuxResult result = demux_data_object(&settings, &data_object, &reader, output, &counters);
   platform_close(output);
   reader_release(&reader);
-  return result == kDemuxCompleted ? kExitSuccess : kExitFailure;
+  // The times of the frames the stream holds, however the demux ended.
+  bool times_written = times_file == kInvalidFile || write_timestamps(times_file, &times, context->preroll);
+  platform_close(times_file);
+  frame_times_release(&times);
+  return result == kDemuxCompleted && times_written ? kExitSuccess : kExitFailure;
 }

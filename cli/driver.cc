@@ -20,6 +20,8 @@ void print_bad_argument(const Options* options) {
     print_at_level(0, "Error: Unrecognised option: %s\n", options->bad_argument);
   } else if (options->bad_argument_error == kArgumentUnexpected) {
     print_at_level(0, "Error: Unexpected argument: %s\n", options->bad_argument);
+  } else if (options->bad_argument_error == kArgumentNeedsOutput) {
+    print_at_level(0, "Error: Option needs an output file: %s\n", options->bad_argument);
   }
 }
 
@@ -105,13 +107,16 @@ int run_tarvel(int argc, char** argv) {
   report_reset_terminal_state();
   platform_clear_interrupt();
 
-  // The command line is read before anything is shown: when the elementary stream goes
-  // to standard output, the whole report moves to standard error, banner included.
+  // The command line is read before anything is shown: when the elementary stream or the
+  // timestamps go to standard output, the whole report moves to standard error, banner
+  // included.
   Options options;
   int parsed = parse_command_line(argc, argv, &options);
   const char* input_path = options.input_path;
   const char* output_path = options.output_path;
-  report_use_standard_error(output_path != nullptr && platform_path_is_stdout(output_path));
+  const char* timestamps_path = options.timestamps_path;
+  report_use_standard_error((output_path != nullptr && platform_path_is_stdout(output_path)) ||
+                            (timestamps_path != nullptr && platform_path_is_stdout(timestamps_path)));
   if (parsed != 0 && option_is_set(&options, OPT_VERSION)) {
     print_always("tarvel %s\n", TARVEL_VERSION);
     return kExitSuccess;

@@ -20,6 +20,13 @@ bool parse_stream(const char* value, Options* options) {
   return true;
 }
 
+// --timestamps=FILE: any path that is not empty.
+bool parse_timestamps(const char* value, Options* options) {
+  if (*value == '\0') return false;
+  options->timestamps_path = value;
+  return true;
+}
+
 const OptionEntry kOptions[] = {
     {OPT_HELP, "-h", "--help", nullptr},
     {OPT_NO_PAR, "-npar", "--no-par", nullptr},
@@ -32,6 +39,7 @@ const OptionEntry kOptions[] = {
     {OPT_YES, "-y", "--yes", nullptr},
     {OPT_VERSION, "--version", "--version", nullptr},
     {OPT_STREAM, "-s", "--stream=", parse_stream},
+    {OPT_TIMESTAMPS, "--timestamps=", "--timestamps=", parse_timestamps},
     {OPT_END, "", "", nullptr},
 };
 
@@ -95,6 +103,8 @@ const char kExtendedHelpText[] =
     "------------------------------- Other options. ------------------------------\n"
     "-h or --help        Show this list of options.\n"
     "-y or --yes         Overwrite an existing output file without asking.\n"
+    "--timestamps=FILE   Also write the time of every frame written to FILE, in\n"
+    "                    timestamp format v2, for a muxer to keep the timing.\n"
     "--version           Print the program's version and stop.\n"
     "\n"
     "Notes:\n"
@@ -112,6 +122,7 @@ const char kExtendedHelpText[] =
 int parse_command_line(int argc, char** argv, Options* options) {
   std::memset(options, 0, sizeof *options);
   int no_input_needed = 0;
+  const char* timestamps_argument = nullptr;
   for (int i = 1; i < argc; i++) {
     const char* argument = argv[i];
     if (argument[0] != '-') {
@@ -133,6 +144,11 @@ int parse_command_line(int argc, char** argv, Options* options) {
     }
     options->set[row->id] = 1;
     if (row->id == OPT_HELP || row->id == OPT_VERSION) no_input_needed = 1;
+    if (row->id == OPT_TIMESTAMPS) timestamps_argument = argument;
+  }
+  // The times are those of the frames a conversion writes: without an output there are none.
+  if (timestamps_argument != nullptr && options->output_path == nullptr) {
+    note_bad_argument(options, timestamps_argument, kArgumentNeedsOutput);
   }
   bool valid = options->bad_argument == nullptr;
   return (options->input_path != nullptr || no_input_needed) && valid ? 1 : 0;

@@ -14,10 +14,11 @@ enum OptionId : uint32_t {
   OPT_VERBOSE_1 = 5,
   OPT_VERBOSE_2 = 6,
   OPT_VERBOSE_3 = 7,
-  OPT_YES = 8,      // answer Y to the overwrite prompt without asking
-  OPT_VERSION = 9,  // print the version and stop
-  OPT_STREAM = 10,  // -sN / --stream=N: convert stream N
-  OPT_END = 11,
+  OPT_YES = 8,          // answer Y to the overwrite prompt without asking
+  OPT_VERSION = 9,      // print the version and stop
+  OPT_STREAM = 10,      // -sN / --stream=N: convert stream N
+  OPT_TIMESTAMPS = 11,  // --timestamps=FILE: also write the written frames' times to FILE
+  OPT_END = 12,
 };
 
 // Why the command line could not be parsed.
@@ -25,6 +26,7 @@ enum ArgumentError : uint32_t {
   kArgumentOk = 0,
   kArgumentUnrecognised = 1,  // an option no row matches, or an option value that does not parse
   kArgumentUnexpected = 2,    // a third positional argument
+  kArgumentNeedsOutput = 3,   // an option that belongs to a conversion, with no output path
 };
 
 // One run's command line. Paths point into the argument vector; null when absent.
@@ -33,6 +35,7 @@ struct Options {
   const char* output_path;
   uint32_t set[OPT_END];  // per option id: 1 when given
   uint32_t stream;        // --stream: the stream number 1..127; 0 when not given
+  const char* timestamps_path;  // --timestamps: the file for the frames' times; null when not given
   // The first argument that could not be parsed, and why; null and kArgumentOk when none.
   const char* bad_argument;
   ArgumentError bad_argument_error;
@@ -58,7 +61,8 @@ extern const char kExtendedHelpText[];
 // table and fills `options` from a clean state. Option forms compare with letters A-Z in
 // either case; everything else exactly. Returns non-zero when the run may go on, 0 when
 // the usage must be printed (an unknown option or a bad option value, a third positional
-// argument, or no input path without --help or --version).
+// argument, --timestamps without an output path, or no input path without --help or
+// --version).
 int parse_command_line(int argc, char** argv, Options* options);
 
 // The set flag of the option with this id (0 for an id not in the table).

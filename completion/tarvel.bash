@@ -1,6 +1,7 @@
-# Bash completion for tarvel: its options, and the .wmv, .asf and .vc1 files (and folders)
-# it reads and writes. Installed as share/bash-completion/completions/tarvel, where the
-# bash-completion package loads it on first use; it calls none of that package's functions.
+# Bash completion for tarvel: its options, the .wmv, .asf and .vc1 files (and folders) it
+# reads and writes, and any file name after --timestamps=. Installed as
+# share/bash-completion/completions/tarvel, where the bash-completion package loads it on
+# first use; it calls none of that package's functions.
 
 _tarvel() {
   local cur=${COMP_WORDS[COMP_CWORD]}
@@ -24,10 +25,27 @@ _tarvel() {
     return
   fi
 
+  # "--timestamps=FILE" takes any file name (and folders on the way to it).
+  if [[ $cur == = && $prev == --timestamps ]]; then
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -f -- "")
+    return
+  fi
+  if [[ $prev == = ]] && ((COMP_CWORD > 1)) && [[ ${COMP_WORDS[COMP_CWORD - 2]} == --timestamps ]]; then
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+    return
+  fi
+  if [[ $cur == --timestamps=* ]]; then  # "=" is not a word break here
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -P --timestamps= -f -- "${cur#--timestamps=}")
+    return
+  fi
+
   if [[ $cur == -* ]]; then
     local options=(-h --help -npar --no-par -nfrm --no-framerate
                    -nseq --no-repeat-sequence-header -s --stream= -v0 -v1 -v2 -v3
-                   --verbose=0 --verbose=1 --verbose=2 --verbose=3 -y --yes --version)
+                   --verbose=0 --verbose=1 --verbose=2 --verbose=3 -y --yes --version --timestamps=)
     mapfile -t COMPREPLY < <(compgen -W "${options[*]}" -- "$cur")
     if ((${#COMPREPLY[@]} == 1)) && [[ ${COMPREPLY[0]} == -s || ${COMPREPLY[0]} == *= ]]; then
       compopt -o nospace 2>/dev/null

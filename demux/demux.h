@@ -48,6 +48,17 @@ inline bool demux_packet_size_ok(uint32_t size) { return size >= kMinPacketSize 
 // Says why a packet size cannot be used (level 0); nothing can be converted.
 void demux_report_bad_packet_size(uint32_t size);
 
+// The presentation times (milliseconds, as the payloads give them) of the frames written,
+// in the order they were written: one per frame of the elementary stream.
+struct FrameTimes {
+  uint32_t* times;  // owned; release with frame_times_release
+  uint32_t count;
+  uint32_t capacity;
+  uint32_t lost;  // memory ran out: some times could not be kept
+};
+
+void frame_times_release(FrameTimes* times);
+
 // What the header and the conversion course hand the demux.
 struct DemuxSettings {
   uint32_t stream_number;       // the chosen stream, 1..127
@@ -62,6 +73,7 @@ struct DemuxSettings {
   uint32_t known_streams[kMaxStreamNumbers / 32];
   HeaderBuffer output_headers;       // sequence + entry-point header, as rebuilt
   HeaderBuffer entry_point_headers;  // entry-point header alone, as rebuilt
+  FrameTimes* frame_times;           // the written frames' times are kept here; null: not kept
 };
 
 inline void demux_know_stream(DemuxSettings* settings, uint32_t number) {

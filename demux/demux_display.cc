@@ -2,6 +2,7 @@
 // summary that ends every conversion.
 #include <cinttypes>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "demux/demux.h"
@@ -87,7 +88,31 @@ void print_frame_type_counts(const uint32_t* count) {
   }
 }
 
+// Keeps a written frame's time; the record grows by half again when full.
+void keep_time(FrameTimes* times, uint32_t time) {
+  if (times->count == times->capacity) {
+    uint32_t capacity = times->capacity < 1024 ? 1024 : times->capacity + times->capacity / 2;
+    if (times->lost || capacity <= times->capacity) {
+      times->lost = 1;
+      return;
+    }
+    void* larger = std::realloc(times->times, capacity * sizeof *times->times);
+    if (larger == nullptr) {
+      times->lost = 1;
+      return;
+    }
+    times->times = static_cast<uint32_t*>(larger);
+    times->capacity = capacity;
+  }
+  times->times[times->count++] = time;
+}
+
 }  // namespace
+
+void frame_times_release(FrameTimes* times) {
+  std::free(times->times);
+  *times = FrameTimes{};
+}
 
 int classify_picture_type(uint8_t first_byte, uint32_t interlaced) {
   uint32_t b = first_byte;
@@ -129,6 +154,7 @@ void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const Demu
   }
   counters->frame_type_counts[type]++;
   counters->frames_written++;
+  if (settings->frame_times != nullptr) keep_time(settings->frame_times, frame->presentation_time);
 }
 
 void demux_print_summary(const DemuxDisplay* display, const DemuxCounters* counters,

@@ -28,6 +28,8 @@ constexpr uint8_t kEndOfSequenceCode[4] = {0x00, 0x00, 0x01, 0x0A};
 // A tail of the Data Object this short holds no packet and is not walked.
 constexpr uint64_t kMinTailBytes = 32;
 constexpr uint64_t kNoEnd = UINT64_MAX;
+// Input bytes walked between two looks at the progress line's clock.
+constexpr uint64_t kProgressStep = 256 * 1024;
 
 // The index objects that follow the Data Object: where a walk to the input's end meets one,
 // the packets are over.
@@ -54,6 +56,7 @@ struct Demux {
   uint32_t truncated;
   uint32_t interrupted;
   uint32_t stopping;  // a stop was requested: no more reading
+  uint64_t progress_at;  // input offset where the progress line is next updated; kNoEnd: not shown
   // The packet at the walk's position and the one behind it, decoded; `ahead` is kept for
   // the next step when it was decoded whole from its input offset ahead_at.
   ParsedPacket packets[2];
@@ -588,8 +591,17 @@ DemuxResult demux_data_object(const DemuxSettings* settings, const DataObjectInf
   if (info->cut) {
     d->truncated = 1;
   } else {
+    // The progress line costs the walk one comparison a packet; its clock is read only
+    // every kProgressStep bytes.
+    uint64_t end = d->data_end != kNoEnd ? d->data_end : reader->file_size;
+    d->progress_at = report_progress_begin(reader->position, end) ? reader->position + kProgressStep : kNoEnd;
     while (walk_packet(d)) {
+      if (reader->position >= d->progress_at) {
+        report_progress(reader->position);
+        d->progress_at = reader->position + kProgressStep;
+      }
     }
+    report_progress_end();
   }
   DemuxResult result = finish(d);
   assembler_release(&d->assembler);

@@ -104,6 +104,16 @@ void platform_console_write(const char* text, size_t length);
 int platform_console_read_key();
 bool platform_stdout_is_terminal();
 
+// The terminal that level-0 text reaches, for a line rewritten in place: true when there is
+// one (the controlling terminal, the console window). platform_terminal_write writes there
+// and nowhere else: without a terminal the text is dropped, never sent to standard error.
+bool platform_console_is_terminal();
+void platform_terminal_write(const char* text, size_t length);
+
+// Milliseconds from an arbitrary start, never going back: for measuring how long a run has
+// taken.
+uint64_t platform_monotonic_ms();
+
 // True when the file can be positioned: false for pipes, FIFOs, sockets and terminals,
 // which are read strictly forward.
 bool platform_is_seekable(PlatformFile file);
@@ -111,6 +121,10 @@ bool platform_is_seekable(PlatformFile file);
 // True when `path` names the file standard output writes to, through any name (for
 // example /dev/stdout, /dev/fd/1, or the file standard output was redirected to).
 bool platform_path_is_stdout(const char* path);
+
+// True when `path` names the open file `file`, through any name or link. The null device
+// is nobody's file: false for it, and for a path that names nothing.
+bool platform_path_names_file(const char* path, PlatformFile file);
 
 // Interrupts (Ctrl-C, a termination or hang-up request): after platform_catch_interrupts
 // the first one is only recorded, platform_interrupt_signal() then returns its signal

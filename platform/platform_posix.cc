@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -297,6 +298,32 @@ int platform_console_read_key() {
 
 bool platform_stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
 
+bool platform_console_is_terminal() {
+  int fd = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+void platform_terminal_write(const char* text, size_t length) {
+  int fd = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return;
+  size_t done = 0;
+  while (done < length) {
+    ssize_t w = write(fd, text + done, length - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) break;
+    done += static_cast<size_t>(w);
+  }
+  close(fd);
+}
+
+uint64_t platform_monotonic_ms() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+}
+
 bool platform_is_seekable(PlatformFile file) {
   struct stat st;
   return fstat(fd_of(file), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
@@ -315,6 +342,20 @@ bool platform_path_is_stdout(const char* path) {
     return false;
   }
   return out_st.st_dev == path_st.st_dev && out_st.st_ino == path_st.st_ino;
+}
+
+bool platform_path_names_file(const char* path, PlatformFile file) {
+  struct stat path_st;
+  struct stat file_st;
+  struct stat null_st;
+  if (platform_is_null_name(path) || stat(path, &path_st) != 0 || fstat(fd_of(file), &file_st) != 0) {
+    return false;
+  }
+  if (stat("/dev/null", &null_st) == 0 && null_st.st_dev == path_st.st_dev &&
+      null_st.st_ino == path_st.st_ino) {
+    return false;
+  }
+  return path_st.st_dev == file_st.st_dev && path_st.st_ino == file_st.st_ino;
 }
 
 void platform_catch_interrupts() {

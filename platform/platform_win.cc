@@ -386,7 +386,49 @@ bool platform_stdout_is_terminal() {
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+bool platform_console_is_terminal() {
+  HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+  if (console == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(console);
+  return true;
+}
+
+void platform_terminal_write(const char* text, size_t length) {
+  HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+  if (console == INVALID_HANDLE_VALUE) return;
+  wchar_t* wide = to_utf16(text, static_cast<int>(length));
+  if (wide != nullptr) {
+    DWORD done = 0;
+    WriteConsoleW(console, wide, static_cast<DWORD>(wcslen(wide)), &done, nullptr);
+    std::free(wide);
+  }
+  CloseHandle(console);
+}
+
+uint64_t platform_monotonic_ms() { return GetTickCount64(); }
+
 bool platform_is_seekable(PlatformFile file) { return GetFileType(handle_of(file)) == FILE_TYPE_DISK; }
+
+bool platform_path_names_file(const char* path, PlatformFile file) {
+  if (platform_is_null_name(path)) return false;
+  // No access asked for: the file's identity can be read while another handle holds it with
+  // share mode 0. The check leaves the last recorded error as it was.
+  int saved_error = g_last_error;
+  PlatformFile other =
+      open_path(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+  g_last_error = saved_error;
+  if (other == kInvalidFile) return false;
+  BY_HANDLE_FILE_INFORMATION a;
+  BY_HANDLE_FILE_INFORMATION b;
+  bool same = GetFileInformationByHandle(handle_of(other), &a) &&
+              GetFileInformationByHandle(handle_of(file), &b) &&
+              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+              a.nFileIndexLow == b.nFileIndexLow;
+  CloseHandle(handle_of(other));
+  return same;
+}
 
 // Windows has no path that names standard output (CON is the console itself), and a file
 // standard output was redirected to is held by the shell where share mode 0 cannot open it.

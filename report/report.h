@@ -55,4 +55,17 @@ void report_reset_terminal_state();
 // Flushes the stream the report goes to; returns false when it cannot be written.
 bool console_flush_stdout();
 
+// Progress of a long conversion: one line on the terminal, such as
+// "  41%  1.31 GB of 3.20 GB  1.9 GB/s  1 s left", from the input offset reached against
+// the offset where the input's data ends (0: not known, then only bytes and speed show).
+// It shows only when level-0 text goes to a terminal and the verbosity is 0 or 1, from one
+// second after report_progress_begin on, rewritten at most four times a second; it is
+// erased before any other text goes out, and by report_progress_end. It never goes to
+// standard output, to a standard error that is not the terminal, or to a capture.
+// report_progress_begin returns false when it will not show: report_progress is then
+// not worth calling.
+bool report_progress_begin(uint64_t offset, uint64_t end);
+void report_progress(uint64_t offset);
+void report_progress_end();
+
 #endif  // TARVEL_REPORT_REPORT_H_

@@ -12,11 +12,12 @@ esac
 
 # Building: a C++ compiler, CMake and Ninja.
 build_packages=(g++ cmake ninja-build)
-# Testing: GoogleTest; FFmpeg for the interop tests; clang for the sanitizer and fuzzing
+# Testing: GoogleTest; FFmpeg for the interop tests; mkvtoolnix to mux a stream with its
+# timestamps file in the timing tests; clang for the sanitizer and fuzzing
 # builds (its runtime package is added below, for whichever clang the distribution ships);
 # dpkg-dev for the Debian package's dependencies and lintian to check the package;
 # MinGW-w64 and Wine for the Windows build and its tests.
-test_packages=(clang libgtest-dev googletest ffmpeg dpkg-dev lintian g++-mingw-w64-x86-64 wine64)
+test_packages=(clang libgtest-dev googletest ffmpeg mkvtoolnix dpkg-dev lintian g++-mingw-w64-x86-64 wine64)
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

@@ -41,10 +41,13 @@ test "$(complete_words tarvel --v)" = "--verbose=0 --verbose=1 --verbose=2 --ver
 test "$(complete_words tarvel -n)" = "-npar -nfrm -nseq"
 test "$(complete_words tarvel a.wmv -)" = "-h --help -npar --no-par -nfrm --no-framerate -nseq \
 --no-repeat-sequence-header -s --stream= -v0 -v1 -v2 -v3 --verbose=0 --verbose=1 --verbose=2 \
---verbose=3 -y --yes --version"
+--verbose=3 -y --yes --version --timestamps="
 test "$(complete_words tarvel --st)" = "--stream="
 test "$(complete_words tarvel --stream = '')" = ""
 test "$(complete_words tarvel --verbose =)" = "0 1 2 3"
 # Files come in directory order.
 test "$(complete_words tarvel -v1 '' | tr ' ' '\n' | sort | tr '\n' ' ')" = "a.wmv b.VC1 d.Asf folder "
+# Any file takes the times, with "=" a word break or not.
+test "$(complete_words tarvel --timestamps = '' | tr ' ' '\n' | sort | tr '\n' ' ')" = "a.wmv b.VC1 c.txt d.Asf folder "
+test "$(complete_words tarvel --timestamps=c)" = "--timestamps=c.txt"
 echo "install layout ok"

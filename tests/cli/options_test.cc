@@ -72,7 +72,8 @@ TEST(CommandLine, CaseFoldingCoversOnlyAsciiLetters) {
 }
 
 TEST(CommandLine, UnrecognisedOptionsAskForUsage) {
-  for (const char* bad : {"-npar2", "-", "--verbose=4", "-v", "--verbose", "--verbose=02", "-x", "--"}) {
+  for (const char* bad :
+       {"-npar2", "-", "--verbose=4", "-v", "--verbose", "--verbose=02", "-x", "--", "--timestamps="}) {
     EXPECT_EQ(parse({bad, "in.wmv", "out.vc1"}), 0) << bad;
   }
 }
@@ -148,8 +149,9 @@ TEST(CommandLine, UnknownOptionIdIsNeverSet) {
 
 TEST(CommandLine, HelpTextListsEveryOption) {
   std::string help = kExtendedHelpText;
-  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 32);
-  for (const char* line : {"\n-sN or --stream=N ", "\n-h or --help ", "\n-y or --yes ", "\n--version "}) {
+  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 34);
+  for (const char* line : {"\n-sN or --stream=N ", "\n-h or --help ", "\n-y or --yes ", "\n--version ",
+                           "\n--timestamps=FILE "}) {
     EXPECT_NE(help.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(help.front(), '\n');

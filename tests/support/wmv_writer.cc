@@ -388,8 +388,9 @@ Bytes header_object(const WmvSource& source, const WmvLayout& layout, uint64_t f
 }  // namespace
 
 WmvFile write_wmv(const WmvSource& source, const WmvLayout& layout) {
-  std::vector<Sent> sent;
+  std::vector<std::vector<Sent>> streams;
   for (const WmvVideoStream& v : layout.video) {
+    std::vector<Sent>& sent = streams.emplace_back();
     uint32_t number = 1;
     for (uint32_t f = 0; f < source.frames.size(); f++) {
       if (!v.frames.empty() && std::find(v.frames.begin(), v.frames.end(), f) == v.frames.end()) continue;
@@ -399,8 +400,19 @@ WmvFile write_wmv(const WmvSource& source, const WmvLayout& layout) {
       sent.push_back({v.number, f, number++, time, layout.compressed && small && !shaped});
     }
   }
-  std::stable_sort(sent.begin(), sent.end(),
-                   [](const Sent& a, const Sent& b) { return a.time_ms < b.time_ms; });
+  // Each stream's objects go in their own (decode) order, whatever their times say; the
+  // streams are interleaved by time, the first listed first on a tie.
+  std::vector<Sent> sent;
+  std::vector<size_t> next(streams.size(), 0);
+  for (;;) {
+    size_t best = streams.size();
+    for (size_t s = 0; s < streams.size(); s++) {
+      if (next[s] == streams[s].size()) continue;
+      if (best == streams.size() || streams[s][next[s]].time_ms < streams[best][next[best]].time_ms) best = s;
+    }
+    if (best == streams.size()) break;
+    sent.push_back(streams[best][next[best]++]);
+  }
 
   Packets p;
   p.size = layout.packet_size;
@@ -420,7 +432,8 @@ WmvFile write_wmv(const WmvSource& source, const WmvLayout& layout) {
   }
   close_packet(&p);
 
-  uint32_t duration = sent.empty() ? 0 : sent.back().time_ms;
+  uint32_t duration = 0;
+  for (const Sent& s : sent) duration = std::max(duration, s.time_ms);
   Bytes header = header_object(source, layout, 0, p.count, duration);
   uint64_t data_size = kDataHeaderBytes + p.area.size();
   file.bytes = header_object(source, layout, layout.data_object ? header.size() + data_size : header.size(),

@@ -100,7 +100,9 @@ struct WmvLayout {
   std::vector<WmvVideoStream> video = {WmvVideoStream{}};
   uint32_t audio_bytes = 0;  // > 0: stream kWmvAudioStream, an object this long opens every packet
   uint32_t preroll_ms = 3100;
-  std::vector<uint32_t> times_ms;     // presentation time of each source frame; empty: the source's
+  // Presentation time of each source frame; empty: the source's. A stream's frames are sent
+  // in source (decode) order whatever their times; the streams are interleaved by time.
+  std::vector<uint32_t> times_ms;
   bool compressed = false;            // runs of frames under 256 bytes, evenly spaced, in compressed payloads
   std::vector<Bytes> header_objects;  // appended to the Header Object
   std::vector<Bytes> extension_objects;  // appended inside the Header Extension
