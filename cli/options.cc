@@ -32,6 +32,7 @@ const OptionEntry kOptions[] = {
     {OPT_YES, "-y", "--yes", nullptr},
     {OPT_VERSION, "--version", "--version", nullptr},
     {OPT_STREAM, "-s", "--stream=", parse_stream},
+    {OPT_JSON, "--json", "--json", nullptr},
     {OPT_END, "", "", nullptr},
 };
 
@@ -96,6 +97,7 @@ const char kExtendedHelpText[] =
     "-h or --help        Show this list of options.\n"
     "-y or --yes         Overwrite an existing output file without asking.\n"
     "--version           Print the program's version and stop.\n"
+    "--json              Report as one JSON document on stdout instead of text.\n"
     "\n"
     "Notes:\n"
     "[1] A concatenated VC-1 Sequence Header and Entry Point Hdr pair is inserted\n"

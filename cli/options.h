@@ -17,7 +17,8 @@ enum OptionId : uint32_t {
   OPT_YES = 8,      // answer Y to the overwrite prompt without asking
   OPT_VERSION = 9,  // print the version and stop
   OPT_STREAM = 10,  // -sN / --stream=N: convert stream N
-  OPT_END = 11,
+  OPT_JSON = 11,    // the report as one JSON document on standard output
+  OPT_END = 12,
 };
 
 // Why the command line could not be parsed.

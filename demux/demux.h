@@ -23,6 +23,8 @@
 #include "platform/platform.h"
 #include "vc1/header_buffer.h"
 
+struct JsonWriter;
+
 // How a demux run ended. Only kDemuxCompleted is a success.
 enum DemuxResult {
   kDemuxCompleted = 0,      // the Data Object was walked to its end and nothing was lost
@@ -59,6 +61,8 @@ struct DemuxSettings {
   uint32_t seq_header_once;          // -nseq: later key frames get the entry-point header alone
   HeaderBuffer output_headers;       // sequence + entry-point header, as rebuilt
   HeaderBuffer entry_point_headers;  // entry-point header alone, as rebuilt
+  JsonWriter* json;                  // the run's JSON document (--json); null without one
+  uint64_t preroll;                  // File Properties Preroll, ms: the document's frame times start there
 };
 
 // What the demux counts; zeroed when it starts.

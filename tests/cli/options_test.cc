@@ -146,8 +146,9 @@ TEST(CommandLine, UnknownOptionIdIsNeverSet) {
 
 TEST(CommandLine, HelpTextListsEveryOption) {
   std::string help = kExtendedHelpText;
-  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 32);
-  for (const char* line : {"\n-sN or --stream=N ", "\n-h or --help ", "\n-y or --yes ", "\n--version "}) {
+  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 33);
+  for (const char* line :
+       {"\n-sN or --stream=N ", "\n-h or --help ", "\n-y or --yes ", "\n--version ", "\n--json "}) {
     EXPECT_NE(help.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(help.front(), '\n');
