@@ -22,6 +22,13 @@ std::string escaped(const std::string& text) {
   return out.substr(1, out.size() - 3);  // inside "[" and "]\n"
 }
 
+// n replacement characters, quoted.
+std::string replaced(int n) {
+  std::string text = "\"";
+  for (int i = 0; i < n; i++) text += "\\ufffd";
+  return text + "\"";
+}
+
 TEST(JsonWriter, StringsAreEscapedAsRfc8259WantsAndBadUtf8BecomesReplacementCharacters) {
   const struct {
     std::string text;
@@ -33,14 +40,14 @@ TEST(JsonWriter, StringsAreEscapedAsRfc8259WantsAndBadUtf8BecomesReplacementChar
       {"\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\""},
       {std::string("\x00\x01\x1f\x7f", 4), "\"\\u0000\\u0001\\u001f\x7f\""},
       {"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xac",
-       "\"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xac\""},            // 2, 3, 4 bytes
-      {"\xe2\x80\xa8", "\"\xe2\x80\xa8\""},                      // U+2028 is valid JSON text
-      {"a\x80z", "\"a\\ufffdz\""},                               // a lone continuation byte
-      {"\xc0\xaf", "\"\\ufffd\\ufffd\""},                        // an overlong '/'
-      {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},             // a surrogate
-      {"\xf4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},  // past U+10FFFF
-      {"\xe2\x82", "\"\\ufffd\\ufffd\""},                        // cut short at the end
-      {"\xff\xfe", "\"\\ufffd\\ufffd\""},                        // never UTF-8
+       "\"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xac\""},                        // 2, 3, 4 bytes
+      {"\xe2\x80\xa8\xf4\x8f\xbf\xbf", "\"\xe2\x80\xa8\xf4\x8f\xbf\xbf\""},  // U+2028, U+10FFFF
+      {"a\x80z", "\"a\\ufffdz\""},                                           // a lone continuation byte
+      {"\xc0\xaf\xe0\x80\xaf\xf0\x80\x80\xaf", replaced(9)},                 // overlong '/'s
+      {"\xed\xa0\x80", replaced(3)},                                         // a surrogate
+      {"\xf4\x90\x80\x80", replaced(4)},                                     // past U+10FFFF
+      {"\xe2\x82", replaced(2)},                                             // cut short at the end
+      {"\xff\xfe", replaced(2)},                                             // never UTF-8
   };
   for (const auto& c : cases) EXPECT_EQ(escaped(c.text), c.json) << c.json;
 }
