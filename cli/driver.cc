@@ -34,7 +34,8 @@ void json_container(JsonWriter* json, const char* container) {
   }
 }
 
-// The document's "input" member: the path, and the size of an input that has one.
+// The document's "input" member: the path, and the size of an input that has one. Calls
+// nothing that could fail for an input that is not open, whose error is still to be told.
 void json_input(JsonWriter* json, const char* path, PlatformFile input) {
   uint64_t size = 0;
   bool sized = input != kInvalidFile && platform_is_seekable(input) && platform_file_size(input, &size);
@@ -140,11 +141,9 @@ int run_input(const Options* options, JsonWriter* json) {
   std::memset(&retrieved, 0, sizeof retrieved);
 
   PlatformFile input = platform_open_read(options->input_path);
-  if (input == kInvalidFile) {
-    print_at_level(0, "Unable to open input file %s: %s\n", options->input_path, system_error_text());
-  }
   if (json != nullptr) json_input(json, options->input_path, input);
   if (input == kInvalidFile) {
+    print_at_level(0, "Unable to open input file %s: %s\n", options->input_path, system_error_text());
     json_container(json, nullptr);
     return kExitFailure;
   }
