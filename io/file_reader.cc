@@ -26,7 +26,8 @@ bool grow_buffer(FileReader* reader, uint32_t size) {
   if (posix_memalign(&larger, kPageSize, capacity) != 0) larger = nullptr;
 #endif
   if (larger == nullptr) return false;
-  std::memcpy(larger, reader->buffer + reader->start, reader->end - reader->start);
+  if (reader->buffer != nullptr)
+    std::memcpy(larger, reader->buffer + reader->start, reader->end - reader->start);
 #ifdef _WIN32
   _aligned_free(reader->buffer);
 #else
