@@ -13,6 +13,8 @@
 #include "platform/platform.h"
 #include "vc1/header_buffer.h"
 
+struct JsonWriter;
+
 // 100-ns units to microseconds, rounded to the nearest, halves upward. The sum is taken in
 // the argument's own unsigned width and the result cut to its low 32 bits: a 64-bit time
 // rounds in 64-bit arithmetic, while the low 32 bits of a time, passed as uint32_t, round
@@ -255,5 +257,10 @@ bool asf_stream_is_encrypted(const AsfParserContext* context, const AsfStreamRec
 // Returns the stream number, or 0 when none can be chosen; records the choice in the
 // context.
 uint32_t asf_select_video_stream(AsfParserContext* context, uint32_t requested);
+
+// Writes the member "asf" into the open object of the JSON document: the File Properties,
+// every stream record, the choice (null when none was made) and the encoder (null when
+// the header names none).
+void asf_json_header(const AsfParserContext* context, JsonWriter* json);
 
 #endif  // TARVEL_ASF_ASF_H_

@@ -9,6 +9,7 @@
 #include "cli/options.h"
 #include "demux/demux.h"
 #include "io/file_reader.h"
+#include "report/json.h"
 #include "report/report.h"
 
 namespace {
@@ -77,7 +78,7 @@ bool write_timestamps(PlatformFile file, FrameTimes* times, uint64_t preroll) {
 }  // namespace
 
 int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParserContext* context,
-                   const AsfStreamRecord* record, uint32_t frame_period, PlatformFile input) {
+                   const AsfStreamRecord* record, PlatformFile input, JsonWriter* json) {
   // What can be known before the output is touched is checked first: a run that cannot
   // convert creates and replaces nothing.
   if (!demux_packet_size_ok(context->max_packet_size)) {
@@ -114,6 +115,9 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
     }
   }
 
+  // The low 32 bits of the time per frame, rounded in 32-bit arithmetic.
+  uint32_t frame_period =
+      asf_100ns_to_microseconds(static_cast<uint32_t>(record->ext_stream_properties.avg_time_per_frame));
   print_at_level(1, "\nGenerating modified headers...\n");
   insert_frame_rate(options, table, frame_period);
   insert_aspect_ratio(options, table, record);
@@ -139,6 +143,13 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
 
   print_at_level(2, "Interpretation of above VC-1 headers:\n");
   vc1_print_headers(table);
+  if (json != nullptr) {
+    json_begin_object(json, "output");
+    json_hex(json, "header_hex", settings.output_headers.data, settings.output_headers.count);
+    vc1_json_headers(table, json);
+    json_end(json);
+    json_end(json);  // the "vc1" member
+  }
 
   settings.stream_number = record->stream_number;
   settings.packet_size = context->max_packet_size;
@@ -150,6 +161,8 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
   }
   FrameTimes times = {};
   if (times_file != kInvalidFile) settings.frame_times = &times;
+  settings.json = json;
+  settings.preroll = context->preroll;
   DemuxCounters counters;
   DemuxResult result = demux_data_object(&settings, &data_object, &reader, output, &counters);
   platform_close(output);

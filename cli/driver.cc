@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cli/options.h"
+#include "report/json.h"
 #include "report/report.h"
 
 namespace {
@@ -25,11 +26,36 @@ void print_bad_argument(const Options* options) {
   }
 }
 
+// The document's "container" member: how the input was read, or null when it was neither.
+void json_container(JsonWriter* json, const char* container) {
+  if (json == nullptr) return;
+  if (container != nullptr) {
+    json_string(json, "container", container);
+  } else {
+    json_null(json, "container");
+  }
+}
+
+// The document's "input" member: the path, and the size of an input that has one. Calls
+// nothing that could fail for an input that is not open, whose error is still to be told.
+void json_input(JsonWriter* json, const char* path, PlatformFile input) {
+  uint64_t size = 0;
+  bool sized = input != kInvalidFile && platform_is_seekable(input) && platform_file_size(input, &size);
+  json_begin_object(json, "input");
+  json_string(json, "path", path);
+  if (sized) {
+    json_uint(json, "size", size);
+  } else {
+    json_null(json, "size");
+  }
+  json_end(json);
+}
+
 // An input that is not ASF (or has no usable WVC1 stream) is read as a VC-1 elementary
 // stream, for information only: its first 1024 bytes must hold the sequence and
 // entry-point headers.
 int run_elementary_stream_course(const Options* options, PlatformFile input, const HeaderBuffer* head,
-                                 Vc1HeaderTable* table, HeaderBuffer* retrieved) {
+                                 Vc1HeaderTable* table, HeaderBuffer* retrieved, JsonWriter* json) {
   print_at_level(0, "Note: Input file is not ASF, will try parsing it as VC-1 elementary...\n");
   print_at_level(0, "      (for information purposes only, as explained in \"Usage\".)\n");
 
@@ -47,10 +73,17 @@ int run_elementary_stream_course(const Options* options, PlatformFile input, con
 
   if (vc1_parse_headers(retrieved, table) != 1) {
     print_at_level(0, "Not Recognized as VC-1 elementary, no Sequence / Entry Point headers Found\n");
+    json_container(json, nullptr);
     return kExitFailure;
   }
   print_at_level(0, "File has VC-1 elementary stream headers, details follow:\n");
   vc1_print_headers(table);
+  if (json != nullptr) {
+    json_container(json, "vc1");
+    json_begin_object(json, "vc1");
+    vc1_json_headers(table, json);
+    json_end(json);
+  }
   // Such an input is never converted: an output path asked for what cannot be done.
   return options->output_path == nullptr ? kExitSuccess : kExitFailure;
 }
@@ -69,17 +102,14 @@ int refuse_encrypted_stream(const Options* options, uint32_t stream_number) {
 }
 
 int run_asf_course(const Options* options, AsfParserContext* context, PlatformFile input,
-                   Vc1HeaderTable* table, HeaderBuffer* retrieved) {
+                   Vc1HeaderTable* table, HeaderBuffer* retrieved, JsonWriter* json) {
   uint32_t stream_number = asf_select_video_stream(context, options->stream);
+  if (json != nullptr) asf_json_header(context, json);
   if (stream_number == 0) return kExitFailure;
   if (context->encoder[0] != '\0') print_at_level(2, "Encoded with: %s\n", context->encoder);
 
   AsfStreamRecord* record = asf_get_stream(context, stream_number);
   *retrieved = record->retrieved_headers;
-
-  // The low 32 bits of the time per frame, rounded in 32-bit arithmetic.
-  uint32_t frame_period =
-      asf_100ns_to_microseconds(static_cast<uint32_t>(record->ext_stream_properties.avg_time_per_frame));
 
   print_at_level(2, "\nSuccessfully retrieved %d bytes of VC-1 headers from video stream %d.\n",
                  static_cast<int>(retrieved->count), static_cast<int>(stream_number));
@@ -90,19 +120,56 @@ int run_asf_course(const Options* options, AsfParserContext* context, PlatformFi
   print_at_level(2, "Interpretation of above VC-1 headers:\n");
   vc1_print_headers(table);
 
+  // A conversion adds the rebuilt headers to the "vc1" member and closes it.
+  bool converting = options->output_path != nullptr && !asf_stream_is_encrypted(context, record);
+  if (json != nullptr) {
+    json_begin_object(json, "vc1");
+    json_hex(json, "header_hex", retrieved->data, retrieved->count);
+    vc1_json_headers(table, json);
+    if (!converting) json_end(json);
+  }
+
   if (asf_stream_is_encrypted(context, record)) return refuse_encrypted_stream(options, stream_number);
   if (options->output_path == nullptr) return kExitSuccess;
-  return run_conversion(options, table, context, record, frame_period, input);
+  return run_conversion(options, table, context, record, input, json);
 }
 
-}  // namespace
-
-int run_tarvel(int argc, char** argv) {
+// Everything after the command line: the input, its header and the course it takes.
+int run_input(const Options* options, JsonWriter* json) {
   // Everything a run uses is its own: a second run in the same process starts clean.
   Vc1HeaderTable table;
   HeaderBuffer retrieved;
   vc1_table_init(&table);
   std::memset(&retrieved, 0, sizeof retrieved);
+
+  PlatformFile input = platform_open_read(options->input_path);
+  if (json != nullptr) json_input(json, options->input_path, input);
+  if (input == kInvalidFile) {
+    print_at_level(0, "Unable to open input file %s: %s\n", options->input_path, system_error_text());
+    json_container(json, nullptr);
+    return kExitFailure;
+  }
+
+  int status = kExitFailure;
+  AsfParserContext* context = asf_context_create(input);
+  if (context == nullptr) {
+    print_at_level(0, "Error: Out of memory\n");
+    json_container(json, nullptr);
+  } else if (asf_read_header(context) == 0) {
+    status = run_elementary_stream_course(options, input, &context->head, &table, &retrieved, json);
+  } else {
+    json_container(json, "asf");
+    status = run_asf_course(options, context, input, &table, &retrieved, json);
+  }
+
+  asf_context_free(context);
+  platform_close(input);
+  return status;
+}
+
+}  // namespace
+
+int run_tarvel(int argc, char** argv) {
   report_set_verbosity(kDefaultVerbosity);
   report_reset_terminal_state();
   platform_clear_interrupt();
@@ -112,45 +179,45 @@ int run_tarvel(int argc, char** argv) {
   // included.
   Options options;
   int parsed = parse_command_line(argc, argv, &options);
-  const char* input_path = options.input_path;
   const char* output_path = options.output_path;
   const char* timestamps_path = options.timestamps_path;
-  report_use_standard_error((output_path != nullptr && platform_path_is_stdout(output_path)) ||
-                            (timestamps_path != nullptr && platform_path_is_stdout(timestamps_path)));
+  // The elementary stream or the timestamps on standard output: the report moves aside.
+  bool output_is_stdout = (output_path != nullptr && platform_path_is_stdout(output_path)) ||
+                          (timestamps_path != nullptr && platform_path_is_stdout(timestamps_path));
+  report_use_standard_error(output_is_stdout);
   if (parsed != 0 && option_is_set(&options, OPT_VERSION)) {
     print_always("tarvel %s\n", TARVEL_VERSION);
     return kExitSuccess;
   }
 
-  print_banner();
-  if (parsed == 0 || option_is_set(&options, OPT_HELP)) {
-    bool help = option_is_set(&options, OPT_HELP) != 0;
+  // --json: standard output carries the document and nothing else, so the stream cannot
+  // go there, and the help or usage text of a run that stops here goes to standard error.
+  bool json = option_is_set(&options, OPT_JSON) != 0;
+  bool json_on_stream = json && output_is_stdout;
+  bool help = option_is_set(&options, OPT_HELP) != 0;
+  if (parsed == 0 || help || json_on_stream) {
+    if (json) report_use_standard_error(true);
+    print_banner();
     if (!help) print_bad_argument(&options);
+    if (!help && parsed != 0) {
+      print_at_level(0, "Error: --json writes the report to standard output; the output cannot go there.\n");
+    }
     print_at_level(help ? 0 : 1, "%s", kUsageText);
     if (help) print_at_level(0, "%s", kExtendedHelpText);
     return help ? kExitSuccess : kExitUsage;
   }
+
+  JsonWriter document;
+  if (json) {
+    report_json_start(&document);
+    json_string(&document, "tarvel", TARVEL_VERSION);
+  }
+  print_banner();  // at every verbosity: the level is set after it
   report_set_verbosity(options_verbosity(&options));
-
-  PlatformFile input = platform_open_read(input_path);
-  if (input == kInvalidFile) {
-    print_at_level(0, "Unable to open input file %s: %s\n", input_path, system_error_text());
-    return kExitFailure;
-  }
-
-  int status = kExitFailure;
-  AsfParserContext* context = asf_context_create(input);
-  if (context == nullptr) {
-    print_at_level(0, "Error: Out of memory\n");
-  } else if (asf_read_header(context) == 0) {
-    status = run_elementary_stream_course(&options, input, &context->head, &table, &retrieved);
-  } else {
-    status = run_asf_course(&options, context, input, &table, &retrieved);
-  }
-
-  asf_context_free(context);
-  platform_close(input);
+  int status = run_input(&options, json ? &document : nullptr);
   // An interrupted run ends as such, whatever stage the request reached.
   int signal_number = platform_interrupt_signal();
-  return signal_number != 0 ? kExitInterrupted + signal_number : status;
+  if (signal_number != 0) status = kExitInterrupted + signal_number;
+  report_json_finish(status);
+  return status;
 }

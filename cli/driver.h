@@ -10,6 +10,8 @@
 #include "vc1/header_buffer.h"
 #include "vc1/vc1.h"
 
+struct JsonWriter;
+
 // Exit statuses of a run.
 enum ExitStatus {
   kExitSuccess = 0,        // the run did what was asked
@@ -23,8 +25,9 @@ int run_tarvel(int argc, char** argv);
 
 // The conversion course: finds the Data Object, opens the output the options name, edits
 // and rebuilds the VC-1 headers as the options ask and runs the demux over the packets.
-// Returns the exit status.
+// With a JSON document (`json` not null), whose "vc1" member is open, the rebuilt headers
+// become its "output" member and it is closed before the frames. Returns the exit status.
 int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParserContext* context,
-                   const AsfStreamRecord* record, uint32_t frame_period, PlatformFile input);
+                   const AsfStreamRecord* record, PlatformFile input, JsonWriter* json);
 
 #endif  // TARVEL_CLI_DRIVER_H_

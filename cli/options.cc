@@ -40,6 +40,7 @@ const OptionEntry kOptions[] = {
     {OPT_VERSION, "--version", "--version", nullptr},
     {OPT_STREAM, "-s", "--stream=", parse_stream},
     {OPT_TIMESTAMPS, "--timestamps=", "--timestamps=", parse_timestamps},
+    {OPT_JSON, "--json", "--json", nullptr},
     {OPT_END, "", "", nullptr},
 };
 
@@ -106,6 +107,7 @@ const char kExtendedHelpText[] =
     "--timestamps=FILE   Also write the time of every frame written to FILE, in\n"
     "                    timestamp format v2, for a muxer to keep the timing.\n"
     "--version           Print the program's version and stop.\n"
+    "--json              Report as one JSON document on stdout instead of text.\n"
     "\n"
     "Notes:\n"
     "[1] A concatenated VC-1 Sequence Header and Entry Point Hdr pair is inserted\n"

@@ -18,7 +18,8 @@ enum OptionId : uint32_t {
   OPT_VERSION = 9,      // print the version and stop
   OPT_STREAM = 10,      // -sN / --stream=N: convert stream N
   OPT_TIMESTAMPS = 11,  // --timestamps=FILE: also write the written frames' times to FILE
-  OPT_END = 12,
+  OPT_JSON = 12,        // the report as one JSON document on standard output
+  OPT_END = 13,
 };
 
 // Why the command line could not be parsed.

@@ -1,9 +1,9 @@
 # The manual page, the documents that go with an installed program, and the packages:
 #   Linux:   cpack -G DEB  ->  tarvel_<version>_<arch>.deb (program, manual page, bash
 #            completion, /usr/share/doc/tarvel/{copyright,changelog.gz,README.md.gz,
-#            readme.txt.gz})
+#            readme.txt.gz,tarvel-report.schema.json.gz})
 #   Windows: cpack -G ZIP  ->  tarvel-<version>-win64.zip (tarvel.exe, README.md, readme.txt,
-#            LICENSE)
+#            LICENSE, tarvel-report.schema.json)
 # The version comes from project(VERSION) alone; the manual page, the package changelog and
 # readme.txt (the README as plain text, which the help names) are generated from
 # docs/tarvel.1, CHANGELOG.md and README.md at configure time.
@@ -193,7 +193,8 @@ endfunction()
 
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${PROJECT_SOURCE_DIR}/docs/tarvel.1 ${PROJECT_SOURCE_DIR}/CHANGELOG.md
-             ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md)
+             ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md
+             ${PROJECT_SOURCE_DIR}/docs/tarvel-report.schema.json)
 
 if(NOT WIN32)
   # The manual page carries the project's version in its title line.
@@ -210,11 +211,14 @@ if(NOT WIN32)
   tarvel_gzip(${tarvel_doc_dir}/README.md readme_md)
   tarvel_plain_text_readme(${PROJECT_SOURCE_DIR}/README.md ${tarvel_doc_dir}/readme.txt "\n")
   tarvel_gzip(${tarvel_doc_dir}/readme.txt readme_txt)
-  install(FILES ${tarvel_doc_dir}/copyright ${changelog} ${readme_md} ${readme_txt}
+  configure_file(${PROJECT_SOURCE_DIR}/docs/tarvel-report.schema.json ${tarvel_doc_dir}/tarvel-report.schema.json
+                 COPYONLY)
+  tarvel_gzip(${tarvel_doc_dir}/tarvel-report.schema.json report_schema)
+  install(FILES ${tarvel_doc_dir}/copyright ${changelog} ${readme_md} ${readme_txt} ${report_schema}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarvel)
 else()
   tarvel_plain_text_readme(${PROJECT_SOURCE_DIR}/README.md ${tarvel_doc_dir}/readme.txt "\r\n")
-  install(FILES README.md LICENSE ${tarvel_doc_dir}/readme.txt DESTINATION .)
+  install(FILES README.md LICENSE ${tarvel_doc_dir}/readme.txt docs/tarvel-report.schema.json DESTINATION .)
 endif()
 
 set(CPACK_PACKAGE_NAME tarvel)

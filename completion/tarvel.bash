@@ -45,7 +45,7 @@ _tarvel() {
   if [[ $cur == -* ]]; then
     local options=(-h --help -npar --no-par -nfrm --no-framerate
                    -nseq --no-repeat-sequence-header -s --stream= -v0 -v1 -v2 -v3
-                   --verbose=0 --verbose=1 --verbose=2 --verbose=3 -y --yes --version --timestamps=)
+                   --verbose=0 --verbose=1 --verbose=2 --verbose=3 -y --yes --version --timestamps= --json)
     mapfile -t COMPREPLY < <(compgen -W "${options[*]}" -- "$cur")
     if ((${#COMPREPLY[@]} == 1)) && [[ ${COMPREPLY[0]} == -s || ${COMPREPLY[0]} == *= ]]; then
       compopt -o nospace 2>/dev/null

@@ -23,6 +23,8 @@
 #include "platform/platform.h"
 #include "vc1/header_buffer.h"
 
+struct JsonWriter;
+
 // How a demux run ended. Only kDemuxCompleted is a success.
 enum DemuxResult {
   kDemuxCompleted = 0,      // the Data Object was walked to its end and nothing was lost
@@ -74,6 +76,8 @@ struct DemuxSettings {
   HeaderBuffer output_headers;       // sequence + entry-point header, as rebuilt
   HeaderBuffer entry_point_headers;  // entry-point header alone, as rebuilt
   FrameTimes* frame_times;           // the written frames' times are kept here; null: not kept
+  JsonWriter* json;                  // the run's JSON document (--json); null without one
+  uint64_t preroll;                  // File Properties Preroll, ms: the document's frame times start there
 };
 
 inline void demux_know_stream(DemuxSettings* settings, uint32_t number) {

@@ -7,6 +7,7 @@
 
 #include "demux/demux.h"
 #include "demux/demux_stages.h"
+#include "report/json.h"
 #include "report/report.h"
 
 namespace {
@@ -35,6 +36,56 @@ constexpr const char* kPictureNames[kPictureTypeCount] = {
 };
 
 constexpr char kPictureChars[kPictureTypeCount + 1] = "?|-<^_!!======";
+
+// The picture type as the listing names it, without its padding: the JSON document's
+// value. A frame with no picture header has none (null).
+void json_picture_type(JsonWriter* json, const char* key, int picture_type) {
+  if (picture_type == kPictureUnclassified) {
+    json_null(json, key);
+    return;
+  }
+  const char* name = kPictureNames[picture_type];
+  size_t length = 0;
+  while (name[length] != '\0' && name[length] != ' ') length++;
+  json_string_bytes(json, key, name, length);
+}
+
+void json_frame(JsonWriter* json, uint32_t number, int picture_type, const FrameRecord* frame,
+                uint64_t preroll) {
+  json_begin_object(json, nullptr, kJsonOneLine);
+  json_uint(json, "number", number);
+  json_picture_type(json, "picture_type", picture_type);
+  json_bool(json, "key", frame->key_frame != 0);
+  json_uint(json, "bytes", frame->object_size);
+  json_int(json, "time_ms", static_cast<int64_t>(frame->presentation_time) - static_cast<int64_t>(preroll));
+  json_end(json);
+}
+
+void json_summary(JsonWriter* json, const DemuxCounters* counters, const DemuxSettings* settings) {
+  const uint32_t* count = counters->frame_type_counts;
+  json_begin_object(json, "summary");
+  json_uint(json, "frames_written", counters->frames_written);
+  json_uint(json, "bytes_written", counters->bytes_written);
+  json_uint(json, "key_frames", count[kPictureI] + count[kPictureFieldII] + count[kPictureFieldIP]);
+  json_uint(json, "max_key_frame_distance", counters->max_keyframe_distance + 1);  // 1-based, as shown
+  json_bool(json, "interlaced", settings->interlaced != 0);
+  json_uint(json, "damaged_packets", counters->damaged_packets);
+  json_uint(json, "dropped_frames", counters->dropped_frames);
+  json_begin_object(json, "picture_types", kJsonOneLine);
+  for (int t = kPictureI; t < kPictureTypeCount; t++) {
+    const char* name = kPictureNames[t];
+    char key[8];
+    size_t length = 0;
+    while (name[length] != '\0' && name[length] != ' ' && length + 1 < sizeof key) {
+      key[length] = name[length];
+      length++;
+    }
+    key[length] = '\0';
+    json_uint(json, key, count[t]);
+  }
+  json_end(json);
+  json_end(json);
+}
 
 bool is_keyframe_type(int picture_type) {
   return picture_type == kPictureI || picture_type == kPictureFieldII || picture_type == kPictureFieldIP;
@@ -126,6 +177,12 @@ const char* picture_type_name(int picture_type) { return kPictureNames[valid_typ
 
 char picture_type_char(int picture_type) { return kPictureChars[valid_type(picture_type)]; }
 
+void demux_open_frame_list(DemuxDisplay* display, const DemuxSettings* settings) {
+  if (settings->json == nullptr || report_verbosity() < 3) return;
+  json_begin_array(settings->json, "frames");
+  display->frames = settings->json;
+}
+
 void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const DemuxSettings* settings,
                       const FrameRecord* frame) {
   uint32_t number = counters->frames_written;
@@ -155,6 +212,7 @@ void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const Demu
   counters->frame_type_counts[type]++;
   counters->frames_written++;
   if (settings->frame_times != nullptr) keep_time(settings->frame_times, frame->presentation_time);
+  if (display->frames != nullptr) json_frame(display->frames, number + 1, type, frame, settings->preroll);
 }
 
 void demux_print_summary(const DemuxDisplay* display, const DemuxCounters* counters,
@@ -174,4 +232,8 @@ void demux_print_summary(const DemuxDisplay* display, const DemuxCounters* count
   print_at_level(1,
                  "* \"1-based\" - i.e. a file composed of 100%% keyframes displays \"1\", not "
                  "\"0\".\n");
+  if (settings->json != nullptr) {
+    if (display->frames != nullptr) json_end(display->frames);
+    json_summary(settings->json, counters, settings);
+  }
 }

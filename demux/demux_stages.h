@@ -208,13 +208,19 @@ constexpr uint32_t kFrameLineLength = 64;  // frames per char-per-frame line
 
 struct DemuxDisplay {
   char frame_line[kFrameLineLength + 1];  // the char-per-frame line, zero-terminated
+  JsonWriter* frames;                     // the document's frame list while it is open; else null
 };
 
-// Shows a written frame (char-per-frame line, listing line) and counts it.
+// With a JSON document at verbosity 3, opens its "frames" list: every frame shown is then
+// one element of it.
+void demux_open_frame_list(DemuxDisplay* display, const DemuxSettings* settings);
+
+// Shows a written frame (char-per-frame line, listing line, document element) and counts it.
 void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const DemuxSettings* settings,
                       const FrameRecord* frame);
 
-// The last char-per-frame line, "Done.", the per-type summary and the overall summary.
+// The last char-per-frame line, "Done.", the per-type summary and the overall summary; with
+// a JSON document, the frame list's end and the "summary" member.
 void demux_print_summary(const DemuxDisplay* display, const DemuxCounters* counters,
                          const DemuxSettings* settings);
 

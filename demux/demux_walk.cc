@@ -585,6 +585,7 @@ DemuxResult demux_data_object(const DemuxSettings* settings, const DataObjectInf
   d->current = &d->packets[0];
   d->ahead = &d->packets[1];
   sink_init(&d->sink);
+  demux_open_frame_list(&d->display, settings);
 
   bool sized = info->object_size >= kDataObjectHeaderSize && !settings->walk_to_end;
   d->data_end = sized ? reader->position + (info->object_size - kDataObjectHeaderSize) : kNoEnd;

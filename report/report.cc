@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "report/json.h"
 
 namespace {
 
@@ -123,9 +124,82 @@ void write_console(const char* text, size_t length) {
   platform_console_write(text, length);
 }
 
+// ---- The document's messages ----
+
+JsonWriter* g_document = nullptr;  // the run's JSON document while one is written
+
+// Kept messages, one after the other: the level as one byte, the text, a zero byte.
+char g_message_store[kJsonMessageStoreBytes];
+size_t g_message_bytes = 0;
+uint32_t g_messages_kept = 0;  // of levels 1-3
+uint64_t g_messages_left_out = 0;
+
+bool starts_with(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+const char* after_line_breaks(const char* text) {
+  while (*text == '\n') text++;
+  return text;
+}
+
+// Whether a format can give a warning or an error: a cheap look before any formatting.
+bool may_be_message(const char* format) {
+  const char* text = after_line_breaks(format);
+  return std::strstr(text, "Error") != nullptr || std::strstr(text, "Warning") != nullptr ||
+         starts_with(text, "Unable") || starts_with(text, "Not Recognized") ||
+         starts_with(text, "Invalid stream");
+}
+
+bool is_message(const char* text) {
+  text = after_line_breaks(text);
+  if (starts_with(text, "Error writing ") || starts_with(text, "Unable to ") ||
+      starts_with(text, "Not Recognized ") || starts_with(text, "Invalid stream ")) {
+    return true;
+  }
+  while (starts_with(text, "-- ")) text += 3;
+  return starts_with(text, "Warning:") || starts_with(text, "Error:");
+}
+
+// Keeps the message's text without the line breaks around it, or counts it as left out.
+void keep_message(uint32_t level, const char* text, size_t length) {
+  while (length > 0 && (*text == '\n' || *text == '\r')) {
+    text++;
+    length--;
+  }
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) {
+    length--;
+  }
+  bool fits = g_message_bytes + length + 2 <= sizeof g_message_store;
+  if (!fits || (level != 0 && g_messages_kept >= kMaxJsonMessages)) {
+    g_messages_left_out++;
+    return;
+  }
+  g_message_store[g_message_bytes] = static_cast<char>(level);
+  std::memcpy(g_message_store + g_message_bytes + 1, text, length);
+  g_message_store[g_message_bytes + 1 + length] = '\0';
+  g_message_bytes += length + 2;
+  if (level != 0) g_messages_kept++;
+}
+
+// ---- Formatting and routes ----
+
+typedef void (*Sink)(const char* text, size_t length, uint32_t level);
+
+void to_stdout(const char* text, size_t length, uint32_t) { write_stdout(text, length); }
+
+void to_console(const char* text, size_t length, uint32_t) { write_console(text, length); }
+
+// A run with a document: level-0 text still reaches the console; warnings and errors are
+// kept for the document.
+void to_document(const char* text, size_t length, uint32_t level) {
+  if (level == 0) write_console(text, length);
+  if (is_message(text)) keep_message(level, text, length);
+}
+
 // Formats into a stack buffer, or a heap one for the rare longer message, and hands the
 // text to `sink`.
-TARVEL_PRINTF(2, 0) void emit(void (*sink)(const char*, size_t), const char* format, va_list args) {
+TARVEL_PRINTF(3, 0) void emit(Sink sink, uint32_t level, const char* format, va_list args) {
   char small[1024];
   va_list copy;
   va_copy(copy, args);
@@ -133,13 +207,13 @@ TARVEL_PRINTF(2, 0) void emit(void (*sink)(const char*, size_t), const char* for
   va_end(copy);
   if (length < 0) return;
   if (static_cast<size_t>(length) < sizeof small) {
-    sink(small, static_cast<size_t>(length));
+    sink(small, static_cast<size_t>(length), level);
     return;
   }
   char* large = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
   if (large == nullptr) return;
   std::vsnprintf(large, static_cast<size_t>(length) + 1, format, args);
-  sink(large, static_cast<size_t>(length));
+  sink(large, static_cast<size_t>(length), level);
   std::free(large);
 }
 
@@ -152,10 +226,19 @@ void report_set_verbosity(uint32_t level) { g_verbosity = level; }
 void report_set_silent(bool on) { g_silent = on; }
 
 void print_at_level(uint32_t level, const char* format, ...) {
-  if (g_silent || (level != 0 && g_verbosity < level)) return;
+  if (g_silent) return;
   va_list args;
+  if (g_document != nullptr) {
+    // Whatever the verbosity: the text goes nowhere, the messages into the document.
+    if (level != 0 && !may_be_message(format)) return;
+    va_start(args, format);
+    emit(to_document, level, format, args);
+    va_end(args);
+    return;
+  }
+  if (level != 0 && g_verbosity < level) return;
   va_start(args, format);
-  emit(level == 0 ? write_console : write_stdout, format, args);
+  emit(level == 0 ? to_console : to_stdout, level, format, args);
   va_end(args);
 }
 
@@ -163,7 +246,8 @@ void print_always(const char* format, ...) {
   if (g_silent) return;
   va_list args;
   va_start(args, format);
-  emit(write_stdout, format, args);
+  // In a document, the text shown at every level counts as level 1.
+  emit(g_document != nullptr ? to_document : to_stdout, 1, format, args);
   va_end(args);
 }
 
@@ -210,3 +294,42 @@ void report_progress_end() {
   erase_progress();
   g_progress = {};
 }
+
+void report_json_start(JsonWriter* document) {
+  g_document = document;
+  g_message_bytes = 0;
+  g_messages_kept = 0;
+  g_messages_left_out = 0;
+  json_init(document);
+  json_begin_object(document, nullptr);
+}
+
+void report_json_finish(int status) {
+  JsonWriter* w = g_document;
+  if (w == nullptr) return;
+  g_document = nullptr;
+  while (w->skipped > 0 || w->depth > 1) json_end(w);
+  json_begin_array(w, "messages");
+  for (size_t at = 0; at < g_message_bytes;) {
+    const char* text = g_message_store + at + 1;
+    json_begin_object(w, nullptr, kJsonOneLine);
+    json_uint(w, "level", static_cast<uint8_t>(g_message_store[at]));
+    json_string(w, "text", text);
+    json_end(w);
+    at += std::strlen(text) + 2;
+  }
+  if (g_messages_left_out != 0) {
+    char note[64];
+    std::snprintf(note, sizeof note, "%llu more messages not listed.",
+                  static_cast<unsigned long long>(g_messages_left_out));
+    json_begin_object(w, nullptr, kJsonOneLine);
+    json_uint(w, "level", 1);
+    json_string(w, "text", note);
+    json_end(w);
+  }
+  json_end(w);
+  json_int(w, "status", status);
+  json_end(w);
+}
+
+void print_document(const char* text, size_t length) { write_stdout(text, length); }

@@ -12,8 +12,11 @@
 #ifndef TARVEL_REPORT_REPORT_H_
 #define TARVEL_REPORT_REPORT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+struct JsonWriter;
 
 #if defined(__GNUC__) || defined(__clang__)
 #define TARVEL_PRINTF(format_index, first_arg) __attribute__((format(printf, format_index, first_arg)))
@@ -67,5 +70,30 @@ bool console_flush_stdout();
 bool report_progress_begin(uint64_t offset, uint64_t end);
 void report_progress(uint64_t offset);
 void report_progress_end();
+
+// ---- The report for programs (--json) ----------------------------------------------------
+//
+// From report_json_start on, the run's report is a JSON document that the run writes
+// through `document`: the standard-output text (levels 1-3, print_always) is no longer
+// written, level-0 text still goes to the console, and every warning and error (a line
+// that begins "Warning:" or "Error:", also behind "-- " marks, and the lines "Error
+// writing ...", "Unable to ...", "Not Recognized ...", "Invalid stream ...") is kept for
+// the document's "messages", whatever the verbosity: every one of level 0, and the first
+// kMaxJsonMessages of the other levels, within kJsonMessageStoreBytes of text. One more
+// message then says how many were left out.
+constexpr uint32_t kMaxJsonMessages = 1000;
+constexpr uint32_t kJsonMessageStoreBytes = 128 * 1024;
+
+// Opens the document (its top-level object) in `document`, which the run owns and keeps
+// until report_json_finish.
+void report_json_start(JsonWriter* document);
+
+// Ends the document: closes whatever is open inside its top-level object, writes
+// "messages" and "status", closes it and writes it out. The text report is back after it.
+// Nothing when no document was started.
+void report_json_finish(int status);
+
+// Standard-output bytes as they are, whatever the verbosity: the document's text.
+void print_document(const char* text, size_t length);
 
 #endif  // TARVEL_REPORT_REPORT_H_

@@ -19,6 +19,8 @@ test -f "$prefix/share/doc/tarvel/changelog.gz"
 # The README, and the plain-text readme.txt that the help names.
 gzip -dc "$prefix/share/doc/tarvel/README.md.gz" | grep -q '^## Usage$'
 gzip -dc "$prefix/share/doc/tarvel/readme.txt.gz" | grep -q '^Usage$'
+# The schema of the --json document, which the manual page names.
+gzip -dc "$prefix/share/doc/tarvel/tarvel-report.schema.json.gz" | grep -q '"\$schema"'
 
 # Stripping leaves a smaller file; any other build type installs the built file as it is.
 if grep -q '^CMAKE_BUILD_TYPE:[A-Z]*=Release$' "$build_dir/CMakeCache.txt"; then
@@ -38,10 +40,11 @@ complete_words() {
     "$completion" "$@"
 }
 test "$(complete_words tarvel --v)" = "--verbose=0 --verbose=1 --verbose=2 --verbose=3 --version"
+test "$(complete_words tarvel --j)" = "--json"
 test "$(complete_words tarvel -n)" = "-npar -nfrm -nseq"
 test "$(complete_words tarvel a.wmv -)" = "-h --help -npar --no-par -nfrm --no-framerate -nseq \
 --no-repeat-sequence-header -s --stream= -v0 -v1 -v2 -v3 --verbose=0 --verbose=1 --verbose=2 \
---verbose=3 -y --yes --version --timestamps="
+--verbose=3 -y --yes --version --timestamps= --json"
 test "$(complete_words tarvel --st)" = "--stream="
 test "$(complete_words tarvel --stream = '')" = ""
 test "$(complete_words tarvel --verbose =)" = "0 1 2 3"

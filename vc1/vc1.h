@@ -13,6 +13,8 @@
 
 #include "vc1/header_buffer.h"
 
+struct JsonWriter;
+
 // Field ids. Field rows carry 3..37 and 39..56, the header rows 2 and 38, the control rows
 // 57..63. Ids 0 and 1 belong to no row (1 is SELF in conditions).
 constexpr int VC1_SEQUENCE_HEADER = 2;
@@ -199,5 +201,14 @@ void vc1_print_headers(const Vc1HeaderTable* table);
 void vc1_print_field(const Vc1HeaderTable* table, int row);
 // Prints the first count bytes as "%02x " groups, 24 to a line, then "\n\n" (level 2).
 void dump_header_bytes(const HeaderBuffer* buffer);
+
+// --- document (vc1_json.cc) ---
+
+// Writes the members "sequence_header" and "entry_point" into the open object of the JSON
+// document: each an object of field name (without the printer's nesting marks) to value,
+// for the rows the printer lists, in its order; a field that is not present is null. The
+// leaky buckets' values are the arrays HRD_RATE and HRD_BUFFER in the sequence header and
+// HRD_FULL in the entry-point header, present when the header has buckets.
+void vc1_json_headers(const Vc1HeaderTable* table, JsonWriter* json);
 
 #endif  // TARVEL_VC1_VC1_H_

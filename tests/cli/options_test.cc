@@ -149,9 +149,9 @@ TEST(CommandLine, UnknownOptionIdIsNeverSet) {
 
 TEST(CommandLine, HelpTextListsEveryOption) {
   std::string help = kExtendedHelpText;
-  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 34);
+  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 35);
   for (const char* line : {"\n-sN or --stream=N ", "\n-h or --help ", "\n-y or --yes ", "\n--version ",
-                           "\n--timestamps=FILE "}) {
+                           "\n--timestamps=FILE ", "\n--json "}) {
     EXPECT_NE(help.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(help.front(), '\n');

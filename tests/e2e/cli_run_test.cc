@@ -80,6 +80,26 @@ TEST(InputRun, DirectoryAsInputIsRefused) {
   EXPECT_FALSE(file_exists(dir + "/out.vc1"));
 }
 
+// With --json, standard output carries the document alone: the stream cannot go there, and
+// the usage of a command line that stops the run goes to standard error.
+TEST(UsageRun, JsonKeepsStandardOutputForTheDocument) {
+  std::string sample = testdata_path("vc1ap_240x104.wmv");
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{"--json", sample, "/dev/stdout"},
+       "Error: --json writes the report to standard output; the output cannot go there.\n"},
+      {{"--json", "-x", sample}, "Error: Unrecognised option: -x\n"},
+  };
+  for (const auto& c : cases) {
+    BinaryRun run = run_tarvel_binary(c.args);
+    EXPECT_EQ(run.status, 2) << c.error;
+    EXPECT_EQ(run.out, "") << c.error;
+    EXPECT_EQ(run.err, kBanner + c.error + usage_text());
+  }
+}
+
 // The overwrite prompt, answered by typing on the terminal the program runs on.
 class OverwritePrompt : public ::testing::Test {
  protected:

@@ -2,9 +2,12 @@
 // standard output (<case>.stdout), console text (<case>.console; the run has no terminal,
 // so it arrives on standard error), exit status (<case>.status) and, where the run
 // writes one, the elementary stream (<case>.stream: its size and 64-bit FNV-1a digest,
-// so that every platform's build is held to the very bytes). Inputs are the
-// sample files and ASF files built here. Run with TARVEL_REGENERATE=1 to rewrite the
-// expected files after a deliberate change, then review the diff line by line.
+// so that every platform's build is held to the very bytes). Every case runs again with
+// --json: the same console text, status and stream, and the document (<case>.json),
+// which Python parses and checks against the schema and the text run's report where
+// Python is there. Inputs are the sample files and ASF files built here. Run with
+// TARVEL_REGENERATE=1 to rewrite the expected files after a deliberate change, then
+// review the diff line by line.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -58,12 +61,66 @@ std::string stream_digest(const std::string& bytes) {
   return std::to_string(bytes.size()) + " " + hex + "\n";
 }
 
-void check_case(const Case& c) {
+std::string input_name(const Case& c) { return c.input.empty() ? "input.bin" : c.input; }
+
+// The case's input in a new scratch directory, and its arguments naming it there.
+std::string prepare_case(const Case& c, std::vector<std::string>* args) {
   std::string dir = make_scratch_dir();
-  std::string input_name = c.input.empty() ? "input.bin" : c.input;
-  save_file(dir + "/" + input_name, c.input.empty() ? to_string(c.bytes) : load_file(testdata_path(c.input)));
+  std::string input = input_name(c);
+  save_file(dir + "/" + input, c.input.empty() ? to_string(c.bytes) : load_file(testdata_path(c.input)));
+  for (const std::string& a : c.args) args->push_back(a == "IN" ? input : a);
+  return dir;
+}
+
+// The document names the built version; the expected documents hold a token instead.
+std::string with_json_version_token(std::string document) {
+  const std::string built = "\"tarvel\": \"" TARVEL_VERSION "\"";
+  size_t at = document.find(built);
+  if (at != std::string::npos) document.replace(at, built.size(), "\"tarvel\": \"<version>\"");
+  return document;
+}
+
+#ifndef _WIN32
+// The Debian interpreter, where python3-jsonschema installs the schema checker.
+std::string python() { return file_exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
+
+// What json_report_check.py finds wrong with the document `dir`/doc.json of the run on
+// `input` (in `dir`), given the rest of its arguments: "" when nothing.
+std::string json_check_problems(const std::string& dir, const std::string& input, const std::string& rest) {
+  const std::string script = TARVEL_SOURCE_DIR "/tests/e2e/json_report_check.py";
+  const std::string schema = TARVEL_SOURCE_DIR "/docs/tarvel-report.schema.json";
+  return shell_output(python() + " " + script + " " + schema + " '" + dir + "/doc.json' '" + dir + "/" +
+                      input + "' " + rest + " 2>&1");
+}
+#endif
+
+// The case again with --json: level-0 text, status and stream as without it, and the
+// document as expected; on POSIX, checked by the schema and against the text run.
+void check_json_case(const Case& c, const BinaryRun& text_run, const std::string& stream) {
+  std::vector<std::string> args = {"--json"};
+  std::string dir = prepare_case(c, &args);
+  BinaryRun run = run_tarvel_binary(args, dir);
+  EXPECT_EQ(with_version_token(run.err), text_run.err) << c.name << " --json";
+  EXPECT_EQ(run.status, text_run.status) << c.name << " --json";
+  EXPECT_EQ(c.output_expected ? stream_digest(load_file(dir + "/out.vc1")) : "", stream)
+      << c.name << " --json";
+
+  std::string expected = testdata_path("expected/" + c.name + ".json");
+  if (std::getenv("TARVEL_REGENERATE") != nullptr) save_file(expected, with_json_version_token(run.out));
+  EXPECT_EQ(with_json_version_token(run.out), load_file(expected)) << c.name;
+#ifndef _WIN32
+  save_file(dir + "/doc.json", run.out);
+  save_file(dir + "/text.stdout", text_run.out);
+  save_file(dir + "/text.console", text_run.err);
+  EXPECT_EQ(json_check_problems(dir, input_name(c), "'" + dir + "/text.stdout' '" + dir + "/text.console'"),
+            "")
+      << c.name;
+#endif
+}
+
+void check_case(const Case& c) {
   std::vector<std::string> args;
-  for (const std::string& a : c.args) args.push_back(a == "IN" ? input_name : a);
+  std::string dir = prepare_case(c, &args);
   BinaryRun run = run_tarvel_binary(args, dir);
   run.out = with_version_token(run.out);
   run.err = with_version_token(run.err);
@@ -83,6 +140,7 @@ void check_case(const Case& c) {
   if (c.output_expected) {
     EXPECT_EQ(stream, load_file(base + ".stream")) << c.name;
   }
+  check_json_case(c, run, stream);
 }
 
 Bytes wvc1_stream(uint16_t number, const std::string& fourcc = "WVC1") {
@@ -154,6 +212,24 @@ TEST(GoldenRun, ConversionWithoutDataObjectFailsBeforeTheOutput) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+namespace {
+
+// The picture types that the listing gives without decoding are the ones FFmpeg's decoder
+// finds in the sample's 120 frames.
+TEST(GoldenRun, JsonPictureTypesOfTheSampleAreTheDecodersOwn) {
+  if (shell_output("command -v ffprobe").empty()) GTEST_SKIP() << "ffprobe is not installed";
+  std::string dir = make_scratch_dir();
+  save_file(dir + "/in.wmv", load_file(testdata_path("vc1ap_240x104.wmv")));
+  BinaryRun run = run_tarvel_binary({"--json", "-v3", "in.wmv", "nul"}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  save_file(dir + "/doc.json", run.out);
+  EXPECT_EQ(json_check_problems(dir, "in.wmv", "--ffprobe"), "120 frames match\n");
+}
+
+}  // namespace
+#endif
 
 namespace {
 
