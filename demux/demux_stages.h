@@ -86,6 +86,20 @@ struct MediaPiece {
   uint32_t spoilt;  // the piece ran into damage: its object cannot be completed
 };
 
+// The piece a (not compressed) payload of the packet at `packet_bytes` holds.
+inline MediaPiece media_piece(const PacketPayload& p, const uint8_t* packet_bytes) {
+  return MediaPiece{p.object_number,
+                    p.number_width,
+                    p.offset,
+                    p.has_offset,
+                    p.object_size,
+                    p.key_frame,
+                    p.presentation_time,
+                    packet_bytes + p.data_offset,
+                    p.length,
+                    0};
+}
+
 // The chosen stream's object in progress: its pieces sorted by offset, none overlapping.
 struct ObjectAssembler {
   uint32_t active;  // an object is in progress

@@ -55,7 +55,7 @@ struct Demux {
   uint32_t write_failed;
   uint32_t truncated;
   uint32_t interrupted;
-  uint32_t stopping;  // a stop was requested: no more reading
+  uint32_t stopping;     // a stop was requested: no more reading
   uint64_t progress_at;  // input offset where the progress line is next updated; kNoEnd: not shown
   // The packet at the walk's position and the one behind it, decoded; `ahead` is kept for
   // the next step when it was decoded whole from its input offset ahead_at.
@@ -180,16 +180,7 @@ bool take_payloads(Demux* d, const uint8_t* bytes, const ParsedPacket* packet, u
   for (uint32_t i = 0; i < usable; ++i) {
     const PacketPayload& p = packet->payloads[i];
     if (p.stream_number != d->settings->stream_number) continue;
-    MediaPiece piece = {p.object_number,
-                        p.number_width,
-                        p.offset,
-                        p.has_offset,
-                        p.object_size,
-                        p.key_frame,
-                        p.presentation_time,
-                        bytes + p.data_offset,
-                        p.length,
-                        0};
+    MediaPiece piece = media_piece(p, bytes);
     if (!p.compressed) {
       if (!take_piece(d, &piece)) return false;
       continue;
@@ -437,16 +428,9 @@ bool walk_packet(Demux* d) {
       packet->payloads[usable].stream_number == d->settings->stream_number) {
     // The payload given up: the object it belongs to cannot be completed.
     const PacketPayload& p = packet->payloads[usable];
-    MediaPiece spoilt = {p.object_number,
-                         p.number_width,
-                         p.offset,
-                         p.has_offset,
-                         p.object_size,
-                         p.key_frame,
-                         0,
-                         nullptr,
-                         0,
-                         1};
+    MediaPiece spoilt = media_piece(p, bytes);
+    spoilt.length = 0;
+    spoilt.spoilt = 1;
     if (!take_piece(d, &spoilt)) return false;
   }
 

@@ -52,16 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       check(p.stream_number >= 1 && p.stream_number <= 127);
       check(uint64_t{p.data_offset} + p.length <= available);
       if (p.compressed) continue;
-      MediaPiece piece = {p.object_number,
-                          p.number_width,
-                          p.offset,
-                          p.has_offset,
-                          p.object_size,
-                          p.key_frame,
-                          p.presentation_time,
-                          bytes.data() + at + p.data_offset,
-                          p.length,
-                          0};
+      MediaPiece piece = media_piece(p, bytes.data() + at);
       if (!assembler_has_room(&assembler) && !assembler_gather(&assembler)) assembler_abandon(&assembler);
       AssemblerResult result = assembler_take(&assembler, &piece);
       check_assembler(assembler);

@@ -394,18 +394,7 @@ bool platform_console_is_terminal() {
   return true;
 }
 
-void platform_terminal_write(const char* text, size_t length) {
-  HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
-  if (console == INVALID_HANDLE_VALUE) return;
-  wchar_t* wide = to_utf16(text, static_cast<int>(length));
-  if (wide != nullptr) {
-    DWORD done = 0;
-    WriteConsoleW(console, wide, static_cast<DWORD>(wcslen(wide)), &done, nullptr);
-    std::free(wide);
-  }
-  CloseHandle(console);
-}
+void platform_terminal_write(const char* text, size_t length) { write_console_window(text, length); }
 
 uint64_t platform_monotonic_ms() { return GetTickCount64(); }
 

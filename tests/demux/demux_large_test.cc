@@ -19,15 +19,7 @@ TEST(DemuxLargeTest, DataObjectAboveFourGibibytesIsDemuxedToItsEnd) {
   const uint64_t kFillerBytes = kFillerPackets * kMaxPacket;
   ASSERT_GT(50 + kFillerBytes, 1ull << 32);
 
-  PacketSpec filler;
-  filler.payloads = {{.stream_number = 2, .object_number = 0, .offset_into_object = 0}};
-  uint32_t capacity = single_payload_capacity(filler, kMaxPacket);
-  filler.payloads[0].object_size = capacity;
-  filler.payloads[0].data = Bytes(capacity, 0);
-  Bytes filler_header;
-  append_packet(&filler_header, filler);
-  ASSERT_EQ(filler_header.size(), kMaxPacket);
-  filler_header.resize(kMaxPacket - capacity);
+  Bytes filler_header = filler_packet_header(2, kMaxPacket);
 
   Bytes frame1 = pattern_bytes(700, 1);
   frame1[0] = 0xC0;

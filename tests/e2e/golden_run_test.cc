@@ -328,14 +328,7 @@ TEST(WindowsRun, DataObjectAboveFourGibibytesOnASparseFile) {
   StreamPropertiesSpec audio = {.stream_type = kGuidAudioMedia, .flags = 2, .video_header = false};
   Bytes header = build_header_object(
       {build_file_properties(kMaxPacket), wvc1_stream(1), build_stream_properties(audio)});
-  PacketSpec filler;
-  filler.payloads = {{.stream_number = 2, .object_number = 0, .offset_into_object = 0}};
-  uint32_t capacity = single_payload_capacity(filler, kMaxPacket);
-  filler.payloads[0].object_size = capacity;
-  filler.payloads[0].data = Bytes(capacity, 0);
-  Bytes filler_header;
-  append_packet(&filler_header, filler);
-  filler_header.resize(kMaxPacket - capacity);
+  Bytes filler_header = filler_packet_header(2, kMaxPacket);
   Bytes first = build_data_object({whole_object_packet(1, true, Bytes{0xC5, 0x01, 0x02, 0x03})}, kMaxPacket);
   first.erase(first.begin(), first.begin() + kDataObjectHeaderBytes);
   PacketSpec last = whole_object_packet(1, false, Bytes{0x9A, 0x00});

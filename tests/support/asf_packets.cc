@@ -147,7 +147,8 @@ void number_payloads(std::vector<PacketSpec>* packets) {
       }
       if (stream.held == 0) stream.number++;
       if (payload.object_number == kAutoField) payload.object_number = stream.number;
-      if (payload.offset_into_object == kAutoField) payload.offset_into_object = static_cast<int64_t>(stream.held);
+      if (payload.offset_into_object == kAutoField)
+        payload.offset_into_object = static_cast<int64_t>(stream.held);
       stream.held += payload.data.size();
       if (stream.held >= payload.object_size) stream.held = 0;
     }
@@ -186,6 +187,20 @@ PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object
                   << max_packet_size;
   }
   return packet;
+}
+
+Bytes filler_packet_header(uint8_t stream, uint32_t max_packet_size) {
+  PacketSpec filler;
+  PayloadSpec payload;
+  payload.stream_number = stream;
+  payload.object_number = 0;
+  payload.offset_into_object = 0;
+  filler.payloads = {payload};
+  uint32_t capacity = single_payload_capacity(filler, max_packet_size);
+  filler.payloads[0].object_size = capacity;
+  Bytes header;
+  append_packet(&header, filler);  // no data yet: the header alone
+  return header;
 }
 
 PacketSpec whole_object_packet(uint8_t stream, bool key_frame, Bytes data) {

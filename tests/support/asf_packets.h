@@ -131,6 +131,11 @@ void number_payloads(std::vector<PacketSpec>* packets);
 PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object_size, Bytes data,
                                  uint32_t max_packet_size);
 
+// The first bytes of a packet of max_packet_size bytes whose single payload, of `stream`,
+// is zero bytes up to the packet's end: written at packet starts of a sparse file, they
+// make whole packets of it without writing the zeros.
+Bytes filler_packet_header(uint8_t stream, uint32_t max_packet_size);
+
 // A multiple-payload packet with one payload that carries a whole media object.
 PacketSpec whole_object_packet(uint8_t stream, bool key_frame, Bytes data);
 
