@@ -14,12 +14,6 @@
 
 namespace {
 
-// A piece whose number lies this few objects behind the object in progress (or the one
-// finished last) repeats a piece already met, as a duplicated packet does; a number further
-// away begins a new object (numbers count up by one per object and wrap around, but a file
-// joined from two may start counting again).
-constexpr uint32_t kRepeatWindow = 16;
-
 bool is_repeat(uint32_t number, uint32_t reference, uint32_t width) {
   uint32_t mask = width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
   return ((reference - number) & mask) <= kRepeatWindow;

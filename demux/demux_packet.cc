@@ -6,7 +6,9 @@
 // number, length-coded object number, offset and replicated data length, the replicated
 // data, and for several payloads a length-coded payload length, then the data) and its
 // padding. Nothing may pass the packet's end: a field that would is damage, and so is a
-// payload of a stream the header does not describe.
+// payload of a stream the header does not describe, unless the payloads fill the packet
+// exactly to its padding: then one such payload, or a payload count that goes on past the
+// end, is one damaged field, and the other payloads are sound.
 #include <cstdint>
 #include <cstring>
 
@@ -80,10 +82,16 @@ bool take_payload(Cursor* c, const PayloadLayout& layout, const uint32_t* known_
     return false;
   }
   if (!stream_known(known_streams, p->stream_number)) {
-    c->failure = kPacketDamaged;
-    return false;
+    // Only payloads with their own lengths can be passed over and the packet still be
+    // checked to the end.
+    if (!layout.multiple) {
+      c->failure = kPacketDamaged;
+      return false;
+    }
+    p->foreign = 1;
+  } else {
+    c->opened = 1;
   }
-  c->opened = 1;
   if (replicated == 1) {
     // A compressed payload: one byte of time delta; its Offset field is its time.
     if (!have(c, 1)) return false;
@@ -138,6 +146,7 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
   out->payloads_offset = 0;
   out->payload_count = 0;
   out->failed_payload_opened = 0;
+  out->repaired = 0;
   out->opening_length = 0;
   Cursor c = {bytes, 0, packet_size, available < packet_size ? available : packet_size, kPacketDamaged, 0};
 
@@ -184,15 +193,38 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
   out->header_read = 1;
   out->payloads_offset = c.at;
 
+  uint32_t foreign = 0;
+  uint32_t first_foreign = 0;
   for (uint32_t i = 0; i < count; ++i) {
+    // Payloads that already fill the packet to its padding leave no room for another but
+    // an empty one of a known stream.
+    bool filled = i > 0 && c.end - c.at == layout.padding;
     PacketPayload* payload = &out->payloads[i];
     std::memset(payload, 0, sizeof *payload);
     c.opened = 0;
-    if (!take_payload(&c, layout, known_streams, payload)) {
+    bool taken = take_payload(&c, layout, known_streams, payload);
+    if (filled && (!taken || payload->foreign || payload->length != 0)) {
+      // The count goes on past them: the count is the damaged field, unless another was.
+      if (foreign != 0) break;
+      out->repaired = 1;
+      return out->status = kPacketWhole;
+    }
+    if (!taken) {
+      if (foreign != 0) break;
       out->failed_payload_opened = c.opened;
       return out->status = c.failure;
     }
+    if (payload->foreign && foreign++ == 0) first_foreign = i;
     out->payload_count = i + 1;
+  }
+  if (foreign != 0) {
+    // One payload of a stream nobody describes is passed over when the payloads fill the
+    // packet exactly; otherwise the packet is damaged from that payload on.
+    if (foreign > 1 || out->payload_count < count || c.end - c.at != layout.padding) {
+      out->payload_count = first_foreign;
+      return out->status = kPacketDamaged;
+    }
+    out->repaired = 1;
   }
   // The declared padding must fit behind the payloads.
   if (layout.padding > c.end - c.at) return out->status = kPacketDamaged;

@@ -17,6 +17,7 @@ constexpr uint32_t kMaxPacketPayloads = 63;  // the Payload Flags' 6-bit count
 // packet's first byte, so that a decoded packet stays valid when its bytes move.
 struct PacketPayload {
   uint32_t stream_number;  // 1..127
+  uint32_t foreign;        // names a stream the header does not describe (a repaired packet)
   uint32_t key_frame;
   uint32_t object_number;
   uint32_t number_width;       // bytes of the Media Object Number field; 0: absent
@@ -44,6 +45,11 @@ struct ParsedPacket {
   // Damaged or cut inside payload `payload_count`: its stream (a known one), object number
   // and offset were read, and stand in payloads[payload_count].
   uint32_t failed_payload_opened;
+  // Whole, though one field disagreed: a single payload names a stream the header does not
+  // describe (it is marked foreign), or the payload count goes on past payloads that fill
+  // the packet exactly. The payloads fill the packet to its padding, which tells that
+  // their lengths are right; the others can be used.
+  uint32_t repaired;
   uint8_t opening[4];       // the packet's first bytes that every packet of a file shares:
   uint32_t opening_length;  // error correction bytes (if any) and the Property Flags
   PacketPayload payloads[kMaxPacketPayloads];
@@ -51,12 +57,18 @@ struct ParsedPacket {
 
 // Decodes the data packet in bytes[0, available), a packet of packet_size bytes of which
 // `available` (<= packet_size) are given. A payload of a stream not set in known_streams
-// (see DemuxSettings) makes the packet damaged. Returns the status, also kept in
-// out->status.
+// (see DemuxSettings) makes the packet damaged, unless the packet can be repaired (see
+// ParsedPacket::repaired). Returns the status, also kept in out->status.
 PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32_t packet_size,
                                 const uint32_t* known_streams, ParsedPacket* out);
 
 // ---- Object assembler ------------------------------------------------------------------
+
+// A piece whose number lies this few objects behind the object in progress (or the one
+// finished last) repeats a piece already met, as a duplicated packet does; a number further
+// away begins a new object (numbers count up by one per object and wrap around, but a file
+// joined from two may start counting again).
+constexpr uint32_t kRepeatWindow = 16;
 
 constexpr uint32_t kBatchPieces = 1024;  // pieces of output held before a gathered write
 // The pieces one media object may be held in before they are gathered into the frame

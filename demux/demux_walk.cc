@@ -102,6 +102,15 @@ void object_dropped(Demux* d, uint32_t number) {
   }
 }
 
+// A packet with one damaged field whose other payloads could be used all the same.
+void packet_repaired(Demux* d) {
+  d->counters->damaged_packets++;
+  if (before_message(d, 1)) {
+    print_at_level(1, "Warning: data packet %llu is damaged; its sound payloads kept.\n",
+                   static_cast<unsigned long long>(d->packet_index + 1));
+  }
+}
+
 void packet_damaged(Demux* d, uint64_t packets) {
   d->counters->damaged_packets += packets;
   if (before_message(d, 1)) {
@@ -179,7 +188,12 @@ bool take_piece(Demux* d, const MediaPiece* piece) {
 bool take_payloads(Demux* d, const uint8_t* bytes, const ParsedPacket* packet, uint32_t usable) {
   for (uint32_t i = 0; i < usable; ++i) {
     const PacketPayload& p = packet->payloads[i];
-    if (p.stream_number != d->settings->stream_number) continue;
+    if (p.stream_number != d->settings->stream_number) {
+      // A payload of no known stream may have been ours: objects that lay whole in it
+      // count as dropped, by the numbers the next object skips.
+      if (p.foreign) d->assembler.count_gap = 1;
+      continue;
+    }
     MediaPiece piece = media_piece(p, bytes);
     if (!p.compressed) {
       if (!take_piece(d, &piece)) return false;
@@ -243,13 +257,6 @@ bool continues(const PacketPayload& before, const ParsedPacket* parsed) {
   return next.object_number == ((before.object_number + 1) & mask) && next.offset == 0;
 }
 
-// Whether a packet starts well: its header and its first payload (if it has any) fit, or
-// the input ends before any damage shows.
-bool starts_well(const ParsedPacket* packet) {
-  return packet->status == kPacketCut ||
-         (packet->header_read && (packet->status != kPacketDamaged || packet->payload_count > 0));
-}
-
 // Whether the bytes at `bytes` open a packet the way the file's packets do; before any
 // packet was used, the way every packet does: the Property Flags' stream number is a byte.
 bool opens_like_the_file(const Demux* d, const uint8_t* bytes, uint32_t available) {
@@ -261,25 +268,116 @@ bool opens_like_the_file(const Demux* d, const uint8_t* bytes, uint32_t availabl
   return available > properties && (bytes[properties] & 0xC0) == 0x40;
 }
 
+// Whether the packet that follows goes back to an object before this packet's last payload
+// (of the chosen stream), or to that payload's own bytes: the file repeats a stretch there, and where a repeated stretch is joined on, that payload may hold the
+// tail of another packet. Its bytes come again with the repeat.
+bool repeats_behind(const Demux* d, const ParsedPacket* packet, const ParsedPacket* next) {
+  if (packet->payload_count == 0) return false;
+  const PacketPayload& last = packet->payloads[packet->payload_count - 1];
+  if (last.stream_number != d->settings->stream_number || last.compressed || last.number_width == 0 ||
+      !last.has_offset) {
+    return false;
+  }
+  for (uint32_t i = 0; i < next->payload_count; ++i) {
+    const PacketPayload& p = next->payloads[i];
+    if (p.stream_number != last.stream_number) continue;
+    if (p.number_width != last.number_width) return false;
+    uint32_t mask = last.number_width >= 4 ? 0xFFFFFFFFu : (1u << (8 * last.number_width)) - 1;
+    uint32_t back = (last.object_number - p.object_number) & mask;
+    // The same object: bytes of that payload again (a piece that fills a gap before it is
+    // a piece out of order, not a repeat).
+    if (back == 0) return p.offset < last.offset + last.length && last.offset < p.offset + p.length;
+    return back <= kRepeatWindow;
+  }
+  return false;
+}
+
+// Whether a packet starts well: its header and its first payload (if it has any) fit, or
+// the input ends before any damage shows. A header that declares no payload at all is
+// little evidence (a few bytes of frame data can read as one), so it must also open the
+// way the file's packets do.
+bool starts_well(const Demux* d, const ParsedPacket* packet, const uint8_t* bytes, uint32_t available) {
+  if (packet->status == kPacketCut) return true;
+  if (!packet->header_read || (packet->status == kPacketDamaged && packet->payload_count == 0)) return false;
+  return packet->payload_count > 0 || opens_like_the_file(d, bytes, available);
+}
+
+// Bytes inserted before the end move the last packets across the Data Object's declared
+// end. How many packets stand at input offset `at` (its bytes at `bytes`) all the same:
+// none; 1, a whole packet followed by the input's end or an index object, or the last
+// packet cut short by an input that ends before the Data Object does; or 2, a whole packet
+// followed by one that starts well.
+uint32_t packets_across_end(Demux* d, uint64_t at, const uint8_t* bytes, uint32_t available) {
+  uint32_t length = d->packet_size;
+  bool at_input_end = d->reader->ended == kReaderEndOfInput;  // the bytes given reach it
+  if (available < length) {
+    if (!at_input_end || at + available >= d->data_end || !opens_like_the_file(d, bytes, available)) return 0;
+    demux_parse_packet(bytes, available, length, d->settings->known_streams, d->ahead);
+    return d->ahead->status != kPacketDamaged && d->ahead->payload_count > 0 && !d->ahead->repaired ? 1 : 0;
+  }
+  if (demux_parse_packet(bytes, length, length, d->settings->known_streams, d->ahead) != kPacketWhole ||
+      d->ahead->repaired) {
+    return 0;
+  }
+  const uint8_t* next = bytes + length;
+  uint32_t rest = available - length;
+  if (rest == 0) return at_input_end ? 1 : 0;
+  if (is_index_object(next, rest)) return 1;
+  if (!opens_like_the_file(d, next, rest)) return 0;
+  demux_parse_packet(next, rest, length, d->settings->known_streams, d->ahead);
+  return starts_well(d, d->ahead, next, rest) ? 2 : 0;
+}
+
+// Packets that stand across the declared end are taken in: the Data Object is taken to
+// end behind them, and the walk decides again at the next packet.
+void extend_to_last_packet(Demux* d, uint64_t at) {
+  if (d->data_end == kNoEnd) return;
+  // This packet ends where the packets end, or crosses that place: what stands behind it
+  // tells whether packets go on.
+  if (at + d->packet_size < d->data_end) return;
+  uint32_t available = bring(d, 2 * d->packet_size);
+  d->ahead_kept = 0;
+  if (d->write_failed) return;
+  uint32_t packets = packets_across_end(d, at, reader_peek(d->reader), available);
+  if (packets != 0) d->data_end = at + static_cast<uint64_t>(packets) * d->packet_size;
+}
+
 // Whether a packet can be framed at input offset `at` (its bytes at `bytes`): it opens like
 // the file's packets, decodes whole, and the one behind it starts well or the packets end.
 bool packet_found_at(Demux* d, uint64_t at, const uint8_t* bytes, uint32_t available) {
   if (!opens_like_the_file(d, bytes, available)) return false;
-  uint32_t length = packet_length_at(d, at);
   d->ahead_kept = 0;
-  if (demux_parse_packet(bytes, available, length, d->settings->known_streams, d->ahead) != kPacketWhole) {
+  if (d->data_end != kNoEnd && at + d->packet_size > d->data_end) {
+    return packets_across_end(d, at, bytes, available) != 0;
+  }
+  uint32_t length = packet_length_at(d, at);
+  // A repaired packet is not evidence enough of where packets stand.
+  if (demux_parse_packet(bytes, available, length, d->settings->known_streams, d->ahead) != kPacketWhole ||
+      d->ahead->repaired) {
     return false;
   }
   if (available <= length || packets_end_at(d, at + length, bytes + length, available - length)) return true;
   demux_parse_packet(bytes + length, available - length, packet_length_at(d, at + length),
                      d->settings->known_streams, d->ahead);
-  return starts_well(d->ahead);
+  return starts_well(d, d->ahead, bytes + length, available - length);
+}
+
+// Whether a packet at least starts at `at`, a whole number of packets behind the last one
+// framed: it opens like the file's packets and its header and first payload fit. Damage
+// further inside it is met when it is walked.
+bool packet_starts_at(Demux* d, uint64_t at, const uint8_t* bytes, uint32_t available) {
+  if (!opens_like_the_file(d, bytes, available)) return false;
+  d->ahead_kept = 0;
+  demux_parse_packet(bytes, available, packet_length_at(d, at), d->settings->known_streams, d->ahead);
+  return d->ahead->payload_count > 0 && starts_well(d, d->ahead, bytes, available);
 }
 
 // Looks forward from the reader's position (from the byte after it when `skip_first`) for
 // the next offset where a packet can be framed, or where the packets end, consuming the
-// bytes in between, up to the input's end when there is none. Returns where it stopped.
-uint64_t resynchronise(Demux* d, bool skip_first) {
+// bytes in between, up to the input's end when there is none. A packet that only starts
+// well is taken where the framing from `framed_at`, the last packet's start, puts one.
+// Returns where it stopped.
+uint64_t resynchronise(Demux* d, bool skip_first, uint64_t framed_at) {
   uint32_t first = skip_first ? 1 : 0;
   for (;;) {
     uint64_t at = d->reader->position;
@@ -309,8 +407,10 @@ uint64_t resynchronise(Demux* d, bool skip_first) {
         }
         i = static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - bytes) - lead;
       }
+      bool framed = (at + i - framed_at) % d->packet_size == 0;
       if (packets_end_at(d, at + i, bytes + i, available - i) ||
-          packet_found_at(d, at + i, bytes + i, available - i)) {
+          packet_found_at(d, at + i, bytes + i, available - i) ||
+          (framed && packet_starts_at(d, at + i, bytes + i, available - i))) {
         found = true;
         break;
       }
@@ -331,23 +431,18 @@ void count_damage(Demux* d, uint64_t from, uint64_t to) {
   d->packet_index += spans;
 }
 
-// Bytes lost or inserted before the end move the last packet across the Data Object's
-// declared end. A whole packet that stands there and ends where the input ends or an index
-// object begins is the last packet: the Data Object is taken to end behind it.
-void extend_to_last_packet(Demux* d, uint64_t at) {
-  if (d->data_end == kNoEnd || at + d->packet_size <= d->data_end) return;
-  uint64_t behind = static_cast<uint64_t>(d->packet_size) + 16;
-  uint32_t available = bring(d, static_cast<uint32_t>(behind));
-  if (d->write_failed || available < d->packet_size) return;
-  const uint8_t* bytes = reader_peek(d->reader);
-  bool ends = available == d->packet_size
-                  ? d->reader->ended == kReaderEndOfInput
-                  : is_index_object(bytes + d->packet_size, available - d->packet_size);
-  if (ends && demux_parse_packet(bytes, d->packet_size, d->packet_size, d->settings->known_streams,
-                                 d->ahead) == kPacketWhole) {
-    d->data_end = at + d->packet_size;
+// Whether the packet at `bytes`, cut to `length` bytes by the Data Object's declared end,
+// is whole at its full size with all its payloads before that end: bytes were inserted
+// into its padding, or moved it a little across the end. Then it is decoded so.
+bool payloads_before_end(Demux* d, const uint8_t* bytes, uint32_t available, uint32_t length,
+                         ParsedPacket* packet) {
+  if (length >= d->packet_size || available < d->packet_size ||
+      demux_parse_packet(bytes, available, d->packet_size, d->settings->known_streams, packet) != kPacketWhole ||
+      packet->repaired || packet->payload_count == 0) {
+    return false;
   }
-  d->ahead_kept = 0;
+  const PacketPayload& last = packet->payloads[packet->payload_count - 1];
+  return last.data_offset + last.length <= length;
 }
 
 // Walks the packet at the reader's position. False when the walk is over or must stop.
@@ -379,7 +474,9 @@ bool walk_packet(Demux* d) {
     d->current = packet;
   } else {
     packet = d->current;
-    demux_parse_packet(bytes, available, length, d->settings->known_streams, packet);
+    if (!payloads_before_end(d, bytes, available, length, packet)) {
+      demux_parse_packet(bytes, available, length, d->settings->known_streams, packet);
+    }
   }
   d->ahead_kept = 0;
   PacketStatus status = packet->status;
@@ -393,8 +490,8 @@ bool walk_packet(Demux* d) {
     }
     return false;
   }
-  if (!starts_well(packet)) {
-    uint64_t found = resynchronise(d, true);
+  if (!starts_well(d, packet, bytes, available)) {
+    uint64_t found = resynchronise(d, true, at);
     if (d->write_failed) return false;
     count_damage(d, at, found);
     return d->write_failed == 0;
@@ -405,11 +502,13 @@ bool walk_packet(Demux* d) {
   // looks for the next packet from there on (bytes cut or inserted move it).
   uint32_t usable = packet->payload_count;
   bool next_bad = false;
+  bool ahead_parsed = false;
   if (status == kPacketWhole && available > length &&
       !packets_end_at(d, at + length, bytes + length, available - length)) {
     uint32_t next_length = packet_length_at(d, at + length);
     demux_parse_packet(bytes + length, available - length, next_length, d->settings->known_streams, d->ahead);
-    next_bad = !starts_well(d->ahead);
+    next_bad = !starts_well(d, d->ahead, bytes + length, available - length);
+    ahead_parsed = true;
     d->ahead_at = at + length;
     d->ahead_kept = !next_bad && available - length >= next_length;
   }
@@ -419,19 +518,25 @@ bool walk_packet(Demux* d) {
     const ParsedPacket* after = status == kPacketDamaged ? packet : d->ahead;
     if (!continues(packet->payloads[usable - 1], after)) usable--;
   }
+  // The next packet goes back behind this one's last payload: it is given up, and taken
+  // from the repeat.
+  bool repeat_follows = !suspect && ahead_parsed && usable > 0 && repeats_behind(d, packet, d->ahead);
+  if (repeat_follows) usable--;
   if (d->opening_length == 0) {
     std::memcpy(d->opening, packet->opening, packet->opening_length);
     d->opening_length = packet->opening_length;
   }
   if (!take_payloads(d, bytes, packet, usable)) return false;
-  if (suspect && usable < packet->payload_count &&
+  if ((suspect || repeat_follows) && usable < packet->payload_count &&
       packet->payloads[usable].stream_number == d->settings->stream_number) {
-    // The payload given up: the object it belongs to cannot be completed.
+    // The payload given up leaves its object a gap where its bytes were: the same bytes may
+    // still fill it where they come again (a duplicated stretch of the file), else the
+    // object is dropped. Where pieces follow in arrival order, it cannot be completed.
     const PacketPayload& p = packet->payloads[usable];
-    MediaPiece spoilt = media_piece(p, bytes);
-    spoilt.length = 0;
-    spoilt.spoilt = 1;
-    if (!take_piece(d, &spoilt)) return false;
+    MediaPiece given_up = media_piece(p, bytes);
+    given_up.length = 0;
+    given_up.spoilt = p.number_width == 0 || !p.has_offset || p.object_size == 0;
+    if (!take_piece(d, &given_up)) return false;
   }
 
   if (suspect) {
@@ -439,9 +544,9 @@ bool walk_packet(Demux* d) {
                           ? packet->payloads[usable - 1].data_offset + packet->payloads[usable - 1].length
                           : packet->payloads_offset;
     reader_consume(d->reader, resume);
-    uint64_t found = resynchronise(d, false);
+    uint64_t found = resynchronise(d, false, at);
     if (d->write_failed) return false;
-    if (status == kPacketDamaged || found < at + length) {
+    if (status == kPacketDamaged || packet->repaired || found < at + length) {
       count_damage(d, at, found);  // this packet's own bytes are spoilt or cut short
     } else {
       d->packet_index++;  // this packet was whole; the damage begins behind it
@@ -450,6 +555,7 @@ bool walk_packet(Demux* d) {
     return d->write_failed == 0;
   }
 
+  if (packet->repaired) packet_repaired(d);
   d->packet_index++;
   if (available < length && (d->stopping || d->reader->ended == kReaderInterrupted)) {
     d->interrupted = 1;
