@@ -164,6 +164,76 @@ std::vector<Row> whole_rows() {
   };
 }
 
+// Only `lost` (sample frame indices) may be missing: the damage reaches the others' packets
+// but leaves their bytes whole.
+Row losing_only(Row row, const std::vector<uint32_t>& lost) {
+  row.must_keep.assign(row.frames.size(), true);
+  for (uint32_t frame : lost) row.must_keep[frame] = false;
+  return row;
+}
+
+std::string packet_warning(uint64_t packet, const char* rest) {
+  return "Warning: data packet " + std::to_string(packet) + " is damaged; " + rest + "\n";
+}
+
+std::string summary(uint32_t packets, uint32_t frames) {
+  return "Error: Damaged input: " + std::to_string(packets) + " data packets damaged, " + std::to_string(frames) +
+         " frames dropped; every frame written is intact.\n";
+}
+
+// A stretch repeated, a field that disagrees with the rest of its packet, packets moved
+// across the Data Object's declared end.
+std::vector<Row> repeat_rows() {
+  const WmvFile& s = sample_wmv().file;
+  uint64_t stream_byte = s.objects[43].offsets[0];  // media object 44 lies whole in one payload
+  std::vector<WmvPayload> payloads;
+  parse_wmv_packet(s.bytes.data() + packet_start(s, 37), s.packet_size, &payloads);
+  uint64_t count_byte = packet_start(s, 37) + payloads[0].head - 1;
+  auto repeated = [&](uint64_t at, uint64_t n) {
+    return Bytes(s.bytes.begin() + static_cast<long>(at), s.bytes.begin() + static_cast<long>(at + n));
+  };
+  Row cut_after_shift = spliced({.name = "50 bytes repeated in packet 4, the input cut in the last packet"}, s,
+                                packet_start(s, 3) + 100, 0, repeated(packet_start(s, 3) + 100, 50));
+  cut_after_shift.bytes.resize(packet_start(s, 39) + 50 + 2847);
+  Row header_then_packet = spliced({.name = "packet 37's header zeroed, 400 bytes repeated in packet 38"}, s,
+                                   packet_start(s, 37) + 1714, 0, repeated(packet_start(s, 37) + 1714, 400));
+  std::fill_n(header_then_packet.bytes.begin() + static_cast<long>(packet_start(s, 36) - 15), 50, 0);
+  Row padding_moved = spliced({.name = "7 bytes in packet 8, 5000 in the last packet's padding"}, s, 23047, 0,
+                              Bytes(7, 0));
+  padding_moved.bytes.insert(padding_moved.bytes.begin() + 127604, 5000, 0x77);
+  return {
+      losing_only(overwritten({.name = "a payload's stream number zeroed",
+                               .warning = packet_warning((stream_byte - s.packet_area) / s.packet_size + 1,
+                                                         "its sound payloads kept."),
+                               .summary = summary(1, 1)},
+                              s, stream_byte, {0}),
+                  {43}),
+      losing_only(overwritten({.name = "packet 38's payload count one too many",
+                               .warning = packet_warning(38, "its sound payloads kept."),
+                               .summary = summary(1, 0)},
+                              s, count_byte, {static_cast<uint8_t>(s.bytes[count_byte] + 1)}),
+                  {}),
+      // The packet that joins the repeat holds the tail of another; its last payload comes
+      // again with the repeat.
+      spliced({.name = "a packet's length repeated from inside the last but one", .loses = false}, s,
+              packet_start(s, 38) + 199, 0, repeated(packet_start(s, 38) + 199, s.packet_size)),
+      losing_only(spliced({.name = "a packet's length repeated from inside packet 11", .summary = summary(1, 0)},
+                          s, packet_start(s, 10) + 500, 0, repeated(packet_start(s, 10) + 500, s.packet_size)),
+                  {}),
+      losing_only(spliced({.name = "two packets' length repeated from inside packet 11"}, s,
+                          packet_start(s, 10) + 500, 0, repeated(packet_start(s, 10) + 500, 2 * s.packet_size)),
+                  {}),
+      // The 7 bytes left at the next packet's place read as a packet with no payload.
+      losing_only(spliced({.name = "7 bytes repeated inside a payload"}, s, 91897, 0, repeated(91897, 7)), {93}),
+      losing_only(spliced({.name = "5000 bytes inserted in packet 38"}, s, packet_start(s, 37) + 1441, 0,
+                          Bytes(5000, 0x5A)),
+                  {115, 116}),
+      losing_only(cut_after_shift, {7, 8, 9, 10}),
+      losing_only(header_then_packet, {111, 112, 113, 115, 116}),
+      losing_only(padding_moved, {19}),
+  };
+}
+
 struct Outcome {
   BinaryRun run;
   std::vector<bool> kept;  // by original frame
@@ -255,6 +325,8 @@ TEST(Damage, PiecesJoinByObjectAndOffset) { expect_rows(piece_rows()); }
 
 TEST(Damage, UnusualButWholeFilesLoseNothing) { expect_rows(whole_rows()); }
 
+TEST(Damage, RepeatsAndFieldsThatDisagreeCostNoMore) { expect_rows(repeat_rows()); }
+
 TEST(Damage, NoDataObjectConvertsNothing) {
   WmvFile f = write_wmv(sample_wmv(), {.data_object = false});
   for (bool existing : {false, true}) {
@@ -279,7 +351,7 @@ TEST(Damage, NoDataObjectConvertsNothing) {
 
 TEST(Damage, KeepsAtLeastAsManyIntactFramesAsFfmpeg) {
   if (!have_ffmpeg()) GTEST_SKIP() << "FFmpeg is not installed: no independent count to compare with";
-  for (const std::vector<Row>& rows : {packet_rows(), shift_rows(), piece_rows(), whole_rows()}) {
+  for (const std::vector<Row>& rows : {packet_rows(), shift_rows(), piece_rows(), whole_rows(), repeat_rows()}) {
     for (const Row& row : rows) {
       SCOPED_TRACE(row.expect.name);
       std::set<std::string> originals, copied;
