@@ -148,6 +148,18 @@ AssemblerResult assembler_take(ObjectAssembler* a, const MediaPiece* piece) {
   return result;
 }
 
+bool assembler_in_line(const ObjectAssembler* a, const MediaPiece* piece) {
+  if (piece->number_width == 0) return true;
+  uint32_t mask = piece->number_width >= 4 ? 0xFFFFFFFFu : (1u << (8 * piece->number_width)) - 1;
+  if (a->active && a->number_width == piece->number_width) {
+    return piece->object_number == a->number || piece->object_number == ((a->number + 1) & mask);
+  }
+  if (a->have_finished && a->number_width == piece->number_width) {
+    return piece->object_number == ((a->finished_number + 1) & mask);
+  }
+  return !a->active && !a->have_finished;
+}
+
 bool assembler_gather(ObjectAssembler* a) {
   if (!a->active || a->too_large || a->piece_count == 0) return true;
   if (a->size > a->buffer_size) {

@@ -228,5 +228,16 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
   }
   // The declared padding must fit behind the payloads.
   if (layout.padding > c.end - c.at) return out->status = kPacketDamaged;
+  if (layout.multiple && layout.length_code != 0 && c.end - c.at > layout.padding) {
+    // Bytes left over that no padding accounts for, and an empty object: a few zeroed
+    // bytes read as its header. The packet is damaged behind that payload, which is the
+    // one given up in front of the damage.
+    for (uint32_t i = 0; i < out->payload_count; ++i) {
+      if (!out->payloads[i].compressed && out->payloads[i].object_size == 0) {
+        out->payload_count = i + 1;
+        return out->status = kPacketDamaged;
+      }
+    }
+  }
   return out->status = kPacketWhole;
 }

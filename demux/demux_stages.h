@@ -162,6 +162,11 @@ inline bool assembler_has_room(const ObjectAssembler* assembler) {
 // spoilt piece drops its object.
 AssemblerResult assembler_take(ObjectAssembler* assembler, const MediaPiece* piece);
 
+// Whether a piece's number is in line with what the assembler holds: the object in
+// progress, the one after it or after the one finished last, or any number before the
+// first. A payload given up at damage whose header is not in line is taken for damage.
+bool assembler_in_line(const ObjectAssembler* assembler, const MediaPiece* piece);
+
 // Copies every held piece that does not lie in the frame buffer into it, at its offset, so
 // that nothing held points into the reader's window. Call only when no frame of the sink's
 // batch lies in the frame buffer (right after a flush). False (the object is then dropped

@@ -304,9 +304,9 @@ bool starts_well(const Demux* d, const ParsedPacket* packet, const uint8_t* byte
 
 // Bytes inserted before the end move the last packets across the Data Object's declared
 // end. How many packets stand at input offset `at` (its bytes at `bytes`) all the same:
-// none; 1, a whole packet followed by the input's end or an index object, or the last
-// packet cut short by an input that ends before the Data Object does; or 2, a whole packet
-// followed by one that starts well.
+// none; 1, a packet that starts well followed by the input's end or an index object, or
+// the last packet cut short by an input that ends before the Data Object does; or 2, a
+// packet that starts well followed by another.
 uint32_t packets_across_end(Demux* d, uint64_t at, const uint8_t* bytes, uint32_t available) {
   uint32_t length = d->packet_size;
   bool at_input_end = d->reader->ended == kReaderEndOfInput;  // the bytes given reach it
@@ -315,10 +315,9 @@ uint32_t packets_across_end(Demux* d, uint64_t at, const uint8_t* bytes, uint32_
     demux_parse_packet(bytes, available, length, d->settings->known_streams, d->ahead);
     return d->ahead->status != kPacketDamaged && d->ahead->payload_count > 0 && !d->ahead->repaired ? 1 : 0;
   }
-  if (demux_parse_packet(bytes, length, length, d->settings->known_streams, d->ahead) != kPacketWhole ||
-      d->ahead->repaired) {
-    return 0;
-  }
+  // A packet damaged inside still stands when it starts well and what follows it fits.
+  demux_parse_packet(bytes, length, length, d->settings->known_streams, d->ahead);
+  if (d->ahead->payload_count == 0 || !starts_well(d, d->ahead, bytes, length)) return 0;
   const uint8_t* next = bytes + length;
   uint32_t rest = available - length;
   if (rest == 0) return at_input_end ? 1 : 0;
@@ -536,7 +535,7 @@ bool walk_packet(Demux* d) {
     MediaPiece given_up = media_piece(p, bytes);
     given_up.length = 0;
     given_up.spoilt = p.number_width == 0 || !p.has_offset || p.object_size == 0;
-    if (!take_piece(d, &given_up)) return false;
+    if (assembler_in_line(&d->assembler, &given_up) && !take_piece(d, &given_up)) return false;
   }
 
   if (suspect) {
