@@ -228,6 +228,15 @@ std::vector<Row> repeat_rows() {
       losing_only(spliced({.name = "5000 bytes inserted in packet 38"}, s, packet_start(s, 37) + 1441, 0,
                           Bytes(5000, 0x5A)),
                   {115, 116}),
+      // Zeros from a payload's offset field on read as an empty object, which is no frame.
+      losing_only(overwritten({.name = "50 bytes zeroed inside a payload header", .summary = summary(1, 1)}, s,
+                              6534, Bytes(50, 0)),
+                  {3}),
+      // The payload given up names object 0: out of line, it moves no count.
+      losing_only(overwritten({.name = "5000 bytes zeroed behind a payload's stream number",
+                               .summary = summary(2, 4)},
+                              s, 33791, Bytes(5000, 0)),
+                  {27, 28, 29, 30}),
       losing_only(cut_after_shift, {7, 8, 9, 10}),
       losing_only(header_then_packet, {111, 112, 113, 115, 116}),
       losing_only(padding_moved, {19}),
