@@ -137,6 +137,30 @@ bool take_payload(Cursor* c, const PayloadLayout& layout, const uint32_t* known_
   return true;
 }
 
+// Within one packet a stream's objects only go forward. The index of the first payload
+// that goes back to an object before the one its stream's previous payload carried, or
+// overlaps that payload's bytes with others (the same piece sent twice is no step back),
+// or 0: bytes of two places of the file were joined there (a repeated stretch).
+uint32_t first_step_back(const uint8_t* bytes, const ParsedPacket* packet) {
+  for (uint32_t i = 1; i < packet->payload_count; ++i) {
+    const PacketPayload& p = packet->payloads[i];
+    if (p.compressed || p.foreign || p.number_width == 0 || !p.has_offset) continue;
+    for (uint32_t j = i; j-- > 0;) {
+      const PacketPayload& before = packet->payloads[j];
+      if (before.stream_number != p.stream_number) continue;
+      if (before.compressed) break;
+      uint32_t mask = p.number_width >= 4 ? 0xFFFFFFFFu : (1u << (8 * p.number_width)) - 1;
+      uint32_t behind = (before.object_number - p.object_number) & mask;
+      bool overlaps = p.offset < before.offset + before.length && before.offset < p.offset + p.length;
+      bool same_piece = p.offset == before.offset && p.length == before.length &&
+                        std::memcmp(bytes + p.data_offset, bytes + before.data_offset, p.length) == 0;
+      if ((behind == 0 && overlaps && !same_piece) || (behind != 0 && behind <= kRepeatWindow)) return i;
+      break;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32_t packet_size,
@@ -228,6 +252,11 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
   }
   // The declared padding must fit behind the payloads.
   if (layout.padding > c.end - c.at) return out->status = kPacketDamaged;
+  uint32_t back = first_step_back(bytes, out);
+  if (back != 0) {
+    out->payload_count = back;
+    return out->status = kPacketDamaged;
+  }
   if (layout.multiple && layout.length_code != 0 && c.end - c.at > layout.padding) {
     // Bytes left over that no padding accounts for, and an empty object: a few zeroed
     // bytes read as its header. The packet is damaged behind that payload, which is the

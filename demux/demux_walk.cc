@@ -228,6 +228,17 @@ bool is_index_object(const uint8_t* bytes, uint32_t available) {
   return false;
 }
 
+// Where an index object begins inside the `length` bytes at `bytes` (not at their start),
+// or `length`.
+uint32_t index_object_inside(const uint8_t* bytes, uint32_t length) {
+  for (uint32_t at = 1; at + 16 <= length; ++at) {
+    for (const uint8_t* guid : kIndexObjects) {
+      if (bytes[at] == guid[0] && std::memcmp(bytes + at, guid, 16) == 0) return at;
+    }
+  }
+  return length;
+}
+
 // Bytes of the packet that starts at input offset `at`: P, less where the packets end.
 uint32_t packet_length_at(const Demux* d, uint64_t at) {
   if (d->data_end == kNoEnd || d->data_end - at >= d->packet_size) return d->packet_size;
@@ -455,6 +466,18 @@ bool walk_packet(Demux* d) {
   uint32_t available = bring(d, static_cast<uint32_t>(look));
   if (d->write_failed) return false;
   const uint8_t* bytes = reader_peek(d->reader);
+  // The last packet holds the start of an index object: bytes were lost inside it, and it
+  // ends there.
+  bool index_inside = false;
+  if (d->data_end != kNoEnd && at + length == d->data_end) {
+    uint32_t window = length < available ? length : available;
+    uint32_t end = index_object_inside(bytes, window);
+    if (end < window) {
+      length = end;
+      index_inside = true;
+      d->ahead_kept = 0;
+    }
+  }
   bool stopped = d->stopping || d->reader->ended == kReaderInterrupted;
   if (stopped && available < length && !packets_end_at(d, at, bytes, available)) {
     d->interrupted = 1;
@@ -473,7 +496,7 @@ bool walk_packet(Demux* d) {
     d->current = packet;
   } else {
     packet = d->current;
-    if (!payloads_before_end(d, bytes, available, length, packet)) {
+    if (index_inside || !payloads_before_end(d, bytes, available, length, packet)) {
       demux_parse_packet(bytes, available, length, d->settings->known_streams, packet);
     }
   }
@@ -685,7 +708,16 @@ DemuxResult demux_data_object(const DemuxSettings* settings, const DataObjectInf
     // every kProgressStep bytes.
     uint64_t end = d->data_end != kNoEnd ? d->data_end : reader->file_size;
     d->progress_at = report_progress_begin(reader->position, end) ? reader->position + kProgressStep : kNoEnd;
+    uint64_t last = reader->position;
     while (walk_packet(d)) {
+      // Every step moves on. Should one ever not, the byte there is taken for damage: no
+      // input may hold the walk in place.
+      if (reader->position == last) {
+        if (reader_buffered(reader) == 0) break;
+        count_damage(d, last, last + 1);
+        reader_consume(reader, 1);
+      }
+      last = reader->position;
       if (reader->position >= d->progress_at) {
         report_progress(reader->position);
         d->progress_at = reader->position + kProgressStep;
