@@ -228,10 +228,9 @@ bool is_index_object(const uint8_t* bytes, uint32_t available) {
   return false;
 }
 
-// Where an index object begins inside the `length` bytes at `bytes` (not at their start),
-// or `length`.
-uint32_t index_object_inside(const uint8_t* bytes, uint32_t length) {
-  for (uint32_t at = 1; at + 16 <= length; ++at) {
+// Where the first index object begins in bytes [from, length), or `length`.
+uint32_t index_object_at(const uint8_t* bytes, uint32_t from, uint32_t length) {
+  for (uint32_t at = from; at + 16 <= length; ++at) {
     for (const uint8_t* guid : kIndexObjects) {
       if (bytes[at] == guid[0] && std::memcmp(bytes + at, guid, 16) == 0) return at;
     }
@@ -400,6 +399,15 @@ uint64_t resynchronise(Demux* d, bool skip_first, uint64_t framed_at) {
     uint32_t last = ended || available < d->packet_size ? available : available - d->packet_size;
     uint32_t i = first < available ? first : available;
     first = 0;
+    // Where the packets end in this window (an index object, or the Data Object's end), the
+    // search stops, whatever the offsets it passes over on the way.
+    uint32_t stop = index_object_at(bytes, i, available);
+    if (d->data_end != kNoEnd) {
+      uint64_t tail = at >= d->data_end || d->data_end - at <= kMinTailBytes ? 0 : d->data_end - at - kMinTailBytes;
+      if (tail < stop) stop = static_cast<uint32_t>(tail < i ? i : tail);
+    }
+    bool stops = stop <= last;
+    if (stops) last = stop;
     bool found = false;
     while (i < last) {
       // Only offsets that open like the file's packets are tried: their first byte (error
@@ -426,6 +434,7 @@ uint64_t resynchronise(Demux* d, bool skip_first, uint64_t framed_at) {
       }
       ++i;
     }
+    if (!found && stops) found = true;  // i == stop: the packets end there
     reader_consume(d->reader, i);
     if (found || ended) break;
   }
@@ -471,7 +480,7 @@ bool walk_packet(Demux* d) {
   bool index_inside = false;
   if (d->data_end != kNoEnd && at + length == d->data_end) {
     uint32_t window = length < available ? length : available;
-    uint32_t end = index_object_inside(bytes, window);
+    uint32_t end = index_object_at(bytes, 1, window);
     if (end < window) {
       length = end;
       index_inside = true;

@@ -223,6 +223,16 @@ std::vector<Row> repeat_rows() {
       losing_only(spliced({.name = "two packets' length repeated from inside packet 11"}, s,
                           packet_start(s, 10) + 500, 0, repeated(packet_start(s, 10) + 500, 2 * s.packet_size)),
                   {}),
+      // The joining packet's first payload header is half of one packet, half of the other;
+      // its other payloads go back to objects already met.
+      losing_only(spliced({.name = "a packet's length repeated from 25 bytes into packet 31",
+                           .summary = summary(1, 0)},
+                          s, packet_start(s, 30) + 25, 0, repeated(packet_start(s, 30) + 25, s.packet_size)),
+                  {}),
+      // The index object then begins inside the last packet, whose payload lost bytes.
+      losing_only(spliced({.name = "400 bytes cut inside the last packet's payload", .summary = summary(1, 1)},
+                          s, packet_start(s, 39) + 48, 400, {}),
+                  {119}),
       // The 7 bytes left at the next packet's place read as a packet with no payload.
       losing_only(spliced({.name = "7 bytes repeated inside a payload"}, s, 91897, 0, repeated(91897, 7)), {93}),
       losing_only(spliced({.name = "5000 bytes inserted in packet 38"}, s, packet_start(s, 37) + 1441, 0,
