@@ -15,7 +15,7 @@
 namespace {
 
 bool is_repeat(uint32_t number, uint32_t reference, uint32_t width) {
-  uint32_t mask = width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
+  uint32_t mask = object_number_mask(width);
   return ((reference - number) & mask) <= kRepeatWindow;
 }
 
@@ -115,7 +115,7 @@ AssemblerResult assembler_take(ObjectAssembler* a, const MediaPiece* piece) {
       return result;  // a piece of an object already finished
     }
     if (a->count_gap && a->have_finished && piece->number_width == a->number_width) {
-      uint32_t mask = piece->number_width >= 4 ? 0xFFFFFFFFu : (1u << (8 * piece->number_width)) - 1;
+      uint32_t mask = object_number_mask(piece->number_width);
       uint32_t ahead = (piece->object_number - a->finished_number) & mask;
       if (ahead > 1 && ahead <= mask / 2) result.skipped = ahead - 1;
     }
@@ -150,7 +150,7 @@ AssemblerResult assembler_take(ObjectAssembler* a, const MediaPiece* piece) {
 
 bool assembler_in_line(const ObjectAssembler* a, const MediaPiece* piece) {
   if (piece->number_width == 0) return true;
-  uint32_t mask = piece->number_width >= 4 ? 0xFFFFFFFFu : (1u << (8 * piece->number_width)) - 1;
+  uint32_t mask = object_number_mask(piece->number_width);
   if (a->active && a->number_width == piece->number_width) {
     return piece->object_number == a->number || piece->object_number == ((a->number + 1) & mask);
   }

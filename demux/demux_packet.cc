@@ -149,7 +149,7 @@ uint32_t first_step_back(const uint8_t* bytes, const ParsedPacket* packet) {
       const PacketPayload& before = packet->payloads[j];
       if (before.stream_number != p.stream_number) continue;
       if (before.compressed) break;
-      uint32_t mask = p.number_width >= 4 ? 0xFFFFFFFFu : (1u << (8 * p.number_width)) - 1;
+      uint32_t mask = object_number_mask(p.number_width);
       uint32_t behind = (before.object_number - p.object_number) & mask;
       bool overlaps = p.offset < before.offset + before.length && before.offset < p.offset + p.length;
       bool same_piece = p.offset == before.offset && p.length == before.length &&

@@ -70,6 +70,10 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
 // joined from two may start counting again).
 constexpr uint32_t kRepeatWindow = 16;
 
+// The values a Media Object Number of `width` bytes can hold, as a mask: numbers count
+// up by one per object and wrap around at its width.
+inline uint32_t object_number_mask(uint32_t width) { return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
+
 constexpr uint32_t kBatchPieces = 1024;  // pieces of output held before a gathered write
 // The pieces one media object may be held in before they are gathered into the frame
 // buffer: a complete object goes into the batch with its headers and start code.

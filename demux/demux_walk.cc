@@ -201,7 +201,7 @@ bool take_payloads(Demux* d, const uint8_t* bytes, const ParsedPacket* packet, u
     }
     // Each sub-payload is a whole object: numbers count up from the payload's, times by the
     // payload's delta.
-    uint32_t mask = p.number_width >= 4 ? 0xFFFFFFFFu : (1u << (8 * p.number_width)) - 1;
+    uint32_t mask = object_number_mask(p.number_width);
     const uint8_t* sub = bytes + p.data_offset;
     const uint8_t* end = sub + p.length;
     for (uint32_t n = 0; sub < end; ++n) {
@@ -262,7 +262,7 @@ bool continues(const PacketPayload& before, const ParsedPacket* parsed) {
   }
   const PacketPayload& next = parsed->payloads[parsed->payload_count];
   if (next.stream_number != before.stream_number) return false;
-  uint32_t mask = before.number_width >= 4 ? 0xFFFFFFFFu : (1u << (8 * before.number_width)) - 1;
+  uint32_t mask = object_number_mask(before.number_width);
   if (next.object_number == before.object_number) return next.offset == before.offset + before.length;
   return next.object_number == ((before.object_number + 1) & mask) && next.offset == 0;
 }
@@ -292,7 +292,7 @@ bool repeats_behind(const Demux* d, const ParsedPacket* packet, const ParsedPack
     const PacketPayload& p = next->payloads[i];
     if (p.stream_number != last.stream_number) continue;
     if (p.number_width != last.number_width) return false;
-    uint32_t mask = last.number_width >= 4 ? 0xFFFFFFFFu : (1u << (8 * last.number_width)) - 1;
+    uint32_t mask = object_number_mask(last.number_width);
     uint32_t back = (last.object_number - p.object_number) & mask;
     // The same object: bytes of that payload again (a piece that fills a gap before it is
     // a piece out of order, not a repeat).

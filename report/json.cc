@@ -76,34 +76,16 @@ void put_escaped(JsonWriter* w, const char* text, size_t length) {
       }
       continue;
     }
+    // The characters with a short escape, then the letters of their escapes.
+    static constexpr char kShort[] = "\"\\\b\f\n\r\t";
+    static constexpr char kLetter[] = "\"\\bfnrt";
     put_char(w, '\\');
-    switch (c) {
-      case '"':
-        put_char(w, '"');
-        break;
-      case '\\':
-        put_char(w, '\\');
-        break;
-      case '\b':
-        put_char(w, 'b');
-        break;
-      case '\f':
-        put_char(w, 'f');
-        break;
-      case '\n':
-        put_char(w, 'n');
-        break;
-      case '\r':
-        put_char(w, 'r');
-        break;
-      case '\t':
-        put_char(w, 't');
-        break;
-      default: {
-        char escape[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-        put(w, escape, sizeof escape);
-        break;
-      }
+    const char* at = c != 0 ? std::strchr(kShort, c) : nullptr;
+    if (at != nullptr) {
+      put_char(w, kLetter[at - kShort]);
+    } else {
+      char escape[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+      put(w, escape, sizeof escape);
     }
     i++;
   }
