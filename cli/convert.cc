@@ -50,9 +50,6 @@ bool write_timestamps(PlatformFile file, FrameTimes* times, uint64_t preroll) {
     return false;
   }
   std::sort(times->times, times->times + times->count);
-  // A preroll beyond any real one is held within bounds, so that the difference stays exact.
-  constexpr uint64_t kLargestPreroll = uint64_t{1} << 62;
-  int64_t start = static_cast<int64_t>(preroll < kLargestPreroll ? preroll : kLargestPreroll);
   char buffer[65536];
   const char kFirstLine[] = "# timestamp format v2\n";
   uint32_t used = sizeof kFirstLine - 1;
@@ -64,7 +61,7 @@ bool write_timestamps(PlatformFile file, FrameTimes* times, uint64_t preroll) {
       ok = platform_write(file, buffer, used, &written);
       used = 0;
     }
-    int64_t time = static_cast<int64_t>(times->times[i]) - start;
+    int64_t time = time_less_preroll(times->times[i], preroll);
     used += static_cast<uint32_t>(
         std::snprintf(buffer + used, sizeof buffer - used, "%lld\n", static_cast<long long>(time)));
   }

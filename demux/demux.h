@@ -61,6 +61,15 @@ struct FrameTimes {
 
 void frame_times_release(FrameTimes* times);
 
+// A presentation time less the preroll, in milliseconds: what the listing, the document
+// and the timestamps file show for a frame. The preroll field holds 64 bits; one beyond
+// any real preroll is held at 2^62, so that the difference is exact and the same wherever
+// it is shown.
+constexpr uint64_t kLargestPreroll = uint64_t{1} << 62;
+inline int64_t time_less_preroll(uint32_t time_ms, uint64_t preroll) {
+  return static_cast<int64_t>(time_ms) - static_cast<int64_t>(preroll < kLargestPreroll ? preroll : kLargestPreroll);
+}
+
 // What the header and the conversion course hand the demux.
 struct DemuxSettings {
   uint32_t stream_number;       // the chosen stream, 1..127

@@ -57,7 +57,7 @@ void json_frame(JsonWriter* json, uint32_t number, int picture_type, const Frame
   json_picture_type(json, "picture_type", picture_type);
   json_bool(json, "key", frame->key_frame != 0);
   json_uint(json, "bytes", frame->object_size);
-  json_int(json, "time_ms", static_cast<int64_t>(frame->presentation_time) - static_cast<int64_t>(preroll));
+  json_int(json, "time_ms", time_less_preroll(frame->presentation_time, preroll));
   json_end(json);
 }
 
