@@ -24,6 +24,14 @@ const StreamTypeName kStreamTypes[] = {
     {ASF_Binary_Media, "ASF_Binary_Media"},
 };
 
+// Where the sequence header's start code 00 00 01 0F begins in bytes[0, length), or length.
+uint32_t sequence_header_at(const uint8_t* bytes, uint32_t length) {
+  for (uint32_t i = 0; i + 4 <= length; i++) {
+    if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 && bytes[i + 3] == 0x0F) return i;
+  }
+  return length;
+}
+
 void print_type_specific_overrun(const char* prefix, AsfStreamRecord* record) {
   print_at_level(2, "%s-- Error: Type-Specific Data runs past the end of the object; stream not used\n",
                  prefix);
@@ -97,11 +105,24 @@ int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamR
     return 0;
   }
   if (type_specific_length <= kStreamPropertiesVideoHeaderBytes) return 0;
-  uint32_t n = type_specific_length - kStreamPropertiesVideoHeaderBytes;
-  if (n > kHeaderBufferSize) return 1;  // too long to be headers: nothing copied
+  // The headers are taken from the sequence header's start code on, wherever the writer
+  // put it: behind the one byte encoders write, at the codec data's very start, or behind
+  // other bytes. Codec data without one is taken as it stands, from its second byte.
+  const uint8_t* codec = object + kStreamPropertiesCodecDataOffset - 1;
+  uint32_t codec_length = type_specific_length - (kStreamPropertiesVideoHeaderBytes - 1);
+  uint32_t at = sequence_header_at(codec, codec_length);
+  bool found = at < codec_length;
+  if (!found) at = 1;
+  uint32_t n = codec_length - at;
+  // Codec data too long to be headers alone is copied only from a sequence header on: the
+  // headers lie in its first bytes.
+  if (n > kHeaderBufferSize) {
+    if (!found) return 1;
+    n = kHeaderBufferSize;
+  }
 
   print_at_level(2, "%s-- Found Sequence and Entry Point Bytes; now copying...\n", prefix);
-  std::memcpy(record->retrieved_headers.data, object + kStreamPropertiesCodecDataOffset, n);
+  std::memcpy(record->retrieved_headers.data, codec + at, n);
   record->retrieved_headers.count = n;
   return 1;
 }

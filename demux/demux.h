@@ -129,6 +129,9 @@ DemuxResult demux_data_object(const DemuxSettings* settings, const DataObjectInf
 // Picture type 1..13 of a frame from its first byte (the picture header's first byte).
 int classify_picture_type(uint8_t first_byte, uint32_t interlaced);
 
+// Whether a picture type is a key frame's: I, or a field pair whose first field is I.
+bool picture_type_is_key(int picture_type);
+
 // The five-character name and the table character of a picture type 0..13.
 const char* picture_type_name(int picture_type);
 char picture_type_char(int picture_type);

@@ -173,6 +173,8 @@ int classify_picture_type(uint8_t first_byte, uint32_t interlaced) {
   return kPictureFieldII + static_cast<int>((b >> 3) & 7);    // field pair: FPTYPE
 }
 
+bool picture_type_is_key(int picture_type) { return is_keyframe_type(picture_type); }
+
 const char* picture_type_name(int picture_type) { return kPictureNames[valid_type(picture_type)]; }
 
 char picture_type_char(int picture_type) { return kPictureChars[valid_type(picture_type)]; }

@@ -39,8 +39,8 @@ bool write_pieces(PlatformFile output, PlatformPiece* pieces, uint32_t count, ui
 
 void sink_init(FrameSink* sink) { std::memset(sink, 0, sizeof *sink); }
 
-void sink_put(FrameSink* sink, const DemuxSettings* settings, FrameRecord* frame, const ObjectPiece* pieces,
-              uint32_t count) {
+void sink_put(FrameSink* sink, const DemuxSettings* settings, FrameRecord* frame, const FrameOpening* opening,
+              const ObjectPiece* pieces, uint32_t count) {
   PlatformPiece* out = &sink->pieces[sink->piece_count];
   uint32_t n = 0;
   uint32_t bytes = 0;
@@ -52,11 +52,18 @@ void sink_put(FrameSink* sink, const DemuxSettings* settings, FrameRecord* frame
     out[n++] = PlatformPiece{headers.data, length};
     bytes += length;
   }
-  out[n++] = PlatformPiece{kFrameStartCode, sizeof kFrameStartCode};
-  bytes += sizeof kFrameStartCode;
+  if (!opening->own_start_code) {
+    out[n++] = PlatformPiece{kFrameStartCode, sizeof kFrameStartCode};
+    bytes += sizeof kFrameStartCode;
+  }
+  // In-band headers, which the ones above replace, are left out.
+  uint32_t skip = opening->header_bytes;
   for (uint32_t i = 0; i < count; ++i) {
-    out[n++] = PlatformPiece{pieces[i].bytes, pieces[i].length};
-    bytes += pieces[i].length;
+    uint32_t cut = skip < pieces[i].length ? skip : pieces[i].length;
+    skip -= cut;
+    if (cut == pieces[i].length) continue;
+    out[n++] = PlatformPiece{pieces[i].bytes + cut, pieces[i].length - cut};
+    bytes += pieces[i].length - cut;
   }
   frame->bytes = bytes;
   sink->piece_count += n;

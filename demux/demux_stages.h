@@ -199,6 +199,27 @@ struct FrameRecord {
   uint32_t presentation_time;  // milliseconds
 };
 
+// How a complete frame's bytes begin (demux_opening.cc). Frames stored the ASF way begin
+// with the picture header. Frames taken from an elementary stream by other writers begin
+// with their own start code, and key frames may carry the sequence and entry-point headers
+// (and their user data) in front of the frame start code.
+struct FrameOpening {
+  uint32_t own_start_code;  // the bytes begin with a start code: no frame start code is added
+  uint32_t header_bytes;    // bytes of in-band headers at the start: the rebuilt ones replace them
+  uint32_t inband_headers;  // an in-band sequence or entry-point header is among them
+  uint32_t has_picture;     // a picture header follows (the frame start code, when it has one)
+  uint8_t picture_byte;     // its first byte, which gives the picture type
+};
+
+// Reads the opening of a complete object held in `pieces` (sorted by offset, contiguous,
+// `size` bytes in all).
+FrameOpening frame_opening(const ObjectPiece* pieces, uint32_t count, uint32_t size);
+
+// Whether headers go before the frame: the ASF key frame flag for frames stored the ASF way;
+// for frames that carry their own start code, in-band headers, or the flag on an intra
+// picture (I, I/I or I/P).
+bool frame_is_key(uint32_t key_flag, const FrameOpening* opening, int picture_type);
+
 struct FrameSink {
   PlatformPiece pieces[kBatchPieces];
   uint32_t piece_count;
@@ -221,10 +242,11 @@ inline bool sink_should_flush(const FrameSink* sink) {
          sink->frame_count == kBatchFrames;
 }
 
-// Puts a complete object into the batch (sink_has_room must hold): the headers before a
-// key-flagged frame, the frame start code, the pieces. Fills in frame->bytes.
-void sink_put(FrameSink* sink, const DemuxSettings* settings, FrameRecord* frame, const ObjectPiece* pieces,
-              uint32_t count);
+// Puts a complete object into the batch (sink_has_room must hold): the headers before a key
+// frame, the frame start code unless the object has its own, the pieces but for the in-band
+// headers the opening counts. Fills in frame->bytes.
+void sink_put(FrameSink* sink, const DemuxSettings* settings, FrameRecord* frame, const FrameOpening* opening,
+              const ObjectPiece* pieces, uint32_t count);
 
 // What a flush wrote.
 struct SinkFlush {

@@ -156,12 +156,13 @@ bool emit_object(Demux* d) {
   if (!sink_has_room(&d->sink, a->piece_count) && !flush(d)) return false;
   FrameRecord frame = {};
   frame.object_size = a->size;
-  frame.key_frame = a->key_frame;
   frame.presentation_time = a->presentation_time;
-  // A frame with no byte has no picture header to classify.
-  frame.picture_type = a->size > 0 ? classify_picture_type(a->pieces[0].bytes[0], d->settings->interlaced)
-                                   : kPictureUnclassified;
-  sink_put(&d->sink, d->settings, &frame, a->pieces, a->piece_count);
+  // A frame with no picture header has no type.
+  FrameOpening opening = frame_opening(a->pieces, a->piece_count, a->size);
+  frame.picture_type = opening.has_picture ? classify_picture_type(opening.picture_byte, d->settings->interlaced)
+                                           : kPictureUnclassified;
+  frame.key_frame = frame_is_key(a->key_frame, &opening, frame.picture_type);
+  sink_put(&d->sink, d->settings, &frame, &opening, a->pieces, a->piece_count);
   assembler_finish(a);
   return !sink_should_flush(&d->sink) || flush(d);
 }
