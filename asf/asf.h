@@ -68,6 +68,7 @@ extern const AsfGuid ASF_Header_Extension_Object;
 extern const AsfGuid ASF_Extended_Stream_Properties_Object;
 extern const AsfGuid ASF_Metadata_Object;
 extern const AsfGuid ASF_Metadata_Library_Object;
+extern const AsfGuid ASF_Payload_Extension_System_Pixel_Aspect_Ratio;
 extern const AsfGuid ASF_Stream_Bitrate_Properties_Object;
 extern const AsfGuid ASF_Extended_Content_Description_Object;
 extern const AsfGuid ASF_Content_Encryption_Object;
@@ -114,6 +115,14 @@ struct AsfPayloadExtSystem {
 
 constexpr int kMaxPayloadExtSystems = 8;
 
+// Where a stream's pixel aspect ratio was found.
+enum AsfParSource : uint32_t {
+  kParNone = 0,
+  kParMetadata = 1,          // the Metadata Object
+  kParMetadataLibrary = 2,   // the Metadata Library Object
+  kParPayloadExtension = 3,  // the Pixel Aspect Ratio payload extension of the first payload
+};
+
 // What the header says about one ASF stream.
 struct AsfStreamRecord {
   uint32_t stream_number;  // 1..127
@@ -135,6 +144,7 @@ struct AsfStreamRecord {
   uint32_t average_bitrate;  // Stream Bitrate Properties, bits per second; 0 = none
   uint32_t library_par_x;    // Metadata Library AspectRatioX; 0 = none
   uint32_t library_par_y;    // Metadata Library AspectRatioY; 0 = none
+  AsfParSource par_source;   // where par_x and par_y came from
   // Set when the walk ends: the Extended Stream Properties Data Bitrate, else the Stream
   // Bitrate Properties Average Bitrate, else 0. The stream choice compares it.
   uint32_t bitrate;
@@ -161,6 +171,9 @@ struct AsfParserContext {
   // The Extended Content Description's encoder: "WM/ToolName WM/ToolVersion", else
   // WM/EncodingSettings, as UTF-8; empty when it names none.
   char encoder[kMaxEncoderText];
+  // The Header Object was read whole: the input is ASF, whether or not a stream of it can
+  // be converted.
+  uint32_t header_read;
   // The choice: the stream, and whether the command line named it.
   uint32_t chosen_stream;
   uint32_t chosen_on_command_line;
@@ -176,13 +189,14 @@ void asf_context_free(AsfParserContext* context);
 // stream, the Header Extension, the bitrates, the encoder and the encryption objects are
 // known wherever they stand.
 //
-// Returns non-zero when a usable WVC1 stream was found, top-level or embedded in an
-// Extended Stream Properties Object; then the context holds the File Properties and every
-// stream record its `bitrate`, and the file offset is the Header Object's declared
-// end, where the Data Object starts. Returns 0 for a file that is not ASF, is cut short
-// inside the header, or holds no usable WVC1 stream. An input that cannot seek (a pipe)
-// is read strictly forward from where it stands, up to the header's end; either way the
-// context's head keeps the first (up to 1024) bytes read.
+// Returns non-zero when a usable WVC1 stream with codec data was found, top-level or
+// embedded in an Extended Stream Properties Object, else 0. When the whole header was read,
+// whatever streams it holds, `header_read` is set, the context holds the File Properties
+// and every stream record its `bitrate`, and the file offset is the Header Object's
+// declared end, where the Data Object starts. A file that is not ASF, or is cut short
+// inside the header, leaves `header_read` 0. An input that cannot seek (a pipe) is read
+// strictly forward from where it stands, up to the header's end; either way the context's
+// head keeps the first (up to 1024) bytes read.
 int asf_read_header(AsfParserContext* context);
 
 AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t stream_number);
@@ -244,6 +258,11 @@ int asf_parse_ext_content_description(const uint8_t* object, uint32_t size, AsfP
 // content as encrypted.
 int asf_parse_content_encryption(const uint8_t* object, uint32_t size, AsfParserContext* context);
 
+// The index of the stream's Pixel Aspect Ratio payload extension system among the first
+// kMaxPayloadExtSystems, with the data size of it and of each system before it in
+// sizes[0..index]; -1 when the stream has none there.
+int asf_pixel_aspect_extension(const AsfStreamRecord* record, uint32_t sizes[kMaxPayloadExtSystems]);
+
 // Usable: video marked "WVC1".
 bool asf_stream_is_usable(const AsfStreamRecord* record);
 // The stream's frames are encrypted: its own Encrypted Content Flag, or an encryption
@@ -252,7 +271,8 @@ bool asf_stream_is_encrypted(const AsfParserContext* context, const AsfStreamRec
 
 // Chooses the stream to convert, after listing the usable WVC1 streams at level 2 when
 // there are more than one. With `requested` 0: the usable stream with the highest
-// `bitrate` (ties to the higher number). With `requested` 1..127: that stream when it is
+// `bitrate` (ties to the higher number), or, when there is none, an error at level 0 that
+// names each video stream's FourCC. With `requested` 1..127: that stream when it is
 // usable; otherwise "Error: Stream %d is not a usable WVC1 video stream." at level 0.
 // Returns the stream number, or 0 when none can be chosen; records the choice in the
 // context.

@@ -151,3 +151,14 @@ int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStr
   }
   return 0;
 }
+
+int asf_pixel_aspect_extension(const AsfStreamRecord* record, uint32_t sizes[kMaxPayloadExtSystems]) {
+  uint32_t count = record->ext_stream_properties.payload_ext_system_count;
+  if (count > static_cast<uint32_t>(kMaxPayloadExtSystems)) count = kMaxPayloadExtSystems;
+  for (uint32_t k = 0; k < count; k++) {
+    const AsfPayloadExtSystem& system = record->payload_ext_systems[k];
+    sizes[k] = system.data_size;
+    if (guid_equal(system.system_id, ASF_Payload_Extension_System_Pixel_Aspect_Ratio)) return static_cast<int>(k);
+  }
+  return -1;
+}

@@ -63,9 +63,12 @@ void settle_records(AsfParserContext* context) {
     if (record == nullptr) continue;
     uint32_t extended = record->ext_stream_properties.data_bitrate;
     record->bitrate = extended != 0 ? extended : record->average_bitrate;
-    if (record->par_x == 0 && record->par_y == 0) {
+    if (record->par_x != 0 || record->par_y != 0) {
+      record->par_source = kParMetadata;
+    } else if (record->library_par_x != 0 || record->library_par_y != 0) {
       record->par_x = record->library_par_x;
       record->par_y = record->library_par_y;
+      record->par_source = kParMetadataLibrary;
     }
   }
 }
@@ -143,18 +146,18 @@ int asf_read_header(AsfParserContext* context) {
   if (result == 0 && context->embedded_stream_found != 0) result = 1;
   // A forward-only input reaches the Data Object by reading over the part of the header
   // that was not walked; one that ends first is cut short inside its header.
-  bool reached_end = seekable || result == 0 ||
-                     read_past(context, object_size - kHeaderFixedSize - length, area, length + 1u);
+  bool reached_end = seekable || read_past(context, object_size - kHeaderFixedSize - length, area, length + 1u);
   std::free(area);
 
   settle_records(context);
-  if (result == 0 || !reached_end) return 0;
-  if (!seekable) return result;
-
-  // The demux's reader starts at the file's offset: put it where the Data Object begins.
-  // A header that declares more bytes than the file holds is cut short.
-  uint64_t file_size = 0;
-  if (!platform_file_size(context->file, &file_size) || object_size > file_size) return 0;
-  if (!platform_seek(context->file, object_size)) return 0;
+  if (!reached_end) return 0;
+  if (seekable) {
+    // The demux's reader starts at the file's offset: put it where the Data Object begins.
+    // A header that declares more bytes than the file holds is cut short.
+    uint64_t file_size = 0;
+    if (!platform_file_size(context->file, &file_size) || object_size > file_size) return 0;
+    if (!platform_seek(context->file, object_size)) return 0;
+  }
+  context->header_read = 1;
   return result;
 }

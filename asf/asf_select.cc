@@ -1,5 +1,7 @@
 // The choice of the one video stream to convert: the one the command line names, else the
 // usable WVC1 stream with the highest bitrate.
+#include <cstdio>
+
 #include "asf/asf.h"
 #include "report/report.h"
 
@@ -18,6 +20,29 @@ void list_usable_streams(const AsfParserContext* context) {
     print_at_level(2, "-- Usable video stream %d: %d x %d, bitrate = %d Kb/s\n",
                    static_cast<int>(record->stream_number), static_cast<int>(record->width),
                    static_cast<int>(record->height), kilobits(record->bitrate));
+  }
+}
+
+// Nothing can be converted: the error names what the video streams are, if there are any.
+void report_no_usable_stream(const AsfParserContext* context) {
+  char names[kMaxStreams * 20] = "";
+  size_t used = 0;
+  for (const AsfStreamRecord* record : context->streams) {
+    if (record == nullptr || !record->is_video) continue;
+    char fourcc[5];
+    for (int i = 0; i < 4; i++) {
+      uint8_t c = record->fourcc[i];
+      fourcc[i] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    }
+    fourcc[4] = '\0';
+    used += static_cast<size_t>(std::snprintf(names + used, sizeof names - used, "%sstream %d: %s",
+                                              used == 0 ? "" : ", ", static_cast<int>(record->stream_number),
+                                              fourcc));
+  }
+  if (used == 0) {
+    print_at_level(0, "Error: No video stream in this ASF file; nothing converted.\n");
+  } else {
+    print_at_level(0, "Error: No WVC1 video stream in this ASF file (%s); nothing converted.\n", names);
   }
 }
 
@@ -50,6 +75,7 @@ uint32_t fastest_stream(const AsfParserContext* context) {
   }
   if (best == 0) {
     print_at_level(2, "No video streams found.\n");
+    report_no_usable_stream(context);
     return 0;
   }
   print_at_level(2, "Video stream with highest bitrate is stream %d (bitrate = %d Kb/s)\n",

@@ -74,32 +74,47 @@ bool write_timestamps(PlatformFile file, FrameTimes* times, uint64_t preroll) {
 
 }  // namespace
 
+DataOpen open_data_start(const AsfParserContext* context, PlatformFile input, DataStart* data) {
+  data->reader = reader_create();
+  if (!demux_packet_size_ok(context->max_packet_size)) return data->state = kDataBadPacketSize;
+  if (!reader_init(input, context->header_end, &data->reader)) {
+    // The system's reason is taken now, before anything else can change it.
+    data->error = platform_last_error();
+    return data->state = kDataUnreadable;
+  }
+  if (!demux_find_data_object(&data->reader, &data->info)) return data->state = kDataMissing;
+  return data->state = kDataOpened;
+}
+
+void release_data_start(DataStart* data) {
+  reader_release(&data->reader);
+  data->state = kDataNotOpened;
+}
+
 int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParserContext* context,
-                   const AsfStreamRecord* record, PlatformFile input, JsonWriter* json) {
+                   const AsfStreamRecord* record, PlatformFile input, DataStart* data, JsonWriter* json) {
   // What can be known before the output is touched is checked first: a run that cannot
   // convert creates and replaces nothing.
-  if (!demux_packet_size_ok(context->max_packet_size)) {
-    demux_report_bad_packet_size(context->max_packet_size);
-    return kExitFailure;
+  if (data->state == kDataNotOpened) open_data_start(context, input, data);
+  switch (data->state) {
+    case kDataBadPacketSize:
+      demux_report_bad_packet_size(context->max_packet_size);
+      return kExitFailure;
+    case kDataUnreadable:
+      platform_set_last_error(data->error);
+      print_at_level(0, "Error: Unable to read input file %s: %s\n", options->input_path, system_error_text());
+      return kExitFailure;
+    case kDataMissing:
+      print_at_level(0, "Error: No ASF Data Object after the header; nothing converted.\n");
+      return kExitFailure;
+    default:
+      break;
   }
-  FileReader reader = reader_create();
-  if (!reader_init(input, context->header_end, &reader)) {
-    print_at_level(0, "Error: Unable to read input file %s: %s\n", options->input_path, system_error_text());
-    reader_release(&reader);
-    return kExitFailure;
-  }
-  DataObjectInfo data_object;
-  if (!demux_find_data_object(&reader, &data_object)) {
-    print_at_level(0, "Error: No ASF Data Object after the header; nothing converted.\n");
-    reader_release(&reader);
-    return kExitFailure;
-  }
+  FileReader& reader = data->reader;
+  const DataObjectInfo& data_object = data->info;
   bool assume_yes = option_is_set(options, OPT_YES) != 0;
   PlatformFile output = open_output_file(options->output_path, "output", input, kInvalidFile, assume_yes);
-  if (output == kInvalidFile) {
-    reader_release(&reader);
-    return kExitFailure;
-  }
+  if (output == kInvalidFile) return kExitFailure;
   // The timestamps file is settled before the demux, so that a long run cannot end unable
   // to write it.
   PlatformFile times_file = kInvalidFile;
@@ -107,7 +122,6 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
     times_file = open_output_file(options->timestamps_path, "timestamps", input, output, assume_yes);
     if (times_file == kInvalidFile) {
       platform_close(output);
-      reader_release(&reader);
       return kExitFailure;
     }
   }
@@ -163,7 +177,6 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
   DemuxCounters counters;
   DemuxResult result = demux_data_object(&settings, &data_object, &reader, output, &counters);
   platform_close(output);
-  reader_release(&reader);
   // The times of the frames the stream holds, however the demux ended.
   bool times_written = times_file == kInvalidFile || write_timestamps(times_file, &times, context->preroll);
   platform_close(times_file);

@@ -101,37 +101,113 @@ int refuse_encrypted_stream(const Options* options, uint32_t stream_number) {
   return kExitFailure;
 }
 
-int run_asf_course(const Options* options, AsfParserContext* context, PlatformFile input,
-                   Vc1HeaderTable* table, HeaderBuffer* retrieved, JsonWriter* json) {
-  uint32_t stream_number = asf_select_video_stream(context, options->stream);
-  if (json != nullptr) asf_json_header(context, json);
-  if (stream_number == 0) return kExitFailure;
-  if (context->encoder[0] != '\0') print_at_level(2, "Encoded with: %s\n", context->encoder);
+// The streams the header describes, a bit per stream number, as the demux takes them.
+void known_streams(const AsfParserContext* context, uint32_t* bits) {
+  for (uint32_t n = 1; n < static_cast<uint32_t>(kMaxStreams); n++) {
+    if (context->streams[n] != nullptr) bits[n / 32] |= 1u << (n % 32);
+  }
+}
 
-  AsfStreamRecord* record = asf_get_stream(context, stream_number);
+bool has_sequence_header(const HeaderBuffer* headers) {
+  for (uint32_t i = 0; i + 4 <= headers->count; i++) {
+    const uint8_t* b = headers->data + i;
+    if (b[0] == 0 && b[1] == 0 && b[2] == 1 && b[3] == 0x0F) return true;
+  }
+  return false;
+}
+
+// What the first packets add to the header's account of the chosen stream: the in-band
+// headers when its codec data holds no sequence header, and the aspect ratio of its Pixel
+// Aspect Ratio payload extension when no metadata names one. The reader set up for the
+// look is kept for the conversion.
+void probe_first_packets(const AsfParserContext* context, AsfStreamRecord* record, PlatformFile input,
+                         DataStart* data, HeaderBuffer* inband) {
+  ProbeRequest request = {};
+  int par_system = record->par_source == kParNone ? asf_pixel_aspect_extension(record, request.system_sizes) : -1;
+  request.want_headers = !has_sequence_header(&record->retrieved_headers);
+  if (!request.want_headers && par_system < 0) return;
+  if (open_data_start(context, input, data) != kDataOpened) return;
+  uint32_t streams[kMaxStreams / 32] = {};
+  known_streams(context, streams);
+  request.stream_number = record->stream_number;
+  request.packet_size = context->max_packet_size;
+  bool sized = data->info.object_size > kDataObjectHeaderSize && !(context->file_flags & kFilePropertiesBroadcast);
+  request.data_bytes = sized ? data->info.object_size - kDataObjectHeaderSize : 0;
+  request.known_streams = streams;
+  request.par_system = par_system < 0 ? kNoParSystem : static_cast<uint32_t>(par_system);
+  StreamProbe probe;
+  demux_probe_stream(&request, &data->reader, &probe);
+  if (probe.par_x != 0) {
+    record->par_x = probe.par_x;
+    record->par_y = probe.par_y;
+    record->par_source = kParPayloadExtension;
+    print_at_level(2, "Pixel aspect ratio %u:%u from the stream's Pixel Aspect Ratio payload extension.\n",
+                   probe.par_x, probe.par_y);
+  }
+  *inband = probe.inband_headers;
+}
+
+// The headers the stream is converted with, reported: its codec data's, or the in-band
+// headers of its first key frame when the codec data holds no sequence header. False after
+// the error when there are none at all.
+bool report_stream_headers(const AsfStreamRecord* record, const HeaderBuffer* inband, Vc1HeaderTable* table,
+                           HeaderBuffer* retrieved, JsonWriter* json, bool keep_open) {
   *retrieved = record->retrieved_headers;
-
+  if (!has_sequence_header(retrieved)) {
+    if (inband->count == 0) {
+      print_at_level(0,
+                     "Error: Stream %d has no VC-1 sequence header, neither in its codec data nor in its first "
+                     "frames; nothing converted.\n",
+                     static_cast<int>(record->stream_number));
+      return false;
+    }
+    print_at_level(2, "-- Note: the codec data holds no sequence header; the headers are taken from the "
+                      "stream's first key frame.\n");
+    *retrieved = *inband;
+  }
   print_at_level(2, "\nSuccessfully retrieved %d bytes of VC-1 headers from video stream %d.\n",
-                 static_cast<int>(retrieved->count), static_cast<int>(stream_number));
+                 static_cast<int>(retrieved->count), static_cast<int>(record->stream_number));
   print_at_level(2, "Bytes as retrieved [concatenation of Sequence and Entry Point Headers]:\n");
   dump_header_bytes(retrieved);
 
   vc1_parse_headers(retrieved, table);  // the interpretation shows whatever could be read
   print_at_level(2, "Interpretation of above VC-1 headers:\n");
   vc1_print_headers(table);
-
   // A conversion adds the rebuilt headers to the "vc1" member and closes it.
-  bool converting = options->output_path != nullptr && !asf_stream_is_encrypted(context, record);
   if (json != nullptr) {
     json_begin_object(json, "vc1");
     json_hex(json, "header_hex", retrieved->data, retrieved->count);
     vc1_json_headers(table, json);
-    if (!converting) json_end(json);
+    if (!keep_open) json_end(json);
   }
+  return true;
+}
 
-  if (asf_stream_is_encrypted(context, record)) return refuse_encrypted_stream(options, stream_number);
-  if (options->output_path == nullptr) return kExitSuccess;
-  return run_conversion(options, table, context, record, input, json);
+int run_asf_course(const Options* options, AsfParserContext* context, PlatformFile input,
+                   Vc1HeaderTable* table, HeaderBuffer* retrieved, JsonWriter* json) {
+  uint32_t stream_number = asf_select_video_stream(context, options->stream);
+  AsfStreamRecord* record = stream_number != 0 ? asf_get_stream(context, stream_number) : nullptr;
+  DataStart data = {};
+  HeaderBuffer inband = {};
+  if (record != nullptr) probe_first_packets(context, record, input, &data, &inband);
+  if (json != nullptr) asf_json_header(context, json);
+  if (record == nullptr) return kExitFailure;
+  if (context->encoder[0] != '\0') print_at_level(2, "Encoded with: %s\n", context->encoder);
+
+  bool encrypted = asf_stream_is_encrypted(context, record);
+  bool converting = options->output_path != nullptr && !encrypted;
+  int status = kExitFailure;
+  if (!report_stream_headers(record, &inband, table, retrieved, json, converting)) {
+    status = kExitFailure;
+  } else if (encrypted) {
+    status = refuse_encrypted_stream(options, stream_number);
+  } else if (options->output_path == nullptr) {
+    status = kExitSuccess;
+  } else {
+    status = run_conversion(options, table, context, record, input, &data, json);
+  }
+  release_data_start(&data);
+  return status;
 }
 
 // Everything after the command line: the input, its header and the course it takes.
@@ -155,7 +231,7 @@ int run_input(const Options* options, JsonWriter* json) {
   if (context == nullptr) {
     print_at_level(0, "Error: Out of memory\n");
     json_container(json, nullptr);
-  } else if (asf_read_header(context) == 0) {
+  } else if (asf_read_header(context) == 0 && !context->header_read) {
     status = run_elementary_stream_course(options, input, &context->head, &table, &retrieved, json);
   } else {
     json_container(json, "asf");

@@ -120,6 +120,37 @@ struct DataObjectInfo {
 // nothing.
 bool demux_find_data_object(FileReader* reader, DataObjectInfo* info);
 
+// A look at the first packets for what the header does not say (demux_probe.cc).
+constexpr uint32_t kProbeBytes = 4u << 20;       // the packets looked at: at most this many bytes
+constexpr uint32_t kNoParSystem = 0xFFFFFFFFu;   // the stream has no Pixel Aspect Ratio extension
+constexpr uint32_t kVariableExtensionSize = 0xFFFF;  // an extension whose data gives its own length
+constexpr uint32_t kMaxProbedExtensions = 8;
+
+struct ProbeRequest {
+  uint32_t stream_number;
+  uint32_t packet_size;
+  uint64_t data_bytes;  // bytes of packets the Data Object declares; 0: not known
+  const uint32_t* known_streams;  // as in DemuxSettings
+  uint32_t want_headers;          // the codec data holds no sequence header
+  // The stream's payload extension systems up to the Pixel Aspect Ratio one: index
+  // par_system (kNoParSystem: none), the data size of each (kVariableExtensionSize: given by
+  // the data).
+  uint32_t par_system;
+  uint32_t system_sizes[kMaxProbedExtensions];
+};
+
+struct StreamProbe {
+  // The stream's first in-band sequence header and what follows it up to its frame's start
+  // code (the entry-point header); count 0 when none was met.
+  HeaderBuffer inband_headers;
+  uint32_t par_x;  // the first payload's Pixel Aspect Ratio extension; 0 when none
+  uint32_t par_y;
+};
+
+// Looks at the packets in the first kProbeBytes of the packet area, from the reader's
+// position, without consuming them.
+void demux_probe_stream(const ProbeRequest* request, FileReader* reader, StreamProbe* out);
+
 // Prints the Data Object, walks its packets from the reader (standing at the first
 // packet), writes the elementary stream to `output` and prints the frame report and the
 // summary. Returns how the walk ended; the counters hold what was written and lost.

@@ -109,6 +109,8 @@ bool take_payload(Cursor* c, const PayloadLayout& layout, const uint32_t* known_
     if (!have(c, skip)) return false;
     p->object_size = read_le32(c->bytes + c->at);
     p->presentation_time = read_le32(c->bytes + c->at + 4);
+    p->extension_offset = c->at + kObjectSizeAndTime;
+    p->extension_length = skip - kObjectSizeAndTime;
     c->at += skip;
   }
   if (layout.multiple) {

@@ -27,6 +27,8 @@ struct PacketPayload {
   uint32_t presentation_time;  // milliseconds
   uint32_t compressed;         // a run of sub-payloads, each a whole object
   uint32_t time_delta;         // compressed: milliseconds from one sub-payload to the next
+  uint32_t extension_offset;   // replicated data behind the object's size and time: the payload
+  uint32_t extension_length;   // extension systems' data, where the stream has any
   uint32_t data_offset;        // where the payload's data starts in the packet
   uint32_t length;             // bytes of payload data
 };

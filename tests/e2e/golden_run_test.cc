@@ -184,7 +184,7 @@ TEST(GoldenRun, ShortEmptyAndForeignFilesAreNotRecognised) {
   check_case({"short_file", {"IN", "out.vc1"}, "", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}});
 }
 
-TEST(GoldenRun, AsfWhoseOnlyVideoIsNotWvc1FallsBackToElementaryStream) {
+TEST(GoldenRun, AsfWhoseOnlyVideoIsNotWvc1IsRefusedWithItsFourcc) {
   Bytes file = build_header_object({build_file_properties(3200), wvc1_stream(1, "WMV3")});
   check_case({"asf_wmv3_only", {"IN"}, "", file});
 }
