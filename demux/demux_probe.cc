@@ -23,7 +23,8 @@ bool starts_with_sequence_header(const uint8_t* bytes, uint32_t length) {
 // piece's end), at most a header buffer's worth.
 void take_headers(const uint8_t* bytes, uint32_t length, HeaderBuffer* out) {
   uint32_t end = 4;
-  while (end + 4 <= length && !(std::memcmp(bytes + end, kStartCode, 3) == 0 && bytes[end + 3] == kFrameCode)) {
+  while (end + 4 <= length &&
+         !(std::memcmp(bytes + end, kStartCode, 3) == 0 && bytes[end + 3] == kFrameCode)) {
     end++;
   }
   if (end + 4 > length) end = length;

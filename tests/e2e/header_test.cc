@@ -5,6 +5,7 @@
 // content and the encoder's name. Without FFmpeg the report and the files are still checked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ struct Row {
   std::string console;
   int frames_of = -1;              // the input video stream (0-based) the output decodes as; -1: no output
   std::vector<std::string> probe;  // what FFmpeg's report on the input shows
+  // Codec data FFmpeg cannot read: the output decodes as the sample itself does.
+  bool decodes_as_sample = false;
 };
 
 // The MD5s of the decoded frames.
@@ -82,9 +85,11 @@ void check_row(const Row& row) {
   for (const std::string& text : row.probe) EXPECT_NE(report.find(text), std::string::npos) << text << report;
   if (row.frames_of < 0) return;
   std::string stream = "v:" + std::to_string(row.frames_of);
-  std::vector<std::string> expected = decoded_frames("", input, "-map 0:" + stream);
+  std::string reference = row.decodes_as_sample ? testdata_path("vc1ap_240x104.wmv") : input;
+  std::vector<std::string> expected = decoded_frames("", reference, "-map 0:" + stream);
   EXPECT_GE(expected.size(), 60u);
   EXPECT_EQ(decoded_frames("-f vc1", output, ""), expected);
+  if (row.decodes_as_sample) return;
   EXPECT_EQ(probe_field("-f vc1", output, "v", "sample_aspect_ratio"),
             probe_field("", input, stream, "sample_aspect_ratio"));
 }
@@ -111,7 +116,56 @@ TEST(WholeHeaderRun, EachLayoutConvertsTheStreamAReaderSees) {
   WmvLayout encrypted = {.video = {{.encrypted = true}},
                          .header_objects = {build_content_encryption(), build_ext_content_encryption()}};
   const std::string usable = "-- Usable video stream ";
+  auto behind = [](Bytes before) {
+    put_bytes(&before, sample_headers());
+    return before;
+  };
+  const std::string no_wvc1 =
+      "Error: No WVC1 video stream in this ASF file (stream 1: WMV3); nothing converted.\n";
   const Row rows[] = {
+      {.name = "codec data from the sequence header on",
+       .layout = {.codec_data = sample_headers()},
+       .frames_of = 0},
+      {.name = "codec data behind a zero byte", .layout = {.codec_data = behind({0x00})}, .frames_of = 0},
+      {.name = "codec data behind other bytes",
+       .layout = {.codec_data = behind({0x7A, 0x00, 0xFF})},
+       .frames_of = 0,
+       .decodes_as_sample = true},
+      {.name = "frames with their own start codes, key frames with in-band headers",
+       .layout = {.codec_data = sample_headers(), .elementary_frames = true},
+       .report = {"Total Keyframes Written: 2\n"},
+       .frames_of = 0},
+      {.name = "headers only in band",
+       .layout = {.codec_data = Bytes{}, .elementary_frames = true},
+       .report = {"-- Note: the codec data holds no sequence header; the headers are taken from the stream's "
+                  "first key frame.\n",
+                  "Total Keyframes Written: 2\n"},
+       .frames_of = 0,
+       .decodes_as_sample = true},
+      {.name = "no headers anywhere",
+       .layout = {.codec_data = Bytes{}},
+       .status = 1,
+       .console = "Error: Stream 1 has no VC-1 sequence header, neither in its codec data nor in its first "
+                  "frames; nothing converted.\n"},
+      {.name = "WMV3 video, conversion",
+       .layout = {.video = {{.fourcc = "WMV3"}}},
+       .status = 1,
+       .console = no_wvc1},
+      {.name = "WMV3 video, information only",
+       .layout = {.video = {{.fourcc = "WMV3"}}},
+       .convert = false,
+       .status = 1,
+       .report = {"-- -- Video stream has incorrect encoding format - should be \"WVC1\"\n"},
+       .console = no_wvc1},
+      {.name = "audio only",
+       .layout = {.video = {}, .audio_bytes = 300},
+       .status = 1,
+       .console = "Error: No video stream in this ASF file; nothing converted.\n"},
+      {.name = "aspect ratio in the payload extension",
+       .layout = {.video = {{.par_x = 40, .par_y = 33}}},
+       .report = {"Pixel aspect ratio 40:33 from the stream's Pixel Aspect Ratio payload extension.\n",
+                  "-- Inserting PAR of 40/33 (1.212)...\n"},
+       .frames_of = 0},
       {.name = "several bitrates: the highest",
        .layout = bitrates,
        .report = {usable + "1: 240 x 104, bitrate = 300 Kb/s\n" + usable +
@@ -177,6 +231,64 @@ TEST(WholeHeaderRun, EachLayoutConvertsTheStreamAReaderSees) {
   };
   for (const Row& row : rows) check_row(row);
   if (!have_ffmpeg()) GTEST_SKIP() << "FFmpeg is not installed: the runs were checked without it";
+}
+
+}  // namespace
+
+namespace {
+
+// Files other programs write, made by FFmpeg and mkvmerge in the test's own folder: WVC1
+// from an elementary stream (directly, through a transport stream, through Matroska), whose
+// frames carry their own start codes and key frames their own headers; and video of other
+// codecs, which is refused with its FourCC named.
+TEST(OtherWriters, RemuxedStreamsConvertWholeAndOtherCodecsAreNamed) {
+  if (!have_ffmpeg() || shell_output("command -v mkvmerge").empty()) {
+    GTEST_SKIP() << "FFmpeg or mkvmerge is not installed: no files of theirs to convert";
+  }
+  const std::string ff = "ffmpeg -v error -y ";
+  const std::string es = " -f vc1 -i '" + testdata_path("vc1ap_240x104.vc1") + "'";
+  const std::string testsrc = " -f lavfi -i testsrc=d=1:s=160x120";
+  struct Case {
+    const char* name;
+    std::string make;     // shell commands, in the folder, that leave in.wmv
+    std::string console;  // empty: a conversion of the sample's 120 frames
+  };
+  const Case cases[] = {
+      {"from an elementary stream", ff + es + " -c copy in.wmv", ""},
+      {"through a transport stream", ff + es + " -c copy es.ts && " + ff + "-i es.ts -c copy in.wmv", ""},
+      {"through Matroska",
+       "mkvmerge -q -o es.mkv '" + testdata_path("vc1ap_240x104.vc1") + "' && " + ff +
+           "-i es.mkv -c copy in.wmv",
+       ""},
+      {"WMV1", ff + testsrc + " -c:v wmv1 in.wmv",
+       "Error: No WVC1 video stream in this ASF file (stream 1: WMV1); nothing converted.\n"},
+      {"WMV2 with sound", ff + testsrc + " -f lavfi -i sine=d=1 -c:v wmv2 -c:a wmav2 in.wmv",
+       "Error: No WVC1 video stream in this ASF file (stream 1: WMV2); nothing converted.\n"},
+      {"sound only", ff + "-f lavfi -i sine=d=1 -c:a wmav2 in.wmv",
+       "Error: No video stream in this ASF file; nothing converted.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string dir = make_scratch_dir();
+    shell_output("cd '" + dir + "' && " + c.make);
+    BinaryRun run = run_tarvel_binary({"-v1", dir + "/in.wmv", dir + "/out.vc1"});
+    EXPECT_EQ(run.err, c.console);
+    if (!c.console.empty()) {
+      EXPECT_EQ(run.status, 1);
+      EXPECT_FALSE(file_exists(dir + "/out.vc1"));
+      continue;
+    }
+    EXPECT_EQ(run.status, 0);
+    EsFrames out = split_elementary_stream(read_file(dir + "/out.vc1"));
+    EXPECT_TRUE(out.well_formed && out.ends_with_end_code);
+    ASSERT_EQ(out.frames.size(), 120u) << "a start code doubled, or frames lost";
+    EXPECT_EQ(std::count(out.after_headers.begin(), out.after_headers.end(), true), 2)
+        << "headers before both key frames";
+    EXPECT_TRUE(out.after_headers[0]);
+    std::vector<std::string> expected = decoded_frames("", dir + "/in.wmv", "-fps_mode passthrough");
+    EXPECT_EQ(expected.size(), 120u);
+    EXPECT_EQ(decoded_frames("-f vc1", dir + "/out.vc1", ""), expected);
+  }
 }
 
 }  // namespace

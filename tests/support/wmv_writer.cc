@@ -7,6 +7,9 @@
 namespace {
 
 const Guid kGuidStreamBitrates = guid_from_text("7BF875CE-468D-11D1-8D82-006097C9A2B2");
+const Guid kGuidPixelAspectRatioExtension = guid_from_text("1B1EE554-F9EA-4BC8-821A-376B74E4C4B8");
+constexpr uint32_t kVideoHeaderBytes = 11 + 40;  // before the codec data in the type-specific data
+constexpr uint32_t kFourccAt = 11 + 16;          // biCompression
 constexpr uint32_t kCodeWidth[4] = {0, 1, 2, 4};
 constexpr uint32_t kDataHeaderBytes = 50;  // Data Object: object header, File ID, packet count, reserved
 constexpr uint32_t kMaxPayloads = 63;      // the Payload Flags' count field
@@ -206,7 +209,7 @@ void add_payload(Packets* p, uint8_t stream, uint32_t number, uint32_t offset, c
   p->area.push_back(stream);
   p->area.push_back(static_cast<uint8_t>(number));
   put_le32(&p->area, offset);
-  p->area.push_back(static_cast<uint8_t>(replicated.size() == 1 ? 1 : 8));
+  p->area.push_back(static_cast<uint8_t>(replicated.size()));
   put_bytes(&p->area, replicated);
   put_le(&p->area, data.size(), p->width);
   put_bytes(&p->area, data);
@@ -250,6 +253,7 @@ struct Sent {  // one media object of a video stream, in send order
   uint32_t number;
   uint32_t time_ms;
   bool compressible;  // goes in a compressed payload
+  Bytes extension;    // payload extension data behind the object's size and time
 };
 
 uint8_t stream_byte(const WmvSource& source, const Sent& s) {
@@ -300,7 +304,7 @@ size_t send_compressed(const WmvSource& source, const std::vector<Sent>& sent, s
 void send_pieces(const WmvSource& source, const Sent& s, const std::vector<WmvPiece>& pieces, Packets* p,
                  std::vector<WmvObject>* objects) {
   const Bytes& frame = source.frames[s.frame].data;
-  const uint32_t head = 1 + 1 + 4 + 1 + 8 + p->width;
+  const uint32_t head = 1 + 1 + 4 + 1 + 8 + static_cast<uint32_t>(s.extension.size()) + p->width;
   for (const WmvPiece& piece : pieces) {
     for (uint32_t done = 0; done < piece.length;) {
       make_room(p, head + 1, s.time_ms);
@@ -311,8 +315,9 @@ void send_pieces(const WmvSource& source, const Sent& s, const std::vector<WmvPi
         std::copy_n(frame.begin() + from, std::min<size_t>(n, frame.size() - from), data.begin());
       }
       record(*p, s, objects);
-      add_payload(p, stream_byte(source, s), s.number, from,
-                  object_size_and_time(static_cast<uint32_t>(frame.size()), s.time_ms), data);
+      Bytes replicated = object_size_and_time(static_cast<uint32_t>(frame.size()), s.time_ms);
+      put_bytes(&replicated, s.extension);
+      add_payload(p, stream_byte(source, s), s.number, from, replicated, data);
       done += n;
     }
   }
@@ -342,14 +347,25 @@ Bytes header_object(const WmvSource& source, const WmvLayout& layout, uint64_t f
     StreamPropertiesSpec video;
     video.flags = static_cast<uint16_t>(v.number | (v.encrypted ? 0x8000 : 0));
     video.codec_data = source.type_specific;
+    if (layout.codec_data) {
+      video.codec_data.resize(kVideoHeaderBytes);
+      put_bytes(&video.codec_data, *layout.codec_data);
+    }
+    for (size_t i = 0; i < v.fourcc.size() && i < 4; i++) video.codec_data[kFourccAt + i] = v.fourcc[i];
     video.video_header = false;
-    if (v.ext_bitrate != 0 || v.frame_period != 0 || v.embedded) {
+    if (v.ext_bitrate != 0 || v.frame_period != 0 || v.embedded || v.par_x != 0) {
       ExtStreamSpec ext;
       ext.stream_number = v.number;
       ext.data_bitrate = v.ext_bitrate;
       ext.buffer_size = v.ext_bitrate / 2;
       ext.max_object_size = largest;
       ext.avg_time_per_frame = v.frame_period;
+      if (v.par_x != 0) {
+        PayloadExtSystemSpec aspect;
+        aspect.system_id = kGuidPixelAspectRatioExtension;
+        aspect.data_size = 2;
+        ext.payload_ext_systems = {aspect};
+      }
       if (v.embedded) ext.embedded = build_stream_properties(video);
       extension.push_back(build_ext_stream_properties(ext));
     }
@@ -385,9 +401,29 @@ Bytes header_object(const WmvSource& source, const WmvLayout& layout, uint64_t f
   return build_header_object(children);
 }
 
+// The source's frames as an elementary stream holds them.
+WmvSource as_elementary_stream(const WmvSource& source) {
+  WmvSource out = source;
+  for (WmvFrame& f : out.frames) {
+    Bytes data = f.key ? sample_headers() : Bytes{};
+    put_bytes(&data, {0x00, 0x00, 0x01, 0x0D});
+    put_bytes(&data, f.data);
+    f.data = data;
+  }
+  return out;
+}
+
 }  // namespace
 
-WmvFile write_wmv(const WmvSource& source, const WmvLayout& layout) {
+Bytes sample_headers() {
+  // The codec data follows the video header; its first byte is not part of the headers.
+  const Bytes& type_specific = sample_wmv().type_specific;
+  return Bytes(type_specific.begin() + kVideoHeaderBytes + 1, type_specific.end());
+}
+
+WmvFile write_wmv(const WmvSource& original, const WmvLayout& layout) {
+  WmvSource elementary = layout.elementary_frames ? as_elementary_stream(original) : WmvSource{};
+  const WmvSource& source = layout.elementary_frames ? elementary : original;
   std::vector<std::vector<Sent>> streams;
   for (const WmvVideoStream& v : layout.video) {
     std::vector<Sent>& sent = streams.emplace_back();
@@ -397,7 +433,9 @@ WmvFile write_wmv(const WmvSource& source, const WmvLayout& layout) {
       uint32_t time = f < layout.times_ms.size() ? layout.times_ms[f] : source.frames[f].time_ms;
       bool shaped = &v == &layout.video[0] && f == layout.shaped_frame;
       bool small = source.frames[f].data.size() <= 255;
-      sent.push_back({v.number, f, number++, time, layout.compressed && small && !shaped});
+      Bytes extension;
+      if (v.par_x != 0) extension = {v.par_x, v.par_y};
+      sent.push_back({v.number, f, number++, time, layout.compressed && small && !shaped, extension});
     }
   }
   // Each stream's objects go in their own (decode) order, whatever their times say; the

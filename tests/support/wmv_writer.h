@@ -21,6 +21,8 @@
 #define TARVEL_TESTS_SUPPORT_WMV_WRITER_H_
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "tests/support/asf_builder.h"
@@ -86,6 +88,11 @@ struct WmvVideoStream {
   uint32_t listed_bitrate = 0;   // in the Stream Bitrate Properties Object; 0: not listed
   bool encrypted = false;        // the Stream Properties' Encrypted Content Flag
   bool embedded = false;         // Stream Properties only inside an Extended Stream Properties Object
+  std::string fourcc;            // the FourCC; empty: the source's
+  // A Pixel Aspect Ratio payload extension: every payload carries x and y behind the
+  // object's size and time. 0: none.
+  uint8_t par_x = 0;
+  uint8_t par_y = 0;
 };
 
 struct WmvPiece {
@@ -111,7 +118,18 @@ struct WmvLayout {
   std::vector<WmvPiece> pieces;
   int64_t data_object_size = -1;  // the Data Object's Object Size; -1: its true size
   bool data_object = true;        // false: the file ends with the header
+  // The video's codec data: the type-specific data behind its 11-byte video header and
+  // 40-byte BITMAPINFOHEADER. Unset: the source's.
+  std::optional<Bytes> codec_data;
+  // The frames as an elementary stream holds them, as muxers fed by one store them: each
+  // behind its frame start code, key frames with the source's sequence and entry-point
+  // headers in front.
+  bool elementary_frames = false;
 };
+
+// The sample's sequence and entry-point headers as its codec data holds them, behind the
+// one leading byte.
+Bytes sample_headers();
 
 WmvFile write_wmv(const WmvSource& source, const WmvLayout& layout);
 
