@@ -112,7 +112,8 @@ void check_json_case(const Case& c, const BinaryRun& text_run, const std::string
   save_file(dir + "/doc.json", run.out);
   save_file(dir + "/text.stdout", text_run.out);
   save_file(dir + "/text.console", text_run.err);
-  EXPECT_EQ(json_check_problems(dir, input_name(c), "'" + dir + "/text.stdout' '" + dir + "/text.console'"),
+  EXPECT_EQ(json_check_problems(dir, input_name(c),
+                                "'" + dir + "/text.stdout' '" + dir + "/text.console' '" TARVEL_BINARY "'"),
             "")
       << c.name;
 #endif
@@ -203,6 +204,15 @@ TEST(GoldenRun, Wvc1StreamIsChosenOverAFasterForeignVideo) {
   Bytes file =
       build_header_object({build_file_properties(3200), extension, wvc1_stream(1, "WMV3"), wvc1_stream(2)});
   check_case({"asf_wmv3_and_wvc1", {"IN"}, "", file});
+}
+
+// Metadata naming a stream number that no Stream Properties Object has describes no stream.
+TEST(GoldenRun, MetadataOfAMissingStreamMakesNoStream) {
+  Bytes library =
+      build_metadata_library({{.stream_number = 2, .name = "AspectRatioX", .data = metadata_dword(4)}});
+  Bytes file =
+      build_header_object({build_file_properties(3200), build_header_extension({library}), wvc1_stream(1)});
+  check_case({"asf_metadata_of_no_stream", {"IN"}, "", file});
 }
 
 // Found before the output is opened: nothing is created.
