@@ -253,6 +253,39 @@ TEST(Shell, InterruptStopsBetweenFramesWithADecodableStream) {
   }
 }
 
+// A wait that could last for ever ends at the first signal, within a second, as an
+// interrupted run ends: its status, its document closed, nothing converted left behind.
+TEST(Shell, OneSignalEndsEveryBlockedWait) {
+  struct Row {
+    const char* name;
+    const char* command;  // after "mkfifo f"; runs in the background as $p
+    bool document;        // writes doc.json
+  } rows[] = {
+      {"a timestamps file that is a FIFO nobody reads", "\\$T --json IN out.vc1 --timestamps=f >doc.json",
+       true},
+      {"an output FIFO nobody reads", "\\$T --json IN f >doc.json", true},
+      {"an input FIFO nobody writes", "\\$T --json f out.vc1 >doc.json", true},
+      {"an output pipe whose reader stopped", "(sleep 3 <f &); \\$T -v0 IN - >f", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string dir = make_scratch_dir();
+    std::string command = row.command;
+    if (command.find("IN") != std::string::npos) command.replace(command.find("IN"), 2, "'" + sample() + "'");
+    ShellRun run = sh(dir, "mkfifo f; " + command +
+                               " & p=\\$!; sleep 0.5; t=\\$(date +%s%N); kill -TERM \\$p; (sleep 2; kill "
+                               "-KILL \\$p) 2>/dev/null & wait \\$p; "
+                               "echo \\$? \\$(( (\\$(date +%s%N) - t) / 1000000 )) >status.txt");
+    std::string status = load_file(dir + "/status.txt");
+    EXPECT_EQ(status.substr(0, 4), "143 ") << run.err;
+    EXPECT_LT(std::stoi("0" + status.substr(4)), 1000) << status;
+    const std::string end = "  \"status\": 143\n}\n";
+    std::string doc = row.document ? load_file(dir + "/doc.json") : end;
+    EXPECT_EQ(doc.substr(doc.size() - std::min(doc.size(), end.size())), end);
+    EXPECT_FALSE(file_exists(dir + "/out.vc1"));
+  }
+}
+
 TEST(Shell, InterruptAtThePromptRestoresTheTerminalAndKeepsTheFile) {
   std::string dir = make_scratch_dir();
   std::string out = dir + "/out.vc1";
