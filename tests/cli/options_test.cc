@@ -110,39 +110,6 @@ TEST(CommandLine, StreamTakesANumberFrom1To127) {
   EXPECT_EQ(parsed.stream, 5u);
 }
 
-// The shell's conventions: a value as the next argument, "-" for the standard streams,
-// "--" before paths that begin with "-".
-TEST(CommandLine, ValuesPathsAndTheEndOfOptionsAsTheShellHasThem) {
-  struct Row {
-    std::vector<const char*> args;
-    ArgumentError error;  // kArgumentOk: the run may go on
-    const char* input;
-    const char* output;
-  } rows[] = {
-      {{"-s", "2", "in.wmv"}, kArgumentOk, "in.wmv", nullptr},
-      {{"in.wmv", "o.vc1", "--TIMESTAMPS", "-", "--verbose", "3"}, kArgumentOk, "in.wmv", "o.vc1"},
-      {{"-", "-"}, kArgumentOk, "-", "-"},
-      {{"--", "-in.wmv", "--", "-v3"}, kArgumentUnexpected, "-in.wmv", "--"},
-      {{"-v1", "--", "-in.wmv"}, kArgumentOk, "-in.wmv", nullptr},
-      {{"in.wmv", "--stream", "0"}, kArgumentUnrecognised, "in.wmv", nullptr},
-      {{"in.wmv", "--verbose", "02"}, kArgumentUnrecognised, "in.wmv", nullptr},
-      {{"in.wmv", "-s"}, kArgumentNeedsValue, "in.wmv", nullptr},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.args.front()) + " " + row.args.back());
-    EXPECT_EQ(parse(row.args) != 0, row.error == kArgumentOk);
-    EXPECT_EQ(parsed.bad_argument_error, row.error);
-    EXPECT_STREQ(parsed.input_path, row.input);
-    EXPECT_STREQ(parsed.output_path, row.output);
-  }
-  parse({"-s", "2", "--verbose", "1", "x", "y", "--timestamps", "-"});
-  EXPECT_EQ(parsed.stream, 2u);
-  EXPECT_EQ(options_verbosity(), 1u);
-  EXPECT_STREQ(parsed.timestamps_path, "-");
-  parse({"x", "--stream", "0"});
-  EXPECT_STREQ(parsed.bad_argument_value, "0");  // named with its option
-}
-
 TEST(CommandLine, OptionsMayFollowThePaths) {
   EXPECT_NE(parse({"in.wmv", "out.vc1", "-nseq", "-v3"}), 0);
   EXPECT_STREQ(parsed.output_path, "out.vc1");

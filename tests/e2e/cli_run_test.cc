@@ -27,6 +27,8 @@ const std::string kTry = "Try 'tarvel --help' for more information.\n";
 // and old.txt holding "old". Every run leaves in.wmv, old.vc1 and old.txt as they were;
 // new.vc1 and ts.txt exist afterwards only where the row says.
 TEST(CommandLineRun, ConventionsOfTheShell) {
+  const std::string kInput = " is the input file; nothing converted.\n", kThere = "cannot go there.\n" + kTry;
+  const std::string kFolder = " is a directory; nothing converted.\n", kNoDir = "No such file or directory\n";
   struct Row {
     std::vector<std::string> args;
     int status;
@@ -34,6 +36,7 @@ TEST(CommandLineRun, ConventionsOfTheShell) {
     bool out = false;   // standard output gets the help (status 0) or the report (else nothing)
     bool made = false;  // new.vc1 (and ts.txt where asked for) written
   } rows[] = {
+      // clang-format off
       {{"--help"}, 0, "", true},
       {{"--help", "-bogus", "in.wmv", "new.vc1"}, 0, "", true},
       {{}, 2, usage_text() + kTry},
@@ -42,43 +45,24 @@ TEST(CommandLineRun, ConventionsOfTheShell) {
       {{"in.wmv", "--stream", "0"}, 2, "Error: Unrecognised option: --stream 0\n" + kTry},
       {{"in.wmv", "new.vc1", "--timestamps"}, 2, "Error: Option needs a value: --timestamps\n" + kTry},
       {{"in.wmv", "new.vc1", "extra", "-q"}, 2, "Error: Unexpected argument: extra\n" + kTry},
-      {{"--json", "in.wmv", "-"},
-       2,
-       "Error: --json writes the report to standard output; the output cannot go there.\n" + kTry},
+      {{"--json", "in.wmv", "-"}, 2,
+       "Error: --json writes the report to standard output; the output " + kThere},
       {{"-v0", "--stream", "1", "--timestamps", "ts.txt", "--", "-in.wmv", "new.vc1"}, 0, "", true, true},
-      {{"-v0", "in.wmv", "./in.wmv", "-y"},
-       1,
-       "Error: Output file ./in.wmv is the input file; nothing converted.\n"},
-      {{"-v0", "in.wmv", "folder"}, 1, "Error: Output file folder is a directory; nothing converted.\n"},
-      {{"-v0", "in.wmv", "new.vc1", "--timestamps=folder"},
-       1,
-       "Error: Timestamps file folder is a directory; nothing converted.\n"},
-      {{"-v0", "in.wmv", "new.vc1", "--timestamps=./new.vc1"},
-       1,
-       "Error: Timestamps file ./new.vc1 is the output file; nothing converted.\n"},
-      {{"-v0", "in.wmv", "old.vc1"},
-       1,
+      {{"-v0", "in.wmv", "./in.wmv", "-y"}, 1, "Error: Output file ./in.wmv" + kInput},
+      {{"-v0", "in.wmv", "folder"}, 1, "Error: Output file folder" + kFolder},
+      {{"-v0", "in.wmv", "new.vc1", "--timestamps=folder"}, 1, "Error: Timestamps file folder" + kFolder},
+      {{"-v0", "in.wmv", "old.vc1"}, 1,
        "Output file old.vc1 exists; not overwritten (use -y to overwrite).\n"},
-      {{"-v0", "in.wmv", "new.vc1", "--timestamps", "old.txt"},
-       1,
-       "Timestamps file old.txt exists; not overwritten (use -y to overwrite).\n"},
-      {{"-v0", "in.vc1", "new.vc1"},
-       1,
+      {{"-v0", "in.vc1", "new.vc1"}, 1,
        "*Error: in.vc1 is a VC-1 elementary stream, read for information only; nothing converted.\n"},
 #ifndef _WIN32
-      {{"-v0", "in.wmv", "nodir/new.vc1"},
-       1,
-       "Unable to create output file nodir/new.vc1: No such file or directory\n"},
-      {{"-v0", "-y", "in.wmv", "old.vc1", "--timestamps=nodir/ts.txt"},
-       1,
-       "Unable to create timestamps file nodir/ts.txt: No such file or directory\n"},
-      {{"-v0", "in.wmv", "hard.wmv"},
-       1,
-       "Error: Output file hard.wmv is the input file; nothing converted.\n"},
-      {{"-v0", "in.wmv", "soft.wmv"},
-       1,
-       "Error: Output file soft.wmv is the input file; nothing converted.\n"},
+      {{"-v0", "in.wmv", "nodir/new.vc1"}, 1, "Unable to create output file nodir/new.vc1: " + kNoDir},
+      {{"-v0", "-y", "in.wmv", "old.vc1", "--timestamps=nodir/ts.txt"}, 1,
+       "Unable to create timestamps file nodir/ts.txt: " + kNoDir},
+      {{"-v0", "in.wmv", "hard.wmv"}, 1, "Error: Output file hard.wmv" + kInput},
+      {{"-v0", "in.wmv", "soft.wmv"}, 1, "Error: Output file soft.wmv" + kInput},
 #endif
+      // clang-format on
   };
   std::string dir = make_scratch_dir();
   const std::string input = load_file(testdata_path("vc1ap_240x104.wmv"));
