@@ -128,6 +128,7 @@ struct AsfStreamRecord {
   uint32_t stream_number;  // 1..127
   uint32_t is_video;
   uint32_t is_wvc1;
+  uint32_t has_properties;  // a Stream Properties Object (top-level or embedded) described it
   uint8_t stream_properties[kStreamPropertiesFixedSize];
   AsfExtStreamProperties ext_stream_properties;
   AsfPayloadExtSystem payload_ext_systems[kMaxPayloadExtSystems];

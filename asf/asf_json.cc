@@ -16,7 +16,7 @@ void known_or_null(JsonWriter* json, const char* key, uint64_t value) {
 void write_stream(const AsfParserContext* context, const AsfStreamRecord* record, JsonWriter* json) {
   json_begin_object(json, nullptr);
   json_uint(json, "number", record->stream_number);
-  // A stream known only from its Extended Stream Properties has no type.
+  // A stream type the program does not know has no name.
   const char* type = asf_stream_type_name(record->stream_properties + kStreamPropertiesStreamTypeOffset);
   if (type[0] != '<') {
     json_string(json, "type", type);
@@ -58,8 +58,10 @@ void asf_json_header(const AsfParserContext* context, JsonWriter* json) {
   json_end(json);
 
   json_begin_array(json, "streams");
+  // A stream is one a Stream Properties Object describes: metadata or extended properties
+  // that name any other number describe no stream.
   for (const AsfStreamRecord* record : context->streams) {
-    if (record != nullptr) write_stream(context, record, json);
+    if (record != nullptr && record->has_properties) write_stream(context, record, json);
   }
   json_end(json);
 

@@ -71,6 +71,7 @@ int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamR
                  object[kStreamPropertiesFlagsOffset] & 0x7F);
   print_at_level(2, "%sStream type: %s\n", prefix, asf_stream_type_name(stream_type));
   std::memcpy(record->stream_properties, object, kStreamPropertiesFixedSize);
+  record->has_properties = 1;
   record->encrypted =
       (read_le16(object + kStreamPropertiesFlagsOffset) & kStreamPropertiesEncryptedFlag) != 0;
 

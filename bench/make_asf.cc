@@ -2,12 +2,15 @@
 // PCM audio stream (stream 2), made from the frames of a small VC-1 elementary stream.
 //
 //   tarvel_bench_gen <sample.vc1> <out.wmv> [size in MiB, default 2048] [packet size, default 16000]
+//                    [small]
 //
 // The frames of the sample are used in order, over and over, each grown to an HD-like
 // size by repeating its own bytes (I about 150 KB, P about 40 KB, B about 18 KB); the first
 // byte of every frame, and so its picture type, is kept. Packets are all of one size, carry
 // several payloads each (fragments of video frames and an audio chunk of 1-2 KB in most of
 // them) and are padded at their end. The file is meant for throughput runs, not for viewing.
+// With "small", frames are cut to 80 to 120 bytes instead: many frames in few bytes, for
+// what a run keeps per frame (the timestamps file).
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +23,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 uint32_t g_packet_size = 16000;              // bytes of every data packet (the optional fourth argument)
+bool g_small_frames = false;                 // the optional fifth argument "small"
 constexpr uint32_t kMaxObjectSize = 200000;  // larger than any frame made here
 constexpr uint64_t kFramePeriod = 417083;    // 100 ns units, 23.976 frames per second
 constexpr uint32_t kPrerollMs = 3000;
@@ -137,8 +141,9 @@ bool load_sample(const char* path, Sample& s) {
 // Size of frame number n of the generated stream: a base by picture type and a spread of
 // up to 1/8 of it, so that fragment boundaries fall at different places in every packet.
 uint32_t grown_size(PictureKind kind, uint64_t n) {
-  uint32_t base = kind == kI ? 150000 : kind == kP ? 40000 : 18000;
   uint32_t h = static_cast<uint32_t>(n * 2654435761u) >> 7;
+  if (g_small_frames) return 80 + h % 41;
+  uint32_t base = kind == kI ? 150000 : kind == kP ? 40000 : 18000;
   return base + h % (base / 8);
 }
 
@@ -334,13 +339,15 @@ bool end_packet(Packet& pk, FILE* f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 5) {
-    std::fprintf(
-        stderr, "usage: %s <sample.vc1> <out.wmv> [size in MiB, default 2048] [packet size, default 16000]\n",
-        argv[0]);
+  if (argc < 3 || argc > 6 || (argc == 6 && std::strcmp(argv[5], "small") != 0)) {
+    std::fprintf(stderr,
+                 "usage: %s <sample.vc1> <out.wmv> [size in MiB, default 2048] [packet size, default 16000] "
+                 "[small]\n",
+                 argv[0]);
     return 2;
   }
-  if (argc == 5) {
+  g_small_frames = argc == 6;
+  if (argc >= 5) {
     uint64_t packet_size = std::strtoull(argv[4], nullptr, 10);
     // Payload lengths and padding are written as words; a packet must hold an audio chunk
     // (up to 2 KiB) and a piece of video beside it.

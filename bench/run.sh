@@ -22,12 +22,14 @@
 # tarvel is faster), and the median of the per-round ratios is judged against its target,
 # with their spread shown. Peak resident memory comes from separate runs under
 # /usr/bin/time -v, for the large input, a smaller generated one and the sample, and for the
-# large input listed frame by frame in the JSON report (-v3 --json).
+# large input listed frame by frame in the JSON report (-v3 --json), and for a file of over
+# 2,000,000 small frames converted with and without --timestamps.
 #
 # Environment:
 #   BENCH_SIZE_MB   size of the large input in MiB (default 2048)
 #   BENCH_SMALL_MB  size of the second input for the memory check (default 100)
 #   BENCH_PACKET    data packet size of the generated inputs in bytes (default 8192)
+#   BENCH_FRAMES_MB size of the input of small frames in MiB (default 300: 2.1 million frames)
 #   BENCH_RUNS      rounds (default 7)
 #   BENCH_SMALL_RUNS  runs of the sample per command and round (default 200)
 #   BENCH_DIR       where inputs and outputs go (default ${TMPDIR:-/tmp}/tarvel-bench)
@@ -80,7 +82,7 @@ mkdir -p "$DIR"
 # checksum of the generator's source and sample, so that a changed generator makes a new file.
 GEN_STAMP=$(cat "$ROOT/bench/make_asf.cc" "$ROOT/testdata/vc1ap_240x104.vc1" | md5sum | cut -d' ' -f1)
 make_input() {
-  local mb=$1 file=$DIR/bench_${1}M_${PACKET}.wmv
+  local mb=$1 small=${2:-} file=$DIR/bench_${1}M_${PACKET}${2:+_$2}.wmv
   local info=$file.info
   if [[ -f $file && -f $info ]] && [[ $(stat -c %s "$file") == "$(awk 'NR == 1 {print $2}' "$info")" ]] &&
      [[ $(sed -n 2p "$info") == "$GEN_STAMP" ]]; then
@@ -88,7 +90,7 @@ make_input() {
   else
     echo "== Generating $file ($mb MiB, $PACKET-byte packets)" >&2
     rm -f "$info"
-    "$GEN" "$ROOT/testdata/vc1ap_240x104.vc1" "$file" "$mb" "$PACKET" >"$info.tmp"
+    "$GEN" "$ROOT/testdata/vc1ap_240x104.vc1" "$file" "$mb" "$PACKET" $small >"$info.tmp"
     echo "$GEN_STAMP" >>"$info.tmp"
     mv "$info.tmp" "$info"
   fi
@@ -98,13 +100,14 @@ make_input() {
 
 IN=$(make_input "$SIZE_MB")
 SMALL=$(make_input "$SMALL_MB")
+FRAMES=$(make_input "${BENCH_FRAMES_MB:-300}" small)
 IN_BYTES=$(stat -c %s "$IN")
 OUT=$DIR/bench_out.vc1
 CATOUT=$DIR/bench_out.copy
 TMP=$(mktemp -d)
 cleanup() {
   rm -rf "$TMP" "$OUT" "$CATOUT"
-  if [[ ${BENCH_KEEP:-0} != 1 ]]; then rm -f "$IN" "$IN.info" "$SMALL" "$SMALL.info"; fi
+  if [[ ${BENCH_KEEP:-0} != 1 ]]; then rm -f "$IN" "$IN.info" "$SMALL" "$SMALL.info" "$FRAMES" "$FRAMES.info"; fi
 }
 trap cleanup EXIT
 
@@ -277,6 +280,14 @@ done
 m=$(rss "$TARVEL" "$IN" nul -v3 --json)
 printf '  %-8s input %10d bytes: %6d kB  %s\n' "-v3 json" "$(stat -c %s "$IN")" "$m" \
   "$([[ $m -lt 5120 ]] && echo PASS || echo "MISS by $((m - 5120)) kB")"
+# The timestamps file is written as the frames are: no memory per frame.
+frames=$(head -1 "$FRAMES.info" | sed -n 's/.* \([0-9]*\) frames .*/\1/p')
+for times in "" "--timestamps=$TMP/ts.txt"; do
+  m=$(rss "$TARVEL" "$FRAMES" nul -v0 $times)
+  printf '  %-8s %d small frames%s: %6d kB  %s\n' "frames" "$frames" "${times:+ with --timestamps}" "$m" \
+    "$([[ $m -lt 5120 ]] && echo PASS || echo "MISS by $((m - 5120)) kB")"
+done
+[[ $(($(wc -l <"$TMP/ts.txt") - 1)) == "$frames" ]] || die "the timestamps file does not hold one line per frame"
 
 if [[ ${BENCH_PROFILE:-0} == 1 ]]; then
   echo

@@ -1,37 +1,102 @@
-// The output file with its overwrite prompt.
+// The files a conversion writes, with the overwrite prompt.
 #include "cli/console.h"
-
-#include <cstdio>
 
 #include "report/report.h"
 
-PlatformFile open_output_file(const char* path, const char* kind, PlatformFile input, PlatformFile taken,
-                              bool assume_yes) {
+namespace {
+
+struct Target {
+  const char* path;
+  const char* kind;   // in the messages: "output", "timestamps"
+  const char* title;  // the same at a line's start
+  PlatformFile file;
+  bool created;    // made by this run: deleted again when the run converts nothing
+  bool replacing;  // an existing file, to be cut once every output is open
+};
+
+// The reasons to refuse a path that need no question.
+bool refused(const Target& t, PlatformFile input) {
+  if (platform_path_names_file(t.path, input)) {
+    print_at_level(0, "Error: %s file %s is the input file; nothing converted.\n", t.title, t.path);
+    return true;
+  }
+  if (platform_path_is_directory(t.path)) {
+    print_at_level(0, "Error: %s file %s is a directory; nothing converted.\n", t.title, t.path);
+    return true;
+  }
+  return false;
+}
+
+// Whether an existing file may be replaced: -y, or the answer typed on the terminal.
+bool may_replace(const Target& t, bool assume_yes) {
+  if (assume_yes) return true;
+  if (!platform_console_is_terminal()) {
+    print_at_level(0, "%s file %s exists; not overwritten (use -y to overwrite).\n", t.title, t.path);
+    return false;
+  }
+  print_prompt("\n%s file %s already exists - Overwrite? (y/N):", t.title, t.path);
+  int key = platform_console_read_key();  // -1 when interrupted: No
+  if (key >= 0) {
+    print_prompt("%c\n", key);
+  } else {
+    print_prompt("\n");
+  }
+  return key == 'y' || key == 'Y';
+}
+
+// Opens one file, nothing cut; `taken` is the output already open (or kInvalidFile).
+bool open_target(Target* t, PlatformFile input, PlatformFile taken, bool assume_yes) {
   // Two outputs of one run never share a file, whatever paths name it.
-  if (taken != kInvalidFile && platform_path_names_file(path, taken)) {
-    platform_set_last_error(kErrorSharingViolation);
-    print_at_level(0, "\nUnable to create %s file: %s", kind, system_error_text());
-    return kInvalidFile;
+  if (taken != kInvalidFile && platform_path_names_file(t->path, taken)) {
+    print_at_level(0, "Error: %s file %s is the output file; nothing converted.\n", t->title, t->path);
+    return false;
   }
-  PlatformFile file = platform_create(path, kCreateNew, input);
-  if (file != kInvalidFile) return file;
-
+  t->file = platform_create(t->path, kCreateNew, input);
+  if (t->file != kInvalidFile) {
+    t->created = platform_created_new_file();
+    return true;
+  }
   if (platform_last_error() != kErrorFileExists) {
-    print_at_level(0, "\nUnable to create %s file: %s", kind, system_error_text());
-    return kInvalidFile;
+    print_at_level(0, "Unable to create %s file %s: %s", t->kind, t->path, system_error_text());
+    return false;
   }
-
-  if (!assume_yes) {
-    print_at_level(0, "\nOutput file %s already exists - Overwrite? (y/N):", path);
-    int key = platform_console_read_key();  // -1 without a terminal or when interrupted: No
-    if (key >= 0) std::fputc(key, stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
-    if (key != 'y' && key != 'Y') return kInvalidFile;
-  }
-
+  if (!may_replace(*t, assume_yes)) return false;
   // The replace refuses to touch the input file itself, whatever path names it.
-  file = platform_create(path, kCreateAlways, input);
-  if (file == kInvalidFile) print_at_level(0, "\nUnable to overwrite %s file: %s", kind, system_error_text());
-  return file;
+  t->file = platform_create(t->path, kOpenToReplace, input);
+  if (t->file == kInvalidFile) {
+    print_at_level(0, "Unable to overwrite %s file %s: %s", t->kind, t->path, system_error_text());
+    return false;
+  }
+  t->replacing = true;
+  return true;
+}
+
+}  // namespace
+
+bool open_outputs(const char* output_path, const char* timestamps_path, PlatformFile input, bool assume_yes,
+                  RunOutputs* outputs) {
+  Target targets[2] = {{output_path, "output", "Output", kInvalidFile, false, false},
+                       {timestamps_path, "timestamps", "Timestamps", kInvalidFile, false, false}};
+  int count = timestamps_path != nullptr ? 2 : 1;
+  bool ok = true;
+  for (int i = 0; i < count && ok; i++) ok = !refused(targets[i], input);
+  for (int i = 0; i < count && ok; i++)
+    ok = open_target(&targets[i], input, i == 0 ? kInvalidFile : targets[0].file, assume_yes);
+  for (int i = 0; i < count && ok; i++) {
+    if (targets[i].replacing && !platform_truncate(targets[i].file)) {
+      print_at_level(0, "Unable to overwrite %s file %s: %s", targets[i].kind, targets[i].path,
+                     system_error_text());
+      ok = false;
+    }
+  }
+  if (!ok) {
+    for (Target& t : targets) {
+      platform_close(t.file);
+      if (t.created) platform_remove(t.path);
+    }
+    return false;
+  }
+  outputs->output = targets[0].file;
+  outputs->timestamps = targets[1].file;
+  return true;
 }

@@ -1,16 +1,26 @@
-// The front end's console dialogue: the output file with its overwrite prompt.
+// The front end's console dialogue: the files a conversion writes, with the overwrite
+// prompt.
 #ifndef TARVEL_CLI_CONSOLE_H_
 #define TARVEL_CLI_CONSOLE_H_
 
 #include "platform/platform.h"
 
-// Creates an output of the run at `path`: `kind` names it in the messages ("output",
-// "timestamps"). When it exists, asks on the console whether to overwrite it (one key, y/Y
-// replaces it), or with `assume_yes` replaces it without asking. The input file is never
-// replaced, and a path naming `taken` (an output already open, or kInvalidFile) is refused
-// before anything is asked. Returns the open file, or kInvalidFile after printing why
-// (nothing is printed for the answer No, or an interrupted prompt).
-PlatformFile open_output_file(const char* path, const char* kind, PlatformFile input, PlatformFile taken,
-                              bool assume_yes);
+// The files a conversion writes.
+struct RunOutputs {
+  PlatformFile output;
+  PlatformFile timestamps;  // kInvalidFile when no timestamps file was asked for
+};
+
+// Opens the output at `output_path` and, unless `timestamps_path` is null, the timestamps
+// file, all or nothing. First the refusals that need no question, for both: a path that
+// names the input file (through any name or link) or a directory. Then each in turn: a
+// new file is created; an existing one is asked about on the terminal (one key, y/Y
+// replaces it), or with `assume_yes` replaced without asking, and with no terminal kept;
+// the timestamps file may not be the output. Replaced files are cut only once both are
+// open. Returns true with both open, or false after saying why (nothing is printed for the
+// answer No, or an interrupted prompt), every existing file as it was and the files it
+// created deleted again.
+bool open_outputs(const char* output_path, const char* timestamps_path, PlatformFile input, bool assume_yes,
+                  RunOutputs* outputs);
 
 #endif  // TARVEL_CLI_CONSOLE_H_

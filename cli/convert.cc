@@ -1,6 +1,4 @@
 // The conversion course: the second half of a run given an input and an output.
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -40,36 +38,78 @@ void insert_aspect_ratio(const Options* options, Vc1HeaderTable* table, const As
   }
 }
 
-// Writes the timestamps file: "# timestamp format v2", then each frame's presentation time
-// less the preroll, in milliseconds, sorted (a muxer hands them to the frames in
-// presentation order). False, after saying why, when it could not be written whole.
-bool write_timestamps(PlatformFile file, FrameTimes* times, uint64_t preroll) {
-  if (times->lost) {
-    platform_set_last_error_from_errno(ENOMEM);
-    print_at_level(0, "Error writing timestamps file: %s", system_error_text());
-    return false;
-  }
-  std::sort(times->times, times->times + times->count);
-  char buffer[65536];
-  const char kFirstLine[] = "# timestamp format v2\n";
-  uint32_t used = sizeof kFirstLine - 1;
-  std::memcpy(buffer, kFirstLine, used);
-  uint32_t written = 0;
-  bool ok = true;
-  for (uint32_t i = 0; i < times->count && ok; ++i) {
-    if (used > sizeof buffer - 32) {  // room for one more line of any length
-      ok = platform_write(file, buffer, used, &written);
-      used = 0;
-    }
-    int64_t time = time_less_preroll(times->times[i], preroll);
-    used += static_cast<uint32_t>(
-        std::snprintf(buffer + used, sizeof buffer - used, "%lld\n", static_cast<long long>(time)));
-  }
-  if (!ok || !platform_write(file, buffer, used, &written)) {
-    print_at_level(0, "Error writing timestamps file: %s", system_error_text());
-    return false;
-  }
+// The picture's shape for a muxer: the width, rounded, and the height that the coded size
+// shows at with the pixel aspect ratio inserted. False when none is inserted.
+bool display_dimensions(const Options* options, const Vc1HeaderTable* table, const AsfStreamRecord* record,
+                        uint32_t* width, uint32_t* height) {
+  if (option_is_set(options, OPT_NO_PAR) || record->par_x == 0 || record->par_y == 0) return false;
+  uint64_t coded_width = (uint64_t{vc1_get_field(table, VC1_MAX_CODED_WIDTH)} + 1) * 2;
+  uint64_t coded_height = (uint64_t{vc1_get_field(table, VC1_MAX_CODED_HEIGHT)} + 1) * 2;
+  *width = static_cast<uint32_t>((coded_width * record->par_x * 2 + record->par_y) / (2 * record->par_y));
+  *height = static_cast<uint32_t>(coded_height);
   return true;
+}
+
+// The arguments a muxer needs before the elementary stream's name to keep the picture's
+// shape and its timing: mkvmerge's "--timestamps 0:FILE" and "--display-dimensions 0:WxH".
+struct RemuxArguments {
+  const char* values[4];
+  uint32_t count;
+  char timestamps[4096];
+  char dimensions[32];
+};
+
+void remux_arguments(const Options* options, const Vc1HeaderTable* table, const AsfStreamRecord* record,
+                     RemuxArguments* remux) {
+  remux->count = 0;
+  if (options->timestamps_path != nullptr) {
+    std::snprintf(remux->timestamps, sizeof remux->timestamps, "0:%s", options->timestamps_path);
+    remux->values[remux->count++] = "--timestamps";
+    remux->values[remux->count++] = remux->timestamps;
+  }
+  uint32_t width = 0;
+  uint32_t height = 0;
+  if (display_dimensions(options, table, record, &width, &height)) {
+    std::snprintf(remux->dimensions, sizeof remux->dimensions, "0:%ux%u", width, height);
+    remux->values[remux->count++] = "--display-dimensions";
+    remux->values[remux->count++] = remux->dimensions;
+  }
+}
+
+// Adds `text`, quoted for the shell where it needs it, and a space to the command line.
+void append_argument(char* line, size_t size, const char* text) {
+  size_t used = std::strlen(line);
+  if (used + 1 < size && platform_quote_argument(text, line + used, size - used - 1)) {
+    std::strcat(line, " ");
+  }
+}
+
+// The whole mkvmerge command for the stream written, at level 1: the Matroska file is named
+// after the output, its extension replaced by .mkv.
+void print_remux_command(const char* output_path, const RemuxArguments* remux) {
+  char mkv[4096];
+  std::snprintf(mkv, sizeof mkv, "%s", output_path);
+  char* dot = std::strrchr(mkv, '.');
+  const char* slash = std::strrchr(mkv, '/');
+  const char* backslash = std::strrchr(mkv, '\\');
+  if (dot == nullptr || dot < slash || dot < backslash || dot == mkv) dot = mkv + std::strlen(mkv);
+  std::snprintf(dot, sizeof mkv - static_cast<size_t>(dot - mkv), "%s", ".mkv");
+  if (std::strcmp(mkv, output_path) == 0)
+    std::snprintf(dot, sizeof mkv - static_cast<size_t>(dot - mkv), ".remux.mkv");
+  char line[16384] = "mkvmerge -o ";
+  append_argument(line, sizeof line, mkv);
+  for (uint32_t i = 0; i < remux->count; i++) append_argument(line, sizeof line, remux->values[i]);
+  append_argument(line, sizeof line, output_path);
+  line[std::strlen(line) - 1] = '\0';  // the last space
+  print_at_level(1, "\nRemux: %s\n", line);
+}
+
+void json_remux(JsonWriter* json, const RemuxArguments* remux) {
+  json_begin_object(json, "remux");
+  json_begin_array(json, "mkvmerge", kJsonOneLine);
+  for (uint32_t i = 0; i < remux->count; i++) json_string(json, nullptr, remux->values[i]);
+  json_end(json);
+  json_end(json);
 }
 
 }  // namespace
@@ -112,19 +152,14 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
   }
   FileReader& reader = data->reader;
   const DataObjectInfo& data_object = data->info;
-  bool assume_yes = option_is_set(options, OPT_YES) != 0;
-  PlatformFile output = open_output_file(options->output_path, "output", input, kInvalidFile, assume_yes);
-  if (output == kInvalidFile) return kExitFailure;
-  // The timestamps file is settled before the demux, so that a long run cannot end unable
-  // to write it.
-  PlatformFile times_file = kInvalidFile;
-  if (options->timestamps_path != nullptr) {
-    times_file = open_output_file(options->timestamps_path, "timestamps", input, output, assume_yes);
-    if (times_file == kInvalidFile) {
-      platform_close(output);
-      return kExitFailure;
-    }
+  // The timestamps file is settled with the output, before the demux, so that a long run
+  // cannot end unable to write it, and neither is replaced unless both can be.
+  RunOutputs files;
+  if (!open_outputs(options->output_path, options->timestamps_path, input,
+                    option_is_set(options, OPT_YES) != 0, &files)) {
+    return kExitFailure;
   }
+  PlatformFile output = files.output;
 
   // The low 32 bits of the time per frame, rounded in 32-bit arithmetic.
   uint32_t frame_period =
@@ -157,7 +192,7 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
   if (json != nullptr) {
     json_begin_object(json, "output");
     json_hex(json, "header_hex", settings.output_headers.data, settings.output_headers.count);
-    vc1_json_headers(table, json);
+    vc1_json_written_headers(table, json);
     json_end(json);
     json_end(json);  // the "vc1" member
   }
@@ -170,16 +205,28 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
   for (uint32_t n = 1; n < static_cast<uint32_t>(kMaxStreams); n++) {
     if (context->streams[n] != nullptr) demux_know_stream(&settings, n);
   }
-  FrameTimes times = {};
-  if (times_file != kInvalidFile) settings.frame_times = &times;
+  FrameTimes times;
+  if (files.timestamps != kInvalidFile) {
+    frame_times_start(&times, files.timestamps, options->timestamps_path, context->preroll);
+    settings.frame_times = &times;
+  }
   settings.json = json;
   settings.preroll = context->preroll;
+  settings.output_path = options->output_path;
   DemuxCounters counters;
   DemuxResult result = demux_data_object(&settings, &data_object, &reader, output, &counters);
-  platform_close(output);
   // The times of the frames the stream holds, however the demux ended.
-  bool times_written = times_file == kInvalidFile || write_timestamps(times_file, &times, context->preroll);
-  platform_close(times_file);
-  frame_times_release(&times);
+  bool times_written = files.timestamps == kInvalidFile || frame_times_finish(&times);
+  platform_close(files.timestamps);
+  // A stream that ends with whole frames can be muxed as it is: how.
+  bool decodable = result != kDemuxWriteFailed && result != kDemuxNoMemory && result != kDemuxBadPacketSize;
+  RemuxArguments remux;
+  remux_arguments(options, table, record, &remux);
+  // Only a file that can be read again, by a name that stays its own, has a command.
+  if (decodable && platform_is_seekable(output) && !platform_path_is_stdout(options->output_path)) {
+    print_remux_command(options->output_path, &remux);
+  }
+  if (json != nullptr && decodable) json_remux(json, &remux);
+  platform_close(output);
   return result == kDemuxCompleted && times_written ? kExitSuccess : kExitFailure;
 }

@@ -15,10 +15,14 @@ void print_banner() {
   print_at_level(1, "Demuxes WMV WVC1 to VC-1 Elementary Stream. Advanced Profile Only.\n\n");
 }
 
-// Names the argument that made the command line unusable, before the usage.
+// Names the argument that made the command line unusable.
 void print_bad_argument(const Options* options) {
   if (options->bad_argument_error == kArgumentUnrecognised) {
-    print_at_level(0, "Error: Unrecognised option: %s\n", options->bad_argument);
+    const char* value = options->bad_argument_value;
+    print_at_level(0, "Error: Unrecognised option: %s%s%s\n", options->bad_argument,
+                   value != nullptr ? " " : "", value != nullptr ? value : "");
+  } else if (options->bad_argument_error == kArgumentNeedsValue) {
+    print_at_level(0, "Error: Option needs a value: %s\n", options->bad_argument);
   } else if (options->bad_argument_error == kArgumentUnexpected) {
     print_at_level(0, "Error: Unexpected argument: %s\n", options->bad_argument);
   } else if (options->bad_argument_error == kArgumentNeedsOutput) {
@@ -85,7 +89,10 @@ int run_elementary_stream_course(const Options* options, PlatformFile input, con
     json_end(json);
   }
   // Such an input is never converted: an output path asked for what cannot be done.
-  return options->output_path == nullptr ? kExitSuccess : kExitFailure;
+  if (options->output_path == nullptr) return kExitSuccess;
+  print_at_level(0, "Error: %s is a VC-1 elementary stream, read for information only; nothing converted.\n",
+                 options->input_path);
+  return kExitFailure;
 }
 
 // Encrypted frames are not converted: an information run warns, a conversion fails before
@@ -266,21 +273,26 @@ int run_tarvel(int argc, char** argv) {
     return kExitSuccess;
   }
 
-  // --json: standard output carries the document and nothing else, so the stream cannot
-  // go there, and the help or usage text of a run that stops here goes to standard error.
+  // Help, asked for, is the run's output: standard output, whatever else was given.
+  if (option_is_set(&options, OPT_HELP)) {
+    report_use_standard_error(false);
+    print_banner();
+    print_always("%s%s", kUsageText, kExtendedHelpText);
+    return kExitSuccess;
+  }
+  // A command line that cannot run says why on standard error, and nothing more: no
+  // input at all gets the usage. --json: standard output carries the document and nothing
+  // else, so the stream cannot go there.
   bool json = option_is_set(&options, OPT_JSON) != 0;
   bool json_on_stream = json && output_is_stdout;
-  bool help = option_is_set(&options, OPT_HELP) != 0;
-  if (parsed == 0 || help || json_on_stream) {
-    if (json) report_use_standard_error(true);
-    print_banner();
-    if (!help) print_bad_argument(&options);
-    if (!help && parsed != 0) {
+  if (parsed == 0 || json_on_stream) {
+    if (parsed == 0 && options.bad_argument == nullptr) print_at_level(0, "%s", kUsageText);
+    print_bad_argument(&options);
+    if (parsed != 0) {
       print_at_level(0, "Error: --json writes the report to standard output; the output cannot go there.\n");
     }
-    print_at_level(help ? 0 : 1, "%s", kUsageText);
-    if (help) print_at_level(0, "%s", kExtendedHelpText);
-    return help ? kExitSuccess : kExitUsage;
+    print_at_level(0, "Try 'tarvel --help' for more information.\n");
+    return kExitUsage;
   }
 
   JsonWriter document;

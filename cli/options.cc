@@ -20,6 +20,13 @@ bool parse_stream(const char* value, Options* options) {
   return true;
 }
 
+// --verbose=N: the level 0..3, one digit, as -vN.
+bool parse_verbose(const char* value, Options* options) {
+  if (value[0] < '0' || value[0] > '3' || value[1] != '\0') return false;
+  options->set[OPT_VERBOSE_0 + static_cast<uint32_t>(value[0] - '0')] = 1;
+  return true;
+}
+
 // --timestamps=FILE: any path that is not empty.
 bool parse_timestamps(const char* value, Options* options) {
   if (*value == '\0') return false;
@@ -41,6 +48,7 @@ const OptionEntry kOptions[] = {
     {OPT_STREAM, "-s", "--stream=", parse_stream},
     {OPT_TIMESTAMPS, "--timestamps=", "--timestamps=", parse_timestamps},
     {OPT_JSON, "--json", "--json", nullptr},
+    {OPT_VERBOSE, "--verbose=", "--verbose=", parse_verbose},
     {OPT_END, "", "", nullptr},
 };
 
@@ -54,12 +62,29 @@ const char* value_after(const char* argument, const char* form) {
   return argument + n;
 }
 
+// Whether the argument is `form` without its "=", if it has one (letters in either case):
+// the option, whose value is the next argument.
+bool is_bare_form(const char* argument, const char* form) {
+  size_t n = std::strlen(form);
+  if (n > 0 && form[n - 1] == '=') n--;
+  for (size_t i = 0; i < n; i++) {
+    if (argument[i] == '\0' || ascii_lower(argument[i]) != ascii_lower(form[i])) return false;
+  }
+  return argument[n] == '\0';
+}
+
 // Whether the argument is this row's option; an option with a value takes it here.
-// `bad_value` is set when the form matched but the value did not parse.
-bool matches(const OptionEntry& row, const char* argument, Options* options, bool* bad_value) {
+// `bad_value` is set when the form matched but the value did not parse; `value_next` when
+// the value is the next argument.
+bool matches(const OptionEntry& row, const char* argument, Options* options, bool* bad_value,
+             bool* value_next) {
   if (row.parse_value == nullptr) {
     return ascii_equal_ignoring_case(argument, row.short_form) ||
            ascii_equal_ignoring_case(argument, row.long_form);
+  }
+  if (is_bare_form(argument, row.long_form) || is_bare_form(argument, row.short_form)) {
+    *value_next = true;
+    return true;
   }
   const char* value = value_after(argument, row.long_form);
   if (value == nullptr) value = value_after(argument, row.short_form);
@@ -68,9 +93,11 @@ bool matches(const OptionEntry& row, const char* argument, Options* options, boo
   return true;
 }
 
-void note_bad_argument(Options* options, const char* argument, ArgumentError error) {
+void note_bad_argument(Options* options, const char* argument, ArgumentError error,
+                       const char* value = nullptr) {
   if (options->bad_argument != nullptr) return;
   options->bad_argument = argument;
+  options->bad_argument_value = value;
   options->bad_argument_error = error;
 }
 
@@ -113,21 +140,29 @@ const char kExtendedHelpText[] =
     "[1] A concatenated VC-1 Sequence Header and Entry Point Hdr pair is inserted\n"
     "    prior to the first frame only; the remainder of the keyframes are preceded\n"
     "    by an Entry Point Hdr only. Default: Use the pair for before each keyframe.\n"
-    "[2] -v0 messages (e.g. \"Overwrite File?\" prompts, etc.) are sent to stderr\n"
-    "    and will appear on the console even if the app's command line output is\n"
-    "    redirected (and hence will NOT appear in the redirected file). All other\n"
-    "    output is sent to stdout to permit easy redirection to a text file.\n"
+    "[2] -v0 messages (errors, notes) are sent to stderr, so they stay visible when\n"
+    "    the app's command line output is redirected (and hence will NOT appear in\n"
+    "    the redirected file); \"Overwrite File?\" prompts are asked on the terminal.\n"
+    "    All other output is sent to stdout to permit easy redirection to a text file.\n"
     "[3] \"nul:\" or \"nul\" may be specified as the output file to force a full demux\n"
     "    without actually producing any output. This is a convenient and fast way to\n"
-    "    get extended details or simply to perform general testing.\n";
+    "    get extended details or simply to perform general testing.\n"
+    "[4] \"-\" as the input reads standard input, as the output writes standard\n"
+    "    output; \"--\" ends the options. A value may also be the next argument:\n"
+    "    --stream 2, --timestamps ts.txt, --verbose 3.\n";
 
 int parse_command_line(int argc, char** argv, Options* options) {
   std::memset(options, 0, sizeof *options);
   int no_input_needed = 0;
   const char* timestamps_argument = nullptr;
+  bool options_ended = false;
   for (int i = 1; i < argc; i++) {
     const char* argument = argv[i];
-    if (argument[0] != '-') {
+    if (!options_ended && std::strcmp(argument, "--") == 0) {
+      options_ended = true;
+      continue;
+    }
+    if (options_ended || argument[0] != '-' || argument[1] == '\0') {
       if (options->input_path == nullptr) {
         options->input_path = argument;
       } else if (options->output_path == nullptr) {
@@ -138,11 +173,23 @@ int parse_command_line(int argc, char** argv, Options* options) {
       continue;
     }
     bool bad_value = false;
+    bool value_next = false;
     const OptionEntry* row = kOptions;
-    while (row->id != OPT_END && !matches(*row, argument, options, &bad_value)) row++;
+    while (row->id != OPT_END && !matches(*row, argument, options, &bad_value, &value_next)) row++;
     if (row->id == OPT_END || bad_value) {
       note_bad_argument(options, argument, kArgumentUnrecognised);
       continue;
+    }
+    if (value_next) {
+      if (i + 1 == argc) {
+        note_bad_argument(options, argument, kArgumentNeedsValue);
+        continue;
+      }
+      const char* value = argv[++i];
+      if (!row->parse_value(value, options)) {
+        note_bad_argument(options, argument, kArgumentUnrecognised, value);
+        continue;
+      }
     }
     options->set[row->id] = 1;
     if (row->id == OPT_HELP || row->id == OPT_VERSION) no_input_needed = 1;

@@ -19,7 +19,8 @@ enum OptionId : uint32_t {
   OPT_STREAM = 10,      // -sN / --stream=N: convert stream N
   OPT_TIMESTAMPS = 11,  // --timestamps=FILE: also write the written frames' times to FILE
   OPT_JSON = 12,        // the report as one JSON document on standard output
-  OPT_END = 13,
+  OPT_VERBOSE = 13,     // --verbose=N / --verbose N: the level N, as -vN
+  OPT_END = 14,
 };
 
 // Why the command line could not be parsed.
@@ -28,17 +29,20 @@ enum ArgumentError : uint32_t {
   kArgumentUnrecognised = 1,  // an option no row matches, or an option value that does not parse
   kArgumentUnexpected = 2,    // a third positional argument
   kArgumentNeedsOutput = 3,   // an option that belongs to a conversion, with no output path
+  kArgumentNeedsValue = 4,    // an option that takes a value, last on the command line
 };
 
 // One run's command line. Paths point into the argument vector; null when absent.
 struct Options {
   const char* input_path;
   const char* output_path;
-  uint32_t set[OPT_END];  // per option id: 1 when given
-  uint32_t stream;        // --stream: the stream number 1..127; 0 when not given
+  uint32_t set[OPT_END];        // per option id: 1 when given
+  uint32_t stream;              // --stream: the stream number 1..127; 0 when not given
   const char* timestamps_path;  // --timestamps: the file for the frames' times; null when not given
   // The first argument that could not be parsed, and why; null and kArgumentOk when none.
+  // An option whose value came as the next argument names that too (else null).
   const char* bad_argument;
+  const char* bad_argument_value;
   ArgumentError bad_argument_error;
 };
 
@@ -51,7 +55,8 @@ struct OptionEntry {
   const char* short_form;
   const char* long_form;
   // Null for a switch, which matches its forms exactly. An option with a value matches
-  // an argument that starts with one of its forms and hands the rest to the parser.
+  // an argument that starts with one of its forms and hands the rest to the parser, or an
+  // argument that is one of its forms without the "=", whose value is the next argument.
   OptionValueParser parse_value;
 };
 
@@ -60,10 +65,11 @@ extern const char kExtendedHelpText[];
 
 // Matches the arguments (element 0, the program name, is skipped) against the option
 // table and fills `options` from a clean state. Option forms compare with letters A-Z in
-// either case; everything else exactly. Returns non-zero when the run may go on, 0 when
-// the usage must be printed (an unknown option or a bad option value, a third positional
-// argument, --timestamps without an output path, or no input path without --help or
-// --version).
+// either case; everything else exactly. "-" alone is a path (the standard streams), and
+// "--" ends the options: every argument after it is a path. Returns non-zero when the run
+// may go on, 0 when it cannot (an unknown option or a bad or missing option value, a
+// third positional argument, --timestamps without an output path, or no input path
+// without --help or --version).
 int parse_command_line(int argc, char** argv, Options* options);
 
 // The set flag of the option with this id (0 for an id not in the table).

@@ -1,5 +1,6 @@
 # Bash completion for tarvel: its options, the .wmv, .asf and .vc1 files (and folders) it
-# reads and writes, and any file name after --timestamps=. Installed as
+# reads and writes, any file name after --timestamps= or --timestamps, the levels after
+# --verbose, and only file names after "--", which ends the options. Installed as
 # share/bash-completion/completions/tarvel, where the bash-completion package loads it on
 # first use; it calls none of that package's functions.
 
@@ -8,6 +9,17 @@ _tarvel() {
   local prev=
   if ((COMP_CWORD > 0)); then prev=${COMP_WORDS[COMP_CWORD - 1]}; fi
   COMPREPLY=()
+
+  # A value as the next argument: "--verbose 3", "--stream 2" or "-s 2", "--timestamps FILE".
+  if [[ $cur != = ]]; then
+    case $prev in
+      --verbose) mapfile -t COMPREPLY < <(compgen -W "0 1 2 3" -- "$cur"); return ;;
+      --stream | -s) return ;;
+      --timestamps) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
+    esac
+  fi
+  local i options_ended=
+  for ((i = 1; i < COMP_CWORD; i++)); do [[ ${COMP_WORDS[i]} == -- ]] && options_ended=1; done
 
   # Bash splits "--verbose=2" at the "=" when "=" is a word break: complete the level.
   if [[ $cur == = && $prev == --verbose ]]; then
@@ -42,10 +54,11 @@ _tarvel() {
     return
   fi
 
-  if [[ $cur == -* ]]; then
+  if [[ $cur == -* && -z $options_ended ]]; then
     local options=(-h --help -npar --no-par -nfrm --no-framerate
                    -nseq --no-repeat-sequence-header -s --stream= -v0 -v1 -v2 -v3
-                   --verbose=0 --verbose=1 --verbose=2 --verbose=3 -y --yes --version --timestamps= --json)
+                   --verbose=0 --verbose=1 --verbose=2 --verbose=3 --verbose -y --yes --version --timestamps=
+                   --timestamps --stream --json --)
     mapfile -t COMPREPLY < <(compgen -W "${options[*]}" -- "$cur")
     if ((${#COMPREPLY[@]} == 1)) && [[ ${COMPREPLY[0]} == -s || ${COMPREPLY[0]} == *= ]]; then
       compopt -o nospace 2>/dev/null

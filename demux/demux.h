@@ -50,16 +50,45 @@ inline bool demux_packet_size_ok(uint32_t size) { return size >= kMinPacketSize 
 // Says why a packet size cannot be used (level 0); nothing can be converted.
 void demux_report_bad_packet_size(uint32_t size);
 
-// The presentation times (milliseconds, as the payloads give them) of the frames written,
-// in the order they were written: one per frame of the elementary stream.
+// The timestamps file, written as the demux goes: "# timestamp format v2", then one line
+// per frame of the elementary stream, its presentation time less the preroll in
+// milliseconds, ascending (a muxer hands them to the frames in presentation order).
+// Times come in decode order, where a B-frame follows the frame shown after it: the last
+// kTimestampWindow times are held, and the smallest is written as each new one comes, so
+// memory stays the same for any length. A time below one already written went back
+// further than reordering does: that is damage, warned about and written as the last time
+// written, so that the file stays sorted. A muxer takes no time below zero: when the
+// earliest time of the file (the video's first ones, or another stream's first payloads,
+// such as the audio's) lies before the preroll, every time is moved up by as much, which
+// keeps the video in step with the audio as a copy of it starts, and a warning says so.
+constexpr uint32_t kTimestampWindow = 16;
+constexpr uint32_t kTimestampBufferBytes = 16384;
+
 struct FrameTimes {
-  uint32_t* times;  // owned; release with frame_times_release
-  uint32_t count;
-  uint32_t capacity;
-  uint32_t lost;  // memory ran out: some times could not be kept
+  PlatformFile file;
+  const char* path;  // named in the messages
+  uint64_t preroll;
+  uint32_t held[kTimestampWindow + 1];  // times not written yet, ascending
+  uint32_t held_count;
+  uint32_t frames;         // frames whose time was given
+  uint32_t started;        // the first line of a time was written: `shift` is settled
+  int64_t shift;           // added to every time less the preroll
+  int64_t last;            // the last time written
+  uint32_t other_seen;     // a payload of another stream was met, the earliest at:
+  int64_t earliest_other;  // its presentation time less the preroll
+  uint32_t failed;         // a write failed (said once): nothing more is written
+  uint32_t used;           // bytes in `buffer`
+  char buffer[kTimestampBufferBytes];
 };
 
-void frame_times_release(FrameTimes* times);
+// Starts the file `file` (named `path` in messages) with its first line.
+void frame_times_start(FrameTimes* times, PlatformFile file, const char* path, uint64_t preroll);
+// A frame written to the stream, with its presentation time in milliseconds.
+void frame_times_add(FrameTimes* times, uint32_t time_ms);
+// A payload of another stream, with its presentation time.
+void frame_times_note_other(FrameTimes* times, uint32_t time_ms);
+// Writes what is held. True when the whole file was written; false after saying why.
+bool frame_times_finish(FrameTimes* times);
 
 // A presentation time less the preroll, in milliseconds: what the listing, the document
 // and the timestamps file show for a frame. The preroll field holds 64 bits; one beyond
@@ -84,9 +113,10 @@ struct DemuxSettings {
   uint32_t known_streams[kMaxStreamNumbers / 32];
   HeaderBuffer output_headers;       // sequence + entry-point header, as rebuilt
   HeaderBuffer entry_point_headers;  // entry-point header alone, as rebuilt
-  FrameTimes* frame_times;           // the written frames' times are kept here; null: not kept
+  FrameTimes* frame_times;           // the timestamps file, given each written frame's time; null: none
   JsonWriter* json;                  // the run's JSON document (--json); null without one
   uint64_t preroll;                  // File Properties Preroll, ms: the document's frame times start there
+  const char* output_path;           // named in messages about the output
 };
 
 inline void demux_know_stream(DemuxSettings* settings, uint32_t number) {

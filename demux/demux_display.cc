@@ -139,31 +139,7 @@ void print_frame_type_counts(const uint32_t* count) {
   }
 }
 
-// Keeps a written frame's time; the record grows by half again when full.
-void keep_time(FrameTimes* times, uint32_t time) {
-  if (times->count == times->capacity) {
-    uint32_t capacity = times->capacity < 1024 ? 1024 : times->capacity + times->capacity / 2;
-    if (times->lost || capacity <= times->capacity) {
-      times->lost = 1;
-      return;
-    }
-    void* larger = std::realloc(times->times, capacity * sizeof *times->times);
-    if (larger == nullptr) {
-      times->lost = 1;
-      return;
-    }
-    times->times = static_cast<uint32_t*>(larger);
-    times->capacity = capacity;
-  }
-  times->times[times->count++] = time;
-}
-
 }  // namespace
-
-void frame_times_release(FrameTimes* times) {
-  std::free(times->times);
-  *times = FrameTimes{};
-}
 
 int classify_picture_type(uint8_t first_byte, uint32_t interlaced) {
   uint32_t b = first_byte;
@@ -196,9 +172,13 @@ void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const Demu
   display->frame_line[number % kFrameLineLength] =
       frame->key_frame && !is_keyframe_type(type) ? '*' : picture_type_char(type);
 
-  // The frame's nominal time: its place in the stream times the average frame period.
+  // The frame's nominal time: its place in the stream times the average frame period; a
+  // file that gives no period has the frame's own time, less the preroll.
   int32_t period = static_cast<int32_t>(static_cast<uint32_t>(settings->avg_time_per_frame));
-  double seconds = static_cast<double>(number) * period / 10000000.0;
+  double seconds =
+      period != 0
+          ? static_cast<double>(number) * period / 10000000.0
+          : static_cast<double>(time_less_preroll(frame->presentation_time, settings->preroll)) / 1000.0;
   print_at_level(3, "Frame:%6d  Time:%.3f sec  %c  Type:%s  Bytes:%d\n", number + 1, seconds,
                  frame->key_frame ? 'K' : ' ', picture_type_name(type), frame->object_size);
 
@@ -213,7 +193,7 @@ void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const Demu
   }
   counters->frame_type_counts[type]++;
   counters->frames_written++;
-  if (settings->frame_times != nullptr) keep_time(settings->frame_times, frame->presentation_time);
+  if (settings->frame_times != nullptr) frame_times_add(settings->frame_times, frame->presentation_time);
   if (display->frames != nullptr) json_frame(display->frames, number + 1, type, frame, settings->preroll);
 }
 

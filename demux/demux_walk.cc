@@ -81,9 +81,14 @@ bool flush(Demux* d) {
     demux_show_frame(&d->display, d->counters, d->settings, &d->sink.frames[i]);
   }
   if (result.ok) return true;
-  platform_set_last_error(result.error);
-  print_at_level(0, "\nError writing output file: %s", system_error_text());
   d->write_failed = 1;
+  // A write that a stop request ended (a pipe nobody reads) stops the walk as the request does.
+  if (result.error == kErrorInterrupted && platform_interrupt_signal() != 0) {
+    d->interrupted = 1;
+    return false;
+  }
+  platform_set_last_error(result.error);
+  print_at_level(0, "Error writing output file %s: %s", d->settings->output_path, system_error_text());
   return false;
 }
 
@@ -193,6 +198,9 @@ bool take_payloads(Demux* d, const uint8_t* bytes, const ParsedPacket* packet, u
       // A payload of no known stream may have been ours: objects that lay whole in it
       // count as dropped, by the numbers the next object skips.
       if (p.foreign) d->assembler.count_gap = 1;
+      if (!p.foreign && d->settings->frame_times != nullptr) {
+        frame_times_note_other(d->settings->frame_times, p.presentation_time);
+      }
       continue;
     }
     MediaPiece piece = media_piece(p, bytes);
@@ -622,7 +630,7 @@ DemuxResult finish(Demux* d) {
     bool ok = platform_write(d->output, kEndOfSequenceCode, sizeof kEndOfSequenceCode, &written);
     d->counters->bytes_written += written;
     if (!ok) {
-      print_at_level(0, "\nError writing output file: %s", system_error_text());
+      print_at_level(0, "Error writing output file %s: %s", d->settings->output_path, system_error_text());
       d->write_failed = 1;
     }
   }

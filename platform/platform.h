@@ -38,20 +38,25 @@ constexpr int kErrorInterrupted = 4;        // EINTR: a wait ended by an interru
 char** platform_utf8_arguments(int* argc, char** argv);
 
 enum CreateDisposition {
-  kCreateNew = 1,     // fail with kErrorFileExists when the path exists
-  kCreateAlways = 2,  // create, or replace (truncate) an existing file
+  kCreateNew = 1,      // fail with kErrorFileExists when the path exists
+  kCreateAlways = 2,   // create, or replace (truncate) an existing file
+  kOpenToReplace = 3,  // as kCreateAlways, but nothing is truncated: see platform_truncate
 };
 
-// Opens an existing file for reading. A directory is refused (EISDIR on POSIX). The file
-// is held for as long as it is open: on POSIX a plain file is held shared, and a file
-// another run holds for writing fails with kErrorSharingViolation; on Windows it is
-// opened with share mode 0, so nobody else, this program included, can open it again
-// until it is closed. Returns kInvalidFile on failure.
+// The path "-" names the standard streams: standard input for platform_open_read,
+// standard output for platform_create and the path checks below (on Windows through the
+// standard handles, which carry bytes as they are).
+bool platform_is_standard_stream_name(const char* path);
+
+// Opens an existing file for reading ("-": standard input). A directory is refused (EISDIR on POSIX). The
+// file is held for as long as it is open: on POSIX a plain file is held shared, and a file another run holds
+// for writing fails with kErrorSharingViolation; on Windows it is opened with share mode 0, so nobody else,
+// this program included, can open it again until it is closed. Returns kInvalidFile on failure.
 PlatformFile platform_open_read(const char* path);
 
 // Creates a file for writing. The names "nul" and "nul:" (any letter case) open the null
-// device, a path naming an existing file that is not a plain file (a pipe, FIFO,
-// terminal or other device) opens it as it is, and a path naming the file standard
+// device, "-" writes through standard output where it stands, a path naming an existing file that is not a
+// plain file (a pipe, FIFO, terminal or other device) opens it as it is, and a path naming the file standard
 // output writes to (such as /dev/stdout) writes through standard output where it stands;
 // none of these ever fails with kErrorFileExists nor truncates anything. A plain file is
 // held exclusively while open, taken before it is truncated: when another run holds it
@@ -60,8 +65,24 @@ PlatformFile platform_open_read(const char* path);
 // kErrorSharingViolation. On Windows the output is opened with share mode 0, so the
 // system itself refuses the open input with its sharing-violation error, whatever path
 // names it.
-// Returns kInvalidFile on failure.
+// Returns kInvalidFile on failure. Opening a FIFO waits for its other end; an interrupt
+// request (see platform_catch_interrupts) ends the wait with kErrorInterrupted.
 PlatformFile platform_create(const char* path, CreateDisposition disposition, PlatformFile protect);
+
+// Whether the last successful platform_create made a new file (kCreateNew on a path that
+// named nothing), which a run that converts nothing deletes again.
+bool platform_created_new_file();
+
+// Cuts a plain file opened with kOpenToReplace to length 0; true for anything else (a
+// pipe, a device), which has nothing to cut. False, with the error recorded, on failure.
+bool platform_truncate(PlatformFile file);
+
+// Deletes the file at `path` (closed), for an output created by a run that then converted
+// nothing. False, with the error recorded, when it cannot be deleted.
+bool platform_remove(const char* path);
+
+// True when `path` names an existing directory (through any link).
+bool platform_path_is_directory(const char* path);
 
 // True when the path is one of the null-device names "nul" / "nul:", in any letter case.
 bool platform_is_null_name(const char* path);
@@ -94,19 +115,18 @@ void platform_set_last_error(int code);
 void platform_set_last_error_from_errno(int errno_value);
 const char* platform_error_text(int code);
 
-// Console: level-0 text goes to the controlling terminal (the Windows console) when there
-// is one, and to standard error as well when standard error is not that terminal (a log
-// file or a pipe), so that logs of a run made at the terminal keep its errors; without a
-// terminal it goes to standard error alone. The key read takes one key press from the
-// terminal without echo and without waiting for Enter; it returns the byte, or -1 when
-// there is no terminal.
+// Console: level-0 text goes to standard error, once, wherever that leads (the terminal, a
+// log file, a pipe; shown on a Windows console as Unicode); it is dropped when there is no
+// standard error. The key read takes one key press from the controlling terminal (the
+// Windows console) without echo and without waiting for Enter; it returns the byte, or -1
+// when there is no terminal or an interrupt request ended the wait.
 void platform_console_write(const char* text, size_t length);
 int platform_console_read_key();
 bool platform_stdout_is_terminal();
 
-// The terminal that level-0 text reaches, for a line rewritten in place: true when there is
-// one (the controlling terminal, the console window). platform_terminal_write writes there
-// and nowhere else: without a terminal the text is dropped, never sent to standard error.
+// The controlling terminal (the console window), for the overwrite prompt and a line
+// rewritten in place: true when there is one. platform_terminal_write writes there and
+// nowhere else: without a terminal the text is dropped, never sent to standard error.
 bool platform_console_is_terminal();
 void platform_terminal_write(const char* text, size_t length);
 
@@ -119,7 +139,7 @@ uint64_t platform_monotonic_ms();
 bool platform_is_seekable(PlatformFile file);
 
 // True when `path` names the file standard output writes to, through any name (for
-// example /dev/stdout, /dev/fd/1, or the file standard output was redirected to).
+// example "-", /dev/stdout, /dev/fd/1, or the file standard output was redirected to).
 bool platform_path_is_stdout(const char* path);
 
 // True when `path` names the open file `file`, through any name or link. The null device
@@ -127,9 +147,12 @@ bool platform_path_is_stdout(const char* path);
 bool platform_path_names_file(const char* path, PlatformFile file);
 
 // Interrupts (Ctrl-C, a termination or hang-up request): after platform_catch_interrupts
-// the first one is only recorded, platform_interrupt_signal() then returns its signal
-// number (else 0) and the program stops at its next safe point; a second one ends the
-// process at once. A closed pipe no longer kills the process: writes to it fail instead.
+// the first one is recorded, platform_interrupt_signal() then returns its signal number
+// (else 0) and the program stops at its next safe point; a second one ends the process at
+// once. The first one also ends a wait that could last for ever (opening a FIFO, reading
+// or writing a pipe, FIFO or terminal): the call fails with kErrorInterrupted, and from
+// then on a write to such a file that cannot go on within a quarter of a second fails so
+// too. A closed pipe no longer kills the process: writes to it fail instead.
 void platform_catch_interrupts();
 int platform_interrupt_signal();
 // Forgets a recorded interrupt request, so that a new run starts clean.
@@ -145,5 +168,9 @@ struct PlatformPiece {
 // allows, unless an error stops it; *written receives the count written. Returns false
 // when fewer bytes than the pieces hold were written. Pieces may be empty.
 bool platform_write_gather(PlatformFile file, const PlatformPiece* pieces, uint32_t count, uint64_t* written);
+
+// `text` as one argument of a command line for the platform's shell: as it is when it
+// holds only letters, digits and -_./:=+,@%, else quoted. False when `size` is too small.
+bool platform_quote_argument(const char* text, char* out, size_t size);
 
 #endif  // TARVEL_PLATFORM_PLATFORM_H_

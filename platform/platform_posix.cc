@@ -1,6 +1,7 @@
 // POSIX implementation of the platform layer.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <string.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/ascii.h"
 #include "platform/platform.h"
@@ -24,6 +26,7 @@ static_assert(sizeof(off_t) == 8, "large-file offsets are required");
 namespace {
 
 int g_last_error = 0;
+bool g_created_new_file = false;
 volatile sig_atomic_t g_interrupt_signal = 0;
 
 // The descriptor a PlatformFile holds.
@@ -60,14 +63,37 @@ void on_interrupt(int signal_number) {
   g_interrupt_signal = signal_number;
 }
 
+// What `path` names, "-" standing for standard output.
+int stat_path(const char* path, struct stat* st) {
+  return platform_is_standard_stream_name(path) ? fstat(STDOUT_FILENO, st) : stat(path, st);
+}
+
+// After an interrupt request a write must not wait for ever: a pipe, FIFO or terminal
+// that cannot take more within a quarter of a second fails the write. Before one, every
+// write waits as long as it takes.
+bool may_write_now(int fd) {
+  if (g_interrupt_signal == 0) return true;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return true;
+  struct pollfd p = {fd, POLLOUT, 0};
+  return poll(&p, 1, 250) > 0;
+}
+
+// A write that could wait is kept to what a pipe takes at once once a request came, so
+// that a write that may start never waits.
+constexpr size_t kWriteWithoutWaiting = PIPE_BUF;
+
 }  // namespace
 
 bool platform_is_null_name(const char* path) {
   return ascii_equal_ignoring_case(path, "nul") || ascii_equal_ignoring_case(path, "nul:");
 }
 
+bool platform_is_standard_stream_name(const char* path) { return std::strcmp(path, "-") == 0; }
+
 PlatformFile platform_open_read(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  int fd = platform_is_standard_stream_name(path) ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                                                  : open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return fail(errno);
   struct stat st;
   if (fstat(fd, &st) != 0) {
@@ -81,13 +107,14 @@ PlatformFile platform_open_read(const char* path) {
 }
 
 PlatformFile platform_create(const char* path, CreateDisposition disposition, PlatformFile protect) {
+  g_created_new_file = false;
   if (platform_is_null_name(path)) {
     int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     return fd < 0 ? fail(errno) : fd;
   }
   // Standard output is written where it stands (appending where it appends), never
   // reopened or truncated - unless it is the input itself.
-  if (platform_path_is_stdout(path)) {
+  if (platform_is_standard_stream_name(path) || platform_path_is_stdout(path)) {
     struct stat out_st;
     struct stat in_st;
     if (protect != kInvalidFile && fstat(fd_of(protect), &in_st) == 0 && fstat(STDOUT_FILENO, &out_st) == 0 &&
@@ -106,6 +133,7 @@ PlatformFile platform_create(const char* path, CreateDisposition disposition, Pl
   if (disposition == kCreateNew) {
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return fail(errno);
+    g_created_new_file = true;
     return lock_file(fd, LOCK_EX) ? fd : close_and_fail(fd, EBUSY);
   }
   // Replace: open without truncating first, so that the file's identity can be checked
@@ -126,9 +154,34 @@ PlatformFile platform_create(const char* path, CreateDisposition disposition, Pl
   }
   if (S_ISREG(out_st.st_mode)) {
     if (!lock_file(fd, LOCK_EX)) return close_and_fail(fd, EBUSY);  // another run holds it
-    if (ftruncate(fd, 0) != 0) return close_and_fail(fd, errno);
+    if (disposition == kCreateAlways && ftruncate(fd, 0) != 0) return close_and_fail(fd, errno);
   }
   return fd;
+}
+
+bool platform_created_new_file() { return g_created_new_file; }
+
+bool platform_truncate(PlatformFile file) {
+  struct stat st;
+  if (fstat(fd_of(file), &st) == 0 && !S_ISREG(st.st_mode)) return true;
+  if (ftruncate(fd_of(file), 0) != 0) {
+    g_last_error = errno;
+    return false;
+  }
+  return true;
+}
+
+bool platform_remove(const char* path) {
+  if (unlink(path) != 0) {
+    g_last_error = errno;
+    return false;
+  }
+  return true;
+}
+
+bool platform_path_is_directory(const char* path) {
+  struct stat st;
+  return !platform_is_standard_stream_name(path) && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool platform_read(PlatformFile file, void* buffer, uint32_t n, uint32_t* got) {
@@ -137,7 +190,7 @@ bool platform_read(PlatformFile file, void* buffer, uint32_t n, uint32_t* got) {
   while (total < n) {
     ssize_t r = read(fd_of(file), out + total, n - total);
     if (r < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR && g_interrupt_signal == 0) continue;
       g_last_error = errno;
       *got = total;
       return false;
@@ -241,9 +294,11 @@ namespace {
 
 void write_console_text(int fd, const char* text, size_t length) {
   size_t done = 0;
-  while (done < length) {
-    ssize_t w = write(fd, text + done, length - done);
-    if (w < 0 && errno == EINTR) continue;
+  while (done < length && may_write_now(fd)) {
+    size_t n = length - done;
+    if (g_interrupt_signal != 0 && n > kWriteWithoutWaiting) n = kWriteWithoutWaiting;
+    ssize_t w = write(fd, text + done, n);
+    if (w < 0 && errno == EINTR) continue;  // a request ended the wait: may_write_now decides
     if (w <= 0) break;  // nowhere to show it: the text is dropped, as a detached program's would be
     done += static_cast<size_t>(w);
   }
@@ -252,15 +307,7 @@ void write_console_text(int fd, const char* text, size_t length) {
 }  // namespace
 
 void platform_console_write(const char* text, size_t length) {
-  int fd = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
-  if (fd >= 0) {
-    write_console_text(fd, text, length);
-    close(fd);
-  }
-  // Standard error gets the text too unless it is that very terminal (tcgetsid answers
-  // only for the controlling terminal): a log file or a pipe keeps every error of a run
-  // made at the terminal, and without a terminal standard error is the only place.
-  if (fd < 0 || tcgetsid(STDERR_FILENO) < 0) write_console_text(STDERR_FILENO, text, length);
+  write_console_text(STDERR_FILENO, text, length);
 }
 
 int platform_console_read_key() {
@@ -308,13 +355,7 @@ bool platform_console_is_terminal() {
 void platform_terminal_write(const char* text, size_t length) {
   int fd = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return;
-  size_t done = 0;
-  while (done < length) {
-    ssize_t w = write(fd, text + done, length - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) break;
-    done += static_cast<size_t>(w);
-  }
+  write_console_text(fd, text, length);
   close(fd);
 }
 
@@ -333,7 +374,7 @@ bool platform_path_is_stdout(const char* path) {
   struct stat out_st;
   struct stat path_st;
   struct stat null_st;
-  if (platform_is_null_name(path) || fstat(STDOUT_FILENO, &out_st) != 0 || stat(path, &path_st) != 0) {
+  if (platform_is_null_name(path) || fstat(STDOUT_FILENO, &out_st) != 0 || stat_path(path, &path_st) != 0) {
     return false;
   }
   // Discarded output is nobody's stream: standard output on the null device stays as it is.
@@ -348,7 +389,7 @@ bool platform_path_names_file(const char* path, PlatformFile file) {
   struct stat path_st;
   struct stat file_st;
   struct stat null_st;
-  if (platform_is_null_name(path) || stat(path, &path_st) != 0 || fstat(fd_of(file), &file_st) != 0) {
+  if (platform_is_null_name(path) || stat_path(path, &path_st) != 0 || fstat(fd_of(file), &file_st) != 0) {
     return false;
   }
   if (stat("/dev/null", &null_st) == 0 && null_st.st_dev == path_st.st_dev &&
@@ -362,7 +403,9 @@ void platform_catch_interrupts() {
   struct sigaction action;
   memset(&action, 0, sizeof action);
   action.sa_handler = on_interrupt;
-  action.sa_flags = SA_RESTART;
+  // No SA_RESTART: a call that waits (opening a FIFO, a write to a pipe nobody reads) ends
+  // with EINTR at the first request instead of waiting on.
+  action.sa_flags = 0;
   sigemptyset(&action.sa_mask);
   const int kRequests[] = {SIGINT, SIGTERM, SIGHUP};
   for (int signal_number : kRequests) sigaction(signal_number, &action, nullptr);
@@ -386,6 +429,10 @@ bool platform_write_gather(PlatformFile file, const PlatformPiece* pieces, uint3
       done = 0;
     }
     if (next == count) break;
+    if (!may_write_now(fd_of(file))) {
+      g_last_error = EINTR;
+      break;
+    }
     uint32_t n = 0;
     for (uint32_t i = next; i < count && n < kMaxVectors; ++i) {
       uint32_t from = i == next ? done : 0;
@@ -393,9 +440,13 @@ bool platform_write_gather(PlatformFile file, const PlatformPiece* pieces, uint3
       vectors[n].iov_len = pieces[i].length - from;
       n++;
     }
+    if (g_interrupt_signal != 0) {  // at most what a pipe takes without waiting
+      n = 1;
+      if (vectors[0].iov_len > kWriteWithoutWaiting) vectors[0].iov_len = kWriteWithoutWaiting;
+    }
     ssize_t w = writev(fd_of(file), vectors, static_cast<int>(n));
     if (w < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR) continue;  // the request ended the wait: may_write_now decides
       g_last_error = errno;
       break;
     }
@@ -415,4 +466,35 @@ bool platform_write_gather(PlatformFile file, const PlatformPiece* pieces, uint3
   }
   *written = total;
   return next == count;
+}
+
+bool platform_quote_argument(const char* text, char* out, size_t size) {
+  bool plain = *text != '\0';
+  for (const char* p = text; *p != '\0' && plain; p++) {
+    plain = (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9') ||
+            std::strchr("-_./:=+,@%", *p) != nullptr;
+  }
+  size_t used = 0;
+  auto put = [&](char c) {
+    if (used + 1 < size) out[used] = c;
+    used++;
+  };
+  if (plain) {
+    for (const char* p = text; *p != '\0'; p++) put(*p);
+  } else {
+    // Single quotes keep every byte as it is; a single quote itself is closed, escaped and
+    // opened again.
+    put('\'');
+    for (const char* p = text; *p != '\0'; p++) {
+      if (*p == '\'') {
+        const char kEscaped[] = "'\\''";
+        for (const char* c = kEscaped; *c != '\0'; c++) put(*c);
+      } else {
+        put(*p);
+      }
+    }
+    put('\'');
+  }
+  if (size > 0) out[used < size ? used : size - 1] = '\0';
+  return used < size;
 }

@@ -28,6 +28,7 @@ static_assert(sizeof(PlatformFile) == sizeof(HANDLE), "a file must hold a HANDLE
 namespace {
 
 int g_last_error = 0;
+bool g_created_new_file = false;
 
 HANDLE handle_of(PlatformFile file) { return reinterpret_cast<HANDLE>(file); }
 PlatformFile file_of(HANDLE handle) { return reinterpret_cast<PlatformFile>(handle); }
@@ -40,11 +41,36 @@ PlatformFile fail(DWORD code) {
 // The first Ctrl-C or Ctrl-Break, as the signal number a POSIX system would give it.
 volatile LONG g_interrupt_signal = 0;
 constexpr LONG kSignalInterrupt = 2;  // SIGINT
+HANDLE g_main_thread = nullptr;       // the thread whose waits a request ends
 
 BOOL WINAPI on_console_event(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;  // closing: the default
   // The first request is recorded and handled; a second one ends the process at once.
-  return InterlockedCompareExchange(&g_interrupt_signal, kSignalInterrupt, 0) == 0 ? TRUE : FALSE;
+  if (InterlockedCompareExchange(&g_interrupt_signal, kSignalInterrupt, 0) != 0) return FALSE;
+  // A wait of the program's own (a pipe nobody reads, a pipe to open) ends at once.
+  if (g_main_thread != nullptr) CancelSynchronousIo(g_main_thread);
+  return TRUE;
+}
+
+// A duplicate of one of the standard handles, which the program may close as its own.
+PlatformFile standard_handle(DWORD which) {
+  HANDLE standard = GetStdHandle(which);
+  HANDLE copy = nullptr;
+  if (standard == nullptr || standard == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(GetCurrentProcess(), standard, GetCurrentProcess(), &copy, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return fail(standard == nullptr ? ERROR_INVALID_HANDLE : GetLastError());
+  }
+  return file_of(copy);
+}
+
+// Whether two open handles are one file.
+bool same_file(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION x;
+  BY_HANDLE_FILE_INFORMATION y;
+  return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+         x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+         x.nFileIndexLow == y.nFileIndexLow;
 }
 
 // UTF-8 to a new UTF-16 string (free with std::free), or nullptr with the error recorded.
@@ -172,14 +198,67 @@ bool platform_is_null_name(const char* path) {
   return ascii_equal_ignoring_case(path, "nul") || ascii_equal_ignoring_case(path, "nul:");
 }
 
-PlatformFile platform_open_read(const char* path) { return open_path(path, GENERIC_READ, 0, OPEN_EXISTING); }
+bool platform_is_standard_stream_name(const char* path) { return std::strcmp(path, "-") == 0; }
+
+PlatformFile platform_open_read(const char* path) {
+  if (platform_is_standard_stream_name(path)) return standard_handle(STD_INPUT_HANDLE);
+  return open_path(path, GENERIC_READ, 0, OPEN_EXISTING);
+}
 
 PlatformFile platform_create(const char* path, CreateDisposition disposition, PlatformFile protect) {
-  (void)protect;  // the input's share mode 0 protects it: the system refuses to open it again
+  g_created_new_file = false;
+  if (platform_is_standard_stream_name(path)) {
+    PlatformFile out = standard_handle(STD_OUTPUT_HANDLE);
+    if (out != kInvalidFile && protect != kInvalidFile && same_file(handle_of(out), handle_of(protect))) {
+      CloseHandle(handle_of(out));
+      return fail(ERROR_SHARING_VIOLATION);
+    }
+    return out;
+  }
+  // Otherwise the input's share mode 0 protects it: the system refuses to open it again.
   if (platform_is_null_name(path)) {
     return open_path("\\\\.\\NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   }
-  return open_path(path, GENERIC_WRITE, 0, disposition == kCreateNew ? CREATE_NEW : CREATE_ALWAYS);
+  DWORD how = disposition == kCreateNew      ? CREATE_NEW
+              : disposition == kCreateAlways ? CREATE_ALWAYS
+                                             : OPEN_ALWAYS;
+  PlatformFile file = open_path(path, GENERIC_WRITE, 0, how);
+  g_created_new_file = file != kInvalidFile && how == CREATE_NEW;
+  return file;
+}
+
+bool platform_created_new_file() { return g_created_new_file; }
+
+bool platform_truncate(PlatformFile file) {
+  HANDLE handle = handle_of(file);
+  if (GetFileType(handle) != FILE_TYPE_DISK) return true;
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  if (!SetFilePointerEx(handle, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(handle)) {
+    g_last_error = static_cast<int>(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool platform_remove(const char* path) {
+  wchar_t* wide = to_utf16(path);
+  if (wide == nullptr) return false;
+  bool removed = DeleteFileW(wide) != 0;
+  if (!removed) g_last_error = static_cast<int>(GetLastError());
+  std::free(wide);
+  return removed;
+}
+
+bool platform_path_is_directory(const char* path) {
+  if (platform_is_standard_stream_name(path)) return false;
+  int saved_error = g_last_error;
+  wchar_t* wide = to_utf16(path);
+  g_last_error = saved_error;
+  if (wide == nullptr) return false;
+  DWORD attributes = GetFileAttributesW(wide);
+  std::free(wide);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool platform_read(PlatformFile file, void* buffer, uint32_t n, uint32_t* got) {
@@ -339,12 +418,19 @@ const char* platform_error_text(int code) {
 }
 
 void platform_console_write(const char* text, size_t length) {
-  bool shown = write_console_window(text, length);
-  // Standard error gets the text too unless it is that console: a log file or a pipe keeps
-  // every error of a run made in a console window, and without a console (a service, a
-  // scheduler, a pipe-fed run) standard error is the only place.
+  // Standard error on a console shows Unicode text as such; a file or a pipe gets the
+  // bytes, with CR LF line ends.
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
-  if (!shown || !GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) write_standard_error(text, length);
+  if (err == nullptr || err == INVALID_HANDLE_VALUE || !GetConsoleMode(err, &mode)) {
+    write_standard_error(text, length);
+    return;
+  }
+  wchar_t* wide = to_utf16(text, static_cast<int>(length));
+  if (wide == nullptr) return;
+  DWORD done = 0;
+  WriteConsoleW(err, wide, static_cast<DWORD>(wcslen(wide)), &done, nullptr);
+  std::free(wide);
 }
 
 int platform_console_read_key() {
@@ -402,6 +488,8 @@ bool platform_is_seekable(PlatformFile file) { return GetFileType(handle_of(file
 
 bool platform_path_names_file(const char* path, PlatformFile file) {
   if (platform_is_null_name(path)) return false;
+  if (platform_is_standard_stream_name(path))
+    return same_file(GetStdHandle(STD_OUTPUT_HANDLE), handle_of(file));
   // No access asked for: the file's identity can be read while another handle holds it with
   // share mode 0. The check leaves the last recorded error as it was.
   int saved_error = g_last_error;
@@ -409,21 +497,21 @@ bool platform_path_names_file(const char* path, PlatformFile file) {
       open_path(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
   g_last_error = saved_error;
   if (other == kInvalidFile) return false;
-  BY_HANDLE_FILE_INFORMATION a;
-  BY_HANDLE_FILE_INFORMATION b;
-  bool same = GetFileInformationByHandle(handle_of(other), &a) &&
-              GetFileInformationByHandle(handle_of(file), &b) &&
-              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-              a.nFileIndexLow == b.nFileIndexLow;
+  bool same = same_file(handle_of(other), handle_of(file));
   CloseHandle(handle_of(other));
   return same;
 }
 
-// Windows has no path that names standard output (CON is the console itself), and a file
-// standard output was redirected to is held by the shell where share mode 0 cannot open it.
-bool platform_path_is_stdout(const char*) { return false; }
+// "-" alone: Windows has no other path that names standard output (CON is the console
+// itself), and a file standard output was redirected to is held by the shell where share
+// mode 0 cannot open it.
+bool platform_path_is_stdout(const char* path) { return platform_is_standard_stream_name(path); }
 
-void platform_catch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+void platform_catch_interrupts() {
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_main_thread, 0, FALSE,
+                  DUPLICATE_SAME_ACCESS);
+  SetConsoleCtrlHandler(on_console_event, TRUE);
+}
 
 int platform_interrupt_signal() { return static_cast<int>(g_interrupt_signal); }
 
@@ -444,4 +532,30 @@ bool platform_write_gather(PlatformFile file, const PlatformPiece* pieces, uint3
   }
   *written = total;
   return true;
+}
+
+bool platform_quote_argument(const char* text, char* out, size_t size) {
+  bool plain = *text != '\0';
+  for (const char* p = text; *p != '\0' && plain; p++) {
+    plain = (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9') ||
+            std::strchr("-_./:=+,@%\\", *p) != nullptr;
+  }
+  size_t used = 0;
+  auto put = [&](char c) {
+    if (used + 1 < size) out[used] = c;
+    used++;
+  };
+  if (plain) {
+    for (const char* p = text; *p != '\0'; p++) put(*p);
+  } else {
+    // Double quotes, as the command line is split on Windows; a quote inside is escaped.
+    put('"');
+    for (const char* p = text; *p != '\0'; p++) {
+      if (*p == '"') put('\\');
+      put(*p);
+    }
+    put('"');
+  }
+  if (size > 0) out[used < size ? used : size - 1] = '\0';
+  return used < size;
 }

@@ -124,6 +124,15 @@ void write_console(const char* text, size_t length) {
   platform_console_write(text, length);
 }
 
+void write_terminal(const char* text, size_t length) {
+  erase_progress();
+  if (g_capture_console != nullptr) {
+    g_capture_console->append(text, length);
+    return;
+  }
+  platform_terminal_write(text, length);
+}
+
 // ---- The document's messages ----
 
 JsonWriter* g_document = nullptr;  // the run's JSON document while one is written
@@ -133,6 +142,9 @@ char g_message_store[kJsonMessageStoreBytes];
 size_t g_message_bytes = 0;
 uint32_t g_messages_kept = 0;  // of levels 1-3
 uint64_t g_messages_left_out = 0;
+
+// An existing file that is not replaced for want of a terminal to ask on.
+constexpr char kNotOverwritten[] = " exists; not overwritten ";
 
 bool starts_with(const char* text, const char* prefix) {
   return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
@@ -148,13 +160,14 @@ bool may_be_message(const char* format) {
   const char* text = after_line_breaks(format);
   return std::strstr(text, "Error") != nullptr || std::strstr(text, "Warning") != nullptr ||
          starts_with(text, "Unable") || starts_with(text, "Not Recognized") ||
-         starts_with(text, "Invalid stream");
+         starts_with(text, "Invalid stream") || std::strstr(text, kNotOverwritten) != nullptr;
 }
 
 bool is_message(const char* text) {
   text = after_line_breaks(text);
   if (starts_with(text, "Error writing ") || starts_with(text, "Unable to ") ||
-      starts_with(text, "Not Recognized ") || starts_with(text, "Invalid stream ")) {
+      starts_with(text, "Not Recognized ") || starts_with(text, "Invalid stream ") ||
+      std::strstr(text, kNotOverwritten) != nullptr) {
     return true;
   }
   while (starts_with(text, "-- ")) text += 3;
@@ -189,6 +202,8 @@ typedef void (*Sink)(const char* text, size_t length, uint32_t level);
 void to_stdout(const char* text, size_t length, uint32_t) { write_stdout(text, length); }
 
 void to_console(const char* text, size_t length, uint32_t) { write_console(text, length); }
+
+void to_terminal(const char* text, size_t length, uint32_t) { write_terminal(text, length); }
 
 // A run with a document: level-0 text still reaches the console; warnings and errors are
 // kept for the document.
@@ -239,6 +254,13 @@ void print_at_level(uint32_t level, const char* format, ...) {
   if (level != 0 && g_verbosity < level) return;
   va_start(args, format);
   emit(level == 0 ? to_console : to_stdout, level, format, args);
+  va_end(args);
+}
+
+void print_prompt(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  emit(to_terminal, 0, format, args);
   va_end(args);
 }
 

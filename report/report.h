@@ -1,10 +1,8 @@
 // The program's one text sink: every message passes through print_at_level, which decides
 // from the message's level and the verbosity level whether and where it appears.
 //
-//   level 0   always shown, written to the console (the controlling terminal, and
-//             standard error too when that is a file or a pipe; without a terminal,
-//             standard error), so it stays visible when standard output is redirected and
-//             reaches the logs
+//   level 0   always shown, written once to standard error, so it stays visible when
+//             standard output is redirected, goes where `2>` sends it and reaches the logs
 //   level 1-3 written to standard output when the verbosity level is at least the level
 //
 // This module sits below every other one of the program: it knows the platform layer and
@@ -30,6 +28,11 @@ uint32_t report_verbosity();
 void report_set_verbosity(uint32_t level);
 
 void print_at_level(uint32_t level, const char* format, ...) TARVEL_PRINTF(2, 3);
+
+// The overwrite prompt and the answer typed: written to the controlling terminal (the
+// console), where the key is read, and nowhere else; dropped without a terminal. Tests'
+// capture takes it with the level-0 text.
+void print_prompt(const char* format, ...) TARVEL_PRINTF(1, 2);
 
 // Standard-output text shown at every verbosity level (the header parser's
 // "Invalid stream #%d" warning is the one message that ignores the level).
@@ -77,7 +80,8 @@ void report_progress_end();
 // through `document`: the standard-output text (levels 1-3, print_always) is no longer
 // written, level-0 text still goes to the console, and every warning and error (a line
 // that begins "Warning:" or "Error:", also behind "-- " marks, and the lines "Error
-// writing ...", "Unable to ...", "Not Recognized ...", "Invalid stream ...") is kept for
+// writing ...", "Unable to ...", "Not Recognized ...", "Invalid stream ...", "... exists;
+// not overwritten ...") is kept for
 // the document's "messages", whatever the verbosity: every one of level 0, and the first
 // kMaxJsonMessages of the other levels, within kJsonMessageStoreBytes of text. One more
 // message then says how many were left out.

@@ -39,13 +39,18 @@ complete_words() {
   bash -c '. "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _tarvel; echo "${COMPREPLY[*]}"' \
     "$completion" "$@"
 }
-test "$(complete_words tarvel --v)" = "--verbose=0 --verbose=1 --verbose=2 --verbose=3 --version"
+test "$(complete_words tarvel --v)" = "--verbose=0 --verbose=1 --verbose=2 --verbose=3 --verbose --version"
 test "$(complete_words tarvel --j)" = "--json"
 test "$(complete_words tarvel -n)" = "-npar -nfrm -nseq"
 test "$(complete_words tarvel a.wmv -)" = "-h --help -npar --no-par -nfrm --no-framerate -nseq \
 --no-repeat-sequence-header -s --stream= -v0 -v1 -v2 -v3 --verbose=0 --verbose=1 --verbose=2 \
---verbose=3 -y --yes --version --timestamps= --json"
-test "$(complete_words tarvel --st)" = "--stream="
+--verbose=3 --verbose -y --yes --version --timestamps= --timestamps --stream --json --"
+test "$(complete_words tarvel --st)" = "--stream= --stream"
+# A value as the next argument; after "--" only names.
+test "$(complete_words tarvel --verbose '')" = "0 1 2 3"
+test "$(complete_words tarvel -s '')" = ""
+test "$(complete_words tarvel --timestamps c)" = "c.txt"
+test "$(complete_words tarvel -- -)" = ""
 test "$(complete_words tarvel --stream = '')" = ""
 test "$(complete_words tarvel --verbose =)" = "0 1 2 3"
 # Files come in directory order.

@@ -211,4 +211,9 @@ void dump_header_bytes(const HeaderBuffer* buffer);
 // HRD_FULL in the entry-point header, present when the header has buckets.
 void vc1_json_headers(const Vc1HeaderTable* table, JsonWriter* json);
 
+// The same for the headers vc1_write_headers writes from the table: a field is null when
+// the writer's walk does not reach it, whatever the parse found, and the leaky buckets'
+// arrays stand only where the writer writes them.
+void vc1_json_written_headers(const Vc1HeaderTable* table, JsonWriter* json);
+
 #endif  // TARVEL_VC1_VC1_H_

@@ -25,7 +25,7 @@ namespace {
 Options parsed;
 
 // Parses a command line given without the program name into `parsed`.
-int parse(std::initializer_list<const char*> args) {
+int parse(const std::vector<const char*>& args) {
   static std::vector<std::string> storage;
   static std::vector<char*> argv;
   storage.assign({"tarvel"});
@@ -73,7 +73,7 @@ TEST(CommandLine, CaseFoldingCoversOnlyAsciiLetters) {
 
 TEST(CommandLine, UnrecognisedOptionsAskForUsage) {
   for (const char* bad :
-       {"-npar2", "-", "--verbose=4", "-v", "--verbose", "--verbose=02", "-x", "--", "--timestamps="}) {
+       {"-npar2", "--verbose=4", "-v", "--verbose", "--verbose=02", "-x", "---", "--timestamps="}) {
     EXPECT_EQ(parse({bad, "in.wmv", "out.vc1"}), 0) << bad;
   }
 }
@@ -93,9 +93,8 @@ TEST(CommandLine, StreamTakesANumberFrom1To127) {
     uint32_t stream;  // 0: a usage error
   };
   const Case cases[] = {
-      {"-s2", 2},         {"-S127", 127}, {"--stream=1", 1}, {"--STREAM=064", 64},
-      {"-s", 0},          {"-s0", 0},     {"-s128", 0},      {"--stream=", 0},
-      {"--stream=2x", 0}, {"-s-3", 0},    {"--stream", 0},   {"-s99999999999", 0},
+      {"-s2", 2},   {"-S127", 127},   {"--stream=1", 1},  {"--STREAM=064", 64}, {"-s0", 0},
+      {"-s128", 0}, {"--stream=", 0}, {"--stream=2x", 0}, {"-s-3", 0},          {"-s99999999999", 0},
   };
   for (const Case& c : cases) {
     int result = parse({"in.wmv", c.argument});
@@ -149,7 +148,7 @@ TEST(CommandLine, UnknownOptionIdIsNeverSet) {
 
 TEST(CommandLine, HelpTextListsEveryOption) {
   std::string help = kExtendedHelpText;
-  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 35);
+  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 38);
   for (const char* line : {"\n-sN or --stream=N ", "\n-h or --help ", "\n-y or --yes ", "\n--version ",
                            "\n--timestamps=FILE ", "\n--json "}) {
     EXPECT_NE(help.find(line), std::string::npos) << line;
@@ -243,11 +242,12 @@ TEST(WholeRun, EachRunStartsFromTheDefaultsWhateverRanBefore) {
   // Conversions: one without aspect ratio and frame rate, one with, the first again.
   std::string dir = make_scratch_dir();
   WholeRunResult bare = run_in_process({"-npar", "-nfrm", sample, dir + "/bare.vc1"});
+  Bytes bare_stream = read_file(dir + "/bare.vc1");
   WholeRunResult full = run_in_process({"-v3", sample, dir + "/full.vc1"});
   ASSERT_EQ(full.status, kExitSuccess);
-  expect_same(run_in_process({"-npar", "-nfrm", sample, dir + "/again.vc1"}), bare, "conversion again");
-  EXPECT_NE(read_file(dir + "/full.vc1"), read_file(dir + "/bare.vc1"));
-  EXPECT_EQ(read_file(dir + "/again.vc1"), read_file(dir + "/bare.vc1"));
+  expect_same(run_in_process({"-y", "-npar", "-nfrm", sample, dir + "/bare.vc1"}), bare, "conversion again");
+  EXPECT_NE(read_file(dir + "/full.vc1"), bare_stream);
+  EXPECT_EQ(read_file(dir + "/bare.vc1"), bare_stream);
 
 #ifndef _WIN32
   // A stop request that ended one run does not stop the next (a signal stands in for
@@ -255,8 +255,8 @@ TEST(WholeRun, EachRunStartsFromTheDefaultsWhateverRanBefore) {
   platform_catch_interrupts();
   raise(SIGINT);
   ASSERT_NE(platform_interrupt_signal(), 0);
-  expect_same(run_in_process({"-npar", "-nfrm", sample, dir + "/after_stop.vc1"}), bare, "after a stop");
-  EXPECT_EQ(read_file(dir + "/after_stop.vc1"), read_file(dir + "/bare.vc1"));
+  expect_same(run_in_process({"-y", "-npar", "-nfrm", sample, dir + "/bare.vc1"}), bare, "after a stop");
+  EXPECT_EQ(read_file(dir + "/bare.vc1"), bare_stream);
 #endif
 }
 

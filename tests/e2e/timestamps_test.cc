@@ -137,23 +137,26 @@ TEST(Timestamps, FileFollowsTheOutputsRules) {
     int status;
     std::string message;  // shown on the terminal, or standard error without one
     After after;
+    bool converts = true;  // false: out.vc1, new before the run, is not there after it
   };
-  const std::string kPrompt = "\nOutput file ts.txt already exists - Overwrite? (y/N):";
-  const std::string kCreate = "\nUnable to create timestamps file: ";
+  const std::string kPrompt = "\nTimestamps file ts.txt already exists - Overwrite? (y/N):";
   const Row rows[] = {
       {"--timestamps=ts.txt", "y", 0, kPrompt, kTimes},
-      {"--timestamps=ts.txt", "n", 1, kPrompt, kOld},
+      {"--timestamps ts.txt", "n", 1, kPrompt, kOld, false},
       {"--timestamps=ts.txt -y", nullptr, 0, "", kTimes},
-      {"--timestamps=ts.txt", nullptr, 1, kPrompt, kOld},  // no terminal: No
-      {"--timestamps=./out.vc1 -y", nullptr, 1, kCreate + "Device or resource busy\n", kOld},
+      {"--timestamps=ts.txt", nullptr, 1,
+       "Timestamps file ts.txt exists; not overwritten (use -y to overwrite).\n", kOld, false},
+      {"--timestamps=./out.vc1 -y", nullptr, 1,
+       "Error: Timestamps file ./out.vc1 is the output file; nothing converted.\n", kOld, false},
       {"--timestamps=link.wmv -y", nullptr, 1,
-       "\nUnable to overwrite timestamps file: Device or resource busy\n", kOld},
-      {"--timestamps=no/ts.txt", nullptr, 1, kCreate + "No such file or directory\n", kOld},
-      {"--timestamps=/dev/full", nullptr, 1, "Error writing timestamps file: No space left on device\n",
-       kOld},
-      {"--timestamps=/dev/stdout -v1", nullptr, 0, "Total Frames Written   : 120\n", kOnStandardOutput},
+       "Error: Timestamps file link.wmv is the input file; nothing converted.\n", kOld, false},
+      {"--timestamps=no/ts.txt", nullptr, 1,
+       "Unable to create timestamps file no/ts.txt: No such file or directory\n", kOld, false},
+      {"--timestamps=/dev/full", nullptr, 1,
+       "Error writing timestamps file /dev/full: No space left on device\n", kOld},
+      {"--timestamps=- -v1", nullptr, 0, "Total Frames Written   : 120\n", kOnStandardOutput},
       {"--TimeStamps=ts.txt no-output", nullptr, 2,
-       "Error: Option needs an output file: --TimeStamps=ts.txt\n", kOld},
+       "Error: Option needs an output file: --TimeStamps=ts.txt\n", kOld, false},
   };
   const std::string input = load_file(testdata_path("vc1ap_240x104.wmv"));
   const std::string times = expected_timestamps(sample_wmv().file, WmvLayout{});
@@ -174,6 +177,7 @@ TEST(Timestamps, FileFollowsTheOutputsRules) {
         << run.terminal << run.err;
     EXPECT_EQ(load_file(dir + "/ts.txt"), row.after == kTimes ? times : "old");
     EXPECT_EQ(run.out == times, row.after == kOnStandardOutput);
+    EXPECT_EQ(file_exists(dir + "/out.vc1"), row.converts);
     EXPECT_TRUE(load_file(dir + "/in.wmv") == input);
   }
 }
@@ -264,7 +268,7 @@ TEST(Progress, ShowsOnTheTerminalOnlyAndIsErased) {
     EXPECT_EQ(shows_progress(run.terminal), row.shows) << run.terminal;
     EXPECT_EQ(screen(run.terminal).find_first_not_of(" \n"), std::string::npos) << screen(run.terminal);
     EXPECT_EQ(run.err.find('%'), std::string::npos) << run.err;
-    BinaryRun plain = run_tarvel_binary({row.verbosity, "-y", "in.wmv", "plain.vc1"}, dir);
+    BinaryRun plain = run_tarvel_binary({row.verbosity, "-y", "in.wmv", "out.vc1"}, dir);
     EXPECT_TRUE(run.out == plain.out) << run.out;
   }
 }

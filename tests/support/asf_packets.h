@@ -213,6 +213,7 @@ inline bool run_demux_file(const std::string& input_name, DemuxRun* run) {
   for (uint32_t n = 1; n < 128; ++n) demux_know_stream(settings.get(), n);
   set_header_buffer(&settings->output_headers, run->output_headers);
   set_header_buffer(&settings->entry_point_headers, run->entry_point_headers);
+  settings->output_path = output_name.c_str();
 
   uint32_t saved_verbosity = report_verbosity();
   report_set_verbosity(run->verbosity);

@@ -178,6 +178,7 @@ struct Packets {
   uint32_t size = 0;
   uint32_t width = 2;  // of the Padding Length and Payload Length fields: a dword past 64 KiB
   uint32_t audio_bytes = 0;
+  uint32_t audio_lead_ms = 0;
   Bytes area;
   size_t start = 0;  // of the open packet in `area`
   uint32_t payloads = 0;
@@ -237,8 +238,8 @@ void open_packet(Packets* p, uint32_t send_ms) {
   p->area.push_back(0x80);  // Payload Flags, set on closing
   if (p->audio_bytes > 0) {
     Bytes audio(p->audio_bytes, static_cast<uint8_t>(0xA0 ^ p->audio_number));
-    add_payload(p, kWmvAudioStream, p->audio_number++, 0, object_size_and_time(p->audio_bytes, send_ms),
-                audio);
+    add_payload(p, kWmvAudioStream, p->audio_number++, 0,
+                object_size_and_time(p->audio_bytes, send_ms - p->audio_lead_ms), audio);
   }
 }
 
@@ -456,6 +457,7 @@ WmvFile write_wmv(const WmvSource& original, const WmvLayout& layout) {
   p.size = layout.packet_size;
   p.width = layout.packet_size > 0xFFFF ? 4 : 2;
   p.audio_bytes = layout.audio_bytes;
+  p.audio_lead_ms = layout.audio_lead_ms;
   WmvFile file;
   for (size_t i = 0; i < sent.size();) {
     const Sent& s = sent[i];

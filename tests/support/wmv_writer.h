@@ -105,7 +105,8 @@ constexpr uint8_t kWmvAudioStream = 9;
 struct WmvLayout {
   uint32_t packet_size = 3200;
   std::vector<WmvVideoStream> video = {WmvVideoStream{}};
-  uint32_t audio_bytes = 0;  // > 0: stream kWmvAudioStream, an object this long opens every packet
+  uint32_t audio_bytes = 0;    // > 0: stream kWmvAudioStream, an object this long opens every packet
+  uint32_t audio_lead_ms = 0;  // the audio objects' times this much before their packet's
   uint32_t preroll_ms = 3100;
   // Presentation time of each source frame; empty: the source's. A stream's frames are sent
   // in source (decode) order whatever their times; the streams are interleaved by time.
