@@ -28,6 +28,7 @@ TEST(Timestamps, WrittenSortedAsTheFramesComeAndNeverBelowZero) {
       {1000, {900, 1000, 950}, -1, "0\n50\n100\n", "starts 100 ms before its preroll; timestamps file t has"},
       {1000, {900, 1000}, 700, "200\n300\n", "starts 300 ms before its preroll"},
       {1000, {1100}, 1050, "100\n", ""},
+      {UINT64_MAX, {100, 200}, -1, "0\n100\n", "4611686018427387804 ms before its preroll"},  // held at 2^62
       {1000, far_back, -1, far_back_lines, "frame 19 is timed before frames shown ahead of it"},
   };
   for (const Row& row : rows) {
