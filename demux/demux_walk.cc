@@ -102,6 +102,27 @@ void object_dropped(Demux* d, uint32_t number) {
   }
 }
 
+// An object too large to hold is skipped: a dropped frame too.
+void object_too_large(Demux* d, uint32_t size) {
+  d->counters->dropped_frames++;
+  if (before_message(d, 1)) {
+    print_at_level(1, "Warning: media object of %u bytes in stream %d is too large; frame skipped\n", size,
+                   static_cast<int>(d->settings->stream_number));
+  }
+}
+
+// Every object the assembler gave up, and every number it gave up as lost, is a dropped
+// frame with its warning.
+void report_losses(Demux* d, const AssemblerResult& result) {
+  for (uint32_t i = 0; i < result.dropped_count; ++i) object_dropped(d, result.dropped_numbers[i]);
+  for (uint32_t i = kRepeatWindow; i-- > 0;) {
+    if (result.lost_bits >> i & 1) object_dropped(d, (result.lost_top - 1 - i) & result.lost_mask);
+  }
+  for (uint32_t i = 0; i < result.lost_run; ++i)
+    object_dropped(d, (result.lost_first + i) & result.lost_mask);
+  if (result.events & kAssemblerTooLarge) object_too_large(d, result.too_large_size);
+}
+
 // A packet with one damaged field whose other payloads could be used all the same.
 void packet_repaired(Demux* d) {
   d->counters->damaged_packets++;
@@ -123,14 +144,8 @@ void packet_damaged(Demux* d, uint64_t packets) {
 // progress copied out of the window. False when the walk must stop (a write failed).
 bool hand_over(Demux* d) {
   if (!flush(d)) return false;
-  if (!assembler_gather(&d->assembler)) {
-    uint32_t size = d->assembler.size;
-    assembler_abandon(&d->assembler);
-    if (before_message(d, 1)) {
-      print_at_level(1, "Warning: media object of %u bytes in stream %d is too large; frame skipped\n", size,
-                     static_cast<int>(d->settings->stream_number));
-    }
-  }
+  uint32_t size = 0;
+  while (!assembler_gather(&d->assembler, &size)) object_too_large(d, size);
   return d->write_failed == 0;
 }
 
@@ -152,7 +167,7 @@ uint32_t bring(Demux* d, uint32_t n) {
 
 // The assembler's complete object goes into the batch.
 bool emit_object(Demux* d) {
-  ObjectAssembler* a = &d->assembler;
+  const OpenObject* a = assembler_completed(&d->assembler);
   if (!sink_has_room(&d->sink, a->piece_count) && !flush(d)) return false;
   FrameRecord frame = {};
   frame.object_size = a->size;
@@ -162,22 +177,17 @@ bool emit_object(Demux* d) {
   frame.picture_type = a->size > 0 ? classify_picture_type(a->pieces[0].bytes[0], d->settings->interlaced)
                                    : kPictureUnclassified;
   sink_put(&d->sink, d->settings, &frame, a->pieces, a->piece_count);
-  assembler_finish(a);
+  assembler_finish(&d->assembler);
   return !sink_should_flush(&d->sink) || flush(d);
 }
 
 // One piece of the chosen stream. False when the walk must stop.
 bool take_piece(Demux* d, const MediaPiece* piece) {
-  if (!assembler_has_room(&d->assembler) && (!flush(d) || !assembler_gather(&d->assembler))) {
-    return d->write_failed == 0;
+  if (!assembler_has_room(&d->assembler) && (!hand_over(d) || !assembler_has_room(&d->assembler))) {
+    return d->write_failed == 0;  // the piece is not taken: its object stays incomplete
   }
   AssemblerResult result = assembler_take(&d->assembler, piece);
-  if (result.events & kAssemblerDropped) object_dropped(d, result.dropped_number);
-  d->counters->dropped_frames += result.skipped;
-  if ((result.events & kAssemblerTooLarge) && before_message(d, 1)) {
-    print_at_level(1, "Warning: media object of %u bytes in stream %d is too large; frame skipped\n",
-                   piece->object_size, static_cast<int>(d->settings->stream_number));
-  }
+  report_losses(d, result);
   if ((result.events & kAssemblerComplete) && !emit_object(d)) return false;
   if (d->write_failed) return false;
   return true;
@@ -278,9 +288,27 @@ bool opens_like_the_file(const Demux* d, const uint8_t* bytes, uint32_t availabl
   return available > properties && (bytes[properties] & 0xC0) == 0x40;
 }
 
+// Whether the payload `p` of the packet at `bytes` brings bytes met already: the assembler
+// has them, or a payload of `packet` before it holds bytes of the same object where it lies.
+bool piece_met(const Demux* d, const ParsedPacket* packet, const PacketPayload& p) {
+  MediaPiece piece = {p.object_number, p.number_width,      p.offset, p.has_offset, p.object_size,
+                      p.key_frame,     p.presentation_time, nullptr,  p.length,     0};
+  if (assembler_met(&d->assembler, &piece)) return true;
+  for (uint32_t i = 0; i < packet->payload_count; ++i) {
+    const PacketPayload& q = packet->payloads[i];
+    if (q.stream_number == p.stream_number && !q.compressed && q.object_number == p.object_number &&
+        q.offset < p.offset + p.length && p.offset < q.offset + q.length) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Whether the packet that follows goes back to an object before this packet's last payload
-// (of the chosen stream), or to that payload's own bytes: the file repeats a stretch there, and where a repeated stretch is joined on, that payload may hold the
-// tail of another packet. Its bytes come again with the repeat.
+// (of the chosen stream) with bytes met already, or to that payload's own bytes: the file
+// repeats a stretch there, and where a repeated stretch is joined on, that payload may hold
+// the tail of another packet. Its bytes come again with the repeat. A packet that goes back
+// with bytes not met yet was only moved: nothing is given up for it.
 bool repeats_behind(const Demux* d, const ParsedPacket* packet, const ParsedPacket* next) {
   if (packet->payload_count == 0) return false;
   const PacketPayload& last = packet->payloads[packet->payload_count - 1];
@@ -297,7 +325,7 @@ bool repeats_behind(const Demux* d, const ParsedPacket* packet, const ParsedPack
     // The same object: bytes of that payload again (a piece that fills a gap before it is
     // a piece out of order, not a repeat).
     if (back == 0) return p.offset < last.offset + last.length && last.offset < p.offset + p.length;
-    return back <= kRepeatWindow;
+    return back <= kRepeatWindow && !p.compressed && piece_met(d, packet, p);
   }
   return false;
 }
@@ -403,7 +431,8 @@ uint64_t resynchronise(Demux* d, bool skip_first, uint64_t framed_at) {
     // search stops, whatever the offsets it passes over on the way.
     uint32_t stop = index_object_at(bytes, i, available);
     if (d->data_end != kNoEnd) {
-      uint64_t tail = at >= d->data_end || d->data_end - at <= kMinTailBytes ? 0 : d->data_end - at - kMinTailBytes;
+      uint64_t tail =
+          at >= d->data_end || d->data_end - at <= kMinTailBytes ? 0 : d->data_end - at - kMinTailBytes;
       if (tail < stop) stop = static_cast<uint32_t>(tail < i ? i : tail);
     }
     bool stops = stop <= last;
@@ -456,7 +485,8 @@ void count_damage(Demux* d, uint64_t from, uint64_t to) {
 bool payloads_before_end(Demux* d, const uint8_t* bytes, uint32_t available, uint32_t length,
                          ParsedPacket* packet) {
   if (length >= d->packet_size || available < d->packet_size ||
-      demux_parse_packet(bytes, available, d->packet_size, d->settings->known_streams, packet) != kPacketWhole ||
+      demux_parse_packet(bytes, available, d->packet_size, d->settings->known_streams, packet) !=
+          kPacketWhole ||
       packet->repaired || packet->payload_count == 0) {
     return false;
   }
@@ -610,8 +640,8 @@ DemuxResult finish(Demux* d) {
   // before it could have found the input's end.
   if (!flush(d)) d->truncated = 0;
   bool over = !d->write_failed && !d->truncated && !d->interrupted;
-  uint32_t number = d->assembler.number;
-  if (assembler_abandon(&d->assembler) && over) object_dropped(d, number);
+  AssemblerResult left = assembler_abandon(&d->assembler);
+  if (over) report_losses(d, left);
   if (d->truncated) {
     print_at_level(0, "Error: Input file ends inside the ASF Data Object; demux stopped early.\n");
   }
