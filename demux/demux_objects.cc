@@ -34,8 +34,8 @@ void remember_number(ObjectAssembler* a, uint32_t number, uint32_t width) {
   *ended_slot(a, number) = EndedObject{kEndedByNumber, number, width, 0, 0, a->opened + kEndedMemory / 8};
 }
 
-// Whether the piece belongs to an object that ended: one of its number and of its size or
-// its time (one of them may be damaged), or a number passed over not long ago.
+// Whether the piece belongs to an object that ended: one of its number, size and time, or
+// a number dropped or passed over not long ago.
 bool has_ended(const ObjectAssembler* a, const MediaPiece* piece) {
   if (piece->number_width == 0) return false;
   const EndedObject& e = a->ended[piece->object_number % kEndedMemory];
@@ -43,7 +43,7 @@ bool has_ended(const ObjectAssembler* a, const MediaPiece* piece) {
     return false;
   }
   if (e.state == kEndedByNumber) return a->opened <= e.until;
-  return e.size == piece->object_size || e.presentation_time == piece->presentation_time;
+  return e.size == piece->object_size && e.presentation_time == piece->presentation_time;
 }
 
 void end_object(ObjectAssembler* a, OpenObject* o) {

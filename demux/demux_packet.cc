@@ -137,10 +137,27 @@ bool take_payload(Cursor* c, const PayloadLayout& layout, const uint32_t* known_
   return true;
 }
 
+// Whether payload i's step back to the payload before it is that payload's number alone
+// being damaged: the one before it is a whole object, and payload i's number is two ahead
+// of the stream's payload two places back, as if the middle one had its number.
+bool lone_number_between(const ParsedPacket* packet, uint32_t i) {
+  if (i < 2) return false;
+  const PacketPayload& middle = packet->payloads[i - 1];
+  const PacketPayload& first = packet->payloads[i - 2];
+  const PacketPayload& p = packet->payloads[i];
+  if (middle.stream_number != p.stream_number || first.stream_number != p.stream_number || first.compressed ||
+      first.number_width != p.number_width || middle.offset != 0 || middle.length != middle.object_size) {
+    return false;
+  }
+  return ((p.object_number - first.object_number) & object_number_mask(p.number_width)) == 2;
+}
+
 // Within one packet a stream's objects only go forward. The index of the first payload
 // that goes back to an object before the one its stream's previous payload carried, or
 // overlaps that payload's bytes with others (the same piece sent twice is no step back),
-// or 0: bytes of two places of the file were joined there (a repeated stretch).
+// or 0: bytes of two places of the file were joined there (a repeated stretch). A whole
+// object between two payloads whose numbers agree with each other is one damaged number,
+// no step back.
 uint32_t first_step_back(const uint8_t* bytes, const ParsedPacket* packet) {
   for (uint32_t i = 1; i < packet->payload_count; ++i) {
     const PacketPayload& p = packet->payloads[i];
@@ -154,7 +171,8 @@ uint32_t first_step_back(const uint8_t* bytes, const ParsedPacket* packet) {
       bool overlaps = p.offset < before.offset + before.length && before.offset < p.offset + p.length;
       bool same_piece = p.offset == before.offset && p.length == before.length &&
                         std::memcmp(bytes + p.data_offset, bytes + before.data_offset, p.length) == 0;
-      if ((behind == 0 && overlaps && !same_piece) || (behind != 0 && behind <= kRepeatWindow)) return i;
+      bool back = (behind == 0 && overlaps && !same_piece) || (behind != 0 && behind <= kRepeatWindow);
+      if (back && !(j == i - 1 && lone_number_between(packet, i))) return i;
       break;
     }
   }

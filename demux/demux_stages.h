@@ -143,7 +143,7 @@ struct OpenObject {
 
 // An object that ended (written or dropped), or a number passed over behind damage,
 // remembered so that its pieces met again, however much later, are repeats and not new
-// frames: a written object by its number and its size or time, a dropped or lost one by its
+// frames: a written object by its number, size and time, a dropped or lost one by its
 // number alone for a while. Slot number % kEndedMemory: the memory stays the same whatever
 // the file's length.
 enum EndedState : uint32_t { kNotEnded = 0, kEndedObject = 1, kEndedByNumber = 2 };
@@ -151,7 +151,7 @@ struct EndedObject {
   uint32_t state;
   uint32_t number;
   uint32_t number_width;
-  uint32_t size;  // kEndedObject: a piece repeats it when its size or its time agrees
+  uint32_t size;  // kEndedObject: a piece repeats it when its size and time agree
   uint32_t presentation_time;
   uint64_t until;  // kEndedByNumber: stands until this many objects were opened
 };

@@ -288,6 +288,36 @@ bool opens_like_the_file(const Demux* d, const uint8_t* bytes, uint32_t availabl
   return available > properties && (bytes[properties] & 0xC0) == 0x40;
 }
 
+// A payload's header as a piece, without its bytes: for questions to the assembler.
+MediaPiece header_piece(const PacketPayload& p) {
+  return MediaPiece{p.object_number, p.number_width,      p.offset, p.has_offset, p.object_size,
+                    p.key_frame,     p.presentation_time, nullptr,  p.length,     0};
+}
+
+// Whether the packet only brings again objects met already, while the next packet (null:
+// none follows) goes on from where the walk stood before it: a packet sent again far later
+// (a copy fault), passed over whole. Where the next packet does not go on from there, a
+// packet of objects met may be the file playing again from its start.
+bool repeated_between(const Demux* d, const ParsedPacket* packet, const ParsedPacket* next) {
+  const uint32_t stream = d->settings->stream_number;
+  uint32_t ours = 0;
+  for (uint32_t i = 0; i < packet->payload_count; ++i) {
+    const PacketPayload& p = packet->payloads[i];
+    if (p.stream_number != stream) continue;
+    MediaPiece piece = header_piece(p);
+    if (p.compressed || p.number_width == 0 || !assembler_met(&d->assembler, &piece)) return false;
+    ours++;
+  }
+  if (next == nullptr) return ours > 0;
+  for (uint32_t i = 0; ours > 0 && i < next->payload_count; ++i) {
+    const PacketPayload& q = next->payloads[i];
+    if (q.stream_number != stream) continue;
+    MediaPiece piece = header_piece(q);
+    return !q.compressed && assembler_in_line(&d->assembler, &piece) && !assembler_met(&d->assembler, &piece);
+  }
+  return false;
+}
+
 // Whether the payload `p` of the packet at `bytes` brings bytes met already: the assembler
 // has them, or a payload of `packet` before it holds bytes of the same object where it lies.
 bool piece_met(const Demux* d, const ParsedPacket* packet, const PacketPayload& p) {
@@ -494,6 +524,21 @@ bool payloads_before_end(Demux* d, const uint8_t* bytes, uint32_t available, uin
   return last.data_offset + last.length <= length;
 }
 
+// The payload `index` of the packet at `bytes`, given up at damage or before a repeat,
+// leaves its object a gap where its bytes were: the same bytes may still fill it where they
+// come again (a duplicated stretch of the file), else the object is dropped. Where pieces
+// follow in arrival order, it cannot be completed. False when the walk must stop.
+bool give_up_payload(Demux* d, const uint8_t* bytes, const ParsedPacket* packet, uint32_t index) {
+  if (index >= packet->payload_count || packet->payloads[index].stream_number != d->settings->stream_number) {
+    return true;
+  }
+  const PacketPayload& p = packet->payloads[index];
+  MediaPiece given_up = media_piece(p, bytes);
+  given_up.length = 0;
+  given_up.spoilt = p.number_width == 0 || !p.has_offset || p.object_size == 0;
+  return !assembler_in_line(&d->assembler, &given_up) || take_piece(d, &given_up);
+}
+
 // Walks the packet at the reader's position. False when the walk is over or must stop.
 bool walk_packet(Demux* d) {
   uint64_t at = d->reader->position;
@@ -580,25 +625,17 @@ bool walk_packet(Demux* d) {
     if (!continues(packet->payloads[usable - 1], after)) usable--;
   }
   // The next packet goes back behind this one's last payload: it is given up, and taken
-  // from the repeat.
-  bool repeat_follows = !suspect && ahead_parsed && usable > 0 && repeats_behind(d, packet, d->ahead);
-  if (repeat_follows) usable--;
+  // from the repeat. A packet that only repeats objects met is passed over.
+  bool passed_over = !suspect && repeated_between(d, packet, ahead_parsed ? d->ahead : nullptr);
+  bool repeat_follows =
+      !passed_over && !suspect && ahead_parsed && usable > 0 && repeats_behind(d, packet, d->ahead);
+  if (passed_over || repeat_follows) usable = passed_over ? 0 : usable - 1;
   if (d->opening_length == 0) {
     std::memcpy(d->opening, packet->opening, packet->opening_length);
     d->opening_length = packet->opening_length;
   }
   if (!take_payloads(d, bytes, packet, usable)) return false;
-  if ((suspect || repeat_follows) && usable < packet->payload_count &&
-      packet->payloads[usable].stream_number == d->settings->stream_number) {
-    // The payload given up leaves its object a gap where its bytes were: the same bytes may
-    // still fill it where they come again (a duplicated stretch of the file), else the
-    // object is dropped. Where pieces follow in arrival order, it cannot be completed.
-    const PacketPayload& p = packet->payloads[usable];
-    MediaPiece given_up = media_piece(p, bytes);
-    given_up.length = 0;
-    given_up.spoilt = p.number_width == 0 || !p.has_offset || p.object_size == 0;
-    if (assembler_in_line(&d->assembler, &given_up) && !take_piece(d, &given_up)) return false;
-  }
+  if ((suspect || repeat_follows) && !give_up_payload(d, bytes, packet, usable)) return false;
 
   if (suspect) {
     uint32_t resume = usable > 0

@@ -99,14 +99,15 @@ def moved_files(sample, family, seed):
         rnd = random.Random(seed)
         for k in range(count):
             payloads = payload_fields(packets[k])
-            fields = payloads[rnd.randrange(len(payloads))]
+            which = rnd.randrange(len(payloads))
+            fields = payloads[which]
             for name, (at, width) in fields.items():
                 if width == 0:
                     continue
                 bit = rnd.randrange(7) if name == 'stream' else rnd.randrange(8 * width)
-                d = bytearray(sample)
+                d = bytearray(sample)  # the field's bit, counted from its lowest
                 d[first + k * size + at + bit // 8] ^= 1 << (bit % 8)
-                yield f'packet {k + 1} {name} bit {bit}', bytes(d), True
+                yield f'packet {k + 1} payload {which + 1} {name} bit {bit}', bytes(d), True
 
 
 def damages(seed, size):
