@@ -137,19 +137,19 @@ bool take_payload(Cursor* c, const PayloadLayout& layout, const uint32_t* known_
   return true;
 }
 
-// Whether payload i's step back to the payload before it is that payload's number alone
-// being damaged: the one before it is a whole object, and payload i's number is two ahead
-// of the stream's payload two places back, as if the middle one had its number.
-bool lone_number_between(const ParsedPacket* packet, uint32_t i) {
-  if (i < 2) return false;
-  const PacketPayload& middle = packet->payloads[i - 1];
-  const PacketPayload& first = packet->payloads[i - 2];
-  const PacketPayload& p = packet->payloads[i];
-  if (middle.stream_number != p.stream_number || first.stream_number != p.stream_number || first.compressed ||
-      first.number_width != p.number_width || middle.offset != 0 || middle.length != middle.object_size) {
+// Whether payload k's number alone is damaged: it is a whole object between two payloads
+// of its stream whose numbers are two apart, as if it had the one between.
+bool lone_number(const ParsedPacket* packet, uint32_t k) {
+  if (k == 0 || k + 1 >= packet->payload_count) return false;
+  const PacketPayload& before = packet->payloads[k - 1];
+  const PacketPayload& p = packet->payloads[k];
+  const PacketPayload& after = packet->payloads[k + 1];
+  if (before.stream_number != p.stream_number || after.stream_number != p.stream_number || before.compressed ||
+      after.compressed || before.number_width != p.number_width || after.number_width != p.number_width ||
+      p.offset != 0 || p.length != p.object_size) {
     return false;
   }
-  return ((p.object_number - first.object_number) & object_number_mask(p.number_width)) == 2;
+  return ((after.object_number - before.object_number) & object_number_mask(p.number_width)) == 2;
 }
 
 // Within one packet a stream's objects only go forward. The index of the first payload
@@ -172,7 +172,7 @@ uint32_t first_step_back(const uint8_t* bytes, const ParsedPacket* packet) {
       bool same_piece = p.offset == before.offset && p.length == before.length &&
                         std::memcmp(bytes + p.data_offset, bytes + before.data_offset, p.length) == 0;
       bool back = (behind == 0 && overlaps && !same_piece) || (behind != 0 && behind <= kRepeatWindow);
-      if (back && !(j == i - 1 && lone_number_between(packet, i))) return i;
+      if (back && !(j == i - 1 && (lone_number(packet, j) || lone_number(packet, i)))) return i;
       break;
     }
   }
