@@ -326,16 +326,16 @@ bool assembler_in_line(const ObjectAssembler* a, const MediaPiece* piece) {
 }
 
 bool assembler_met(const ObjectAssembler* a, const MediaPiece* piece) {
-  if (has_ended(a, piece)) return true;
   for (const OpenObject& o : a->objects) {
-    if (!o.active || o.number_width == 0 || o.number != piece->object_number || !piece->has_offset) continue;
-    for (uint32_t i = 0; i < o.piece_count; ++i) {
+    if (!o.active || o.number_width == 0 || o.number != piece->object_number) continue;
+    // Its object is in progress: met where it holds bytes there, however it ended before.
+    for (uint32_t i = 0; piece->has_offset && i < o.piece_count; ++i) {
       const ObjectPiece& held = o.pieces[i];
-      if (held.offset < piece->offset + piece->length && piece->offset < held.offset + held.length)
-        return true;
+      if (held.offset < piece->offset + piece->length && piece->offset < held.offset + held.length) return true;
     }
+    return false;
   }
-  return false;
+  return has_ended(a, piece);
 }
 
 namespace {

@@ -216,8 +216,8 @@ AssemblerResult assembler_take(ObjectAssembler* assembler, const MediaPiece* pie
 // given up at damage whose header is not in line is taken for damage.
 bool assembler_in_line(const ObjectAssembler* assembler, const MediaPiece* piece);
 
-// Whether a piece's bytes were met already: its object ended, or an open object of its
-// number holds bytes where it lies. Changes nothing.
+// Whether a piece's bytes were met already: an open object of its number holds bytes where
+// it lies, or (none is open) its object ended. Changes nothing.
 bool assembler_met(const ObjectAssembler* assembler, const MediaPiece* piece);
 
 // Copies every held piece that does not lie in its object's frame buffer into it, at its
