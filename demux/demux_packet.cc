@@ -144,17 +144,29 @@ bool lone_number(const ParsedPacket* packet, uint32_t k) {
   const PacketPayload& before = packet->payloads[k - 1];
   const PacketPayload& p = packet->payloads[k];
   const PacketPayload& after = packet->payloads[k + 1];
-  if (before.stream_number != p.stream_number || after.stream_number != p.stream_number || before.compressed ||
-      after.compressed || before.number_width != p.number_width || after.number_width != p.number_width ||
-      p.offset != 0 || p.length != p.object_size) {
+  if (before.stream_number != p.stream_number || after.stream_number != p.stream_number ||
+      before.compressed || after.compressed || before.number_width != p.number_width ||
+      after.number_width != p.number_width || p.offset != 0 || p.length != p.object_size) {
     return false;
   }
   return ((after.object_number - before.object_number) & object_number_mask(p.number_width)) == 2;
 }
 
+// Whether two payloads of one object in the packet at `bytes` hold the same bytes where they
+// overlap (or do not overlap): bytes sent twice, however they were cut, are no step back.
+bool same_bytes_where_they_overlap(const uint8_t* bytes, const PacketPayload& a, const PacketPayload& b) {
+  uint32_t from = a.offset > b.offset ? a.offset : b.offset;
+  uint64_t a_end = uint64_t{a.offset} + a.length;
+  uint64_t b_end = uint64_t{b.offset} + b.length;
+  uint64_t to = a_end < b_end ? a_end : b_end;
+  if (to <= from) return true;
+  return std::memcmp(bytes + a.data_offset + (from - a.offset), bytes + b.data_offset + (from - b.offset),
+                     static_cast<size_t>(to - from)) == 0;
+}
+
 // Within one packet a stream's objects only go forward. The index of the first payload
 // that goes back to an object before the one its stream's previous payload carried, or
-// overlaps that payload's bytes with others (the same piece sent twice is no step back),
+// overlaps that payload's bytes with other bytes (bytes sent twice are no step back),
 // or 0: bytes of two places of the file were joined there (a repeated stretch). A whole
 // object between two payloads whose numbers agree with each other is one damaged number,
 // no step back.
@@ -168,10 +180,8 @@ uint32_t first_step_back(const uint8_t* bytes, const ParsedPacket* packet) {
       if (before.compressed) break;
       uint32_t mask = object_number_mask(p.number_width);
       uint32_t behind = (before.object_number - p.object_number) & mask;
-      bool overlaps = p.offset < before.offset + before.length && before.offset < p.offset + p.length;
-      bool same_piece = p.offset == before.offset && p.length == before.length &&
-                        std::memcmp(bytes + p.data_offset, bytes + before.data_offset, p.length) == 0;
-      bool back = (behind == 0 && overlaps && !same_piece) || (behind != 0 && behind <= kRepeatWindow);
+      bool back = (behind == 0 && !same_bytes_where_they_overlap(bytes, before, p)) ||
+                  (behind != 0 && behind <= kRepeatWindow);
       if (back && !(j == i - 1 && (lone_number(packet, j) || lone_number(packet, i)))) return i;
       break;
     }

@@ -55,6 +55,7 @@ struct Demux {
   uint32_t write_failed;
   uint32_t truncated;
   uint32_t interrupted;
+  uint32_t past_end;     // packets were read behind the Data Object's declared end
   uint32_t stopping;     // a stop was requested: no more reading
   uint64_t progress_at;  // input offset where the progress line is next updated; kNoEnd: not shown
   // The packet at the walk's position and the one behind it, decoded; `ahead` is kept for
@@ -395,18 +396,52 @@ uint32_t packets_across_end(Demux* d, uint64_t at, const uint8_t* bytes, uint32_
   return starts_well(d, d->ahead, next, rest) ? 2 : 0;
 }
 
-// Packets that stand across the declared end are taken in: the Data Object is taken to
-// end behind them, and the walk decides again at the next packet.
+// Whether a whole packet stands at `bytes`, where the declared end says none does: it opens
+// like the file's packets and decodes whole with a payload.
+bool whole_packet_behind_end(Demux* d, const uint8_t* bytes, uint32_t available) {
+  if (available < d->packet_size || is_index_object(bytes, available) ||
+      !opens_like_the_file(d, bytes, available)) {
+    return false;
+  }
+  return demux_parse_packet(bytes, available, d->packet_size, d->settings->known_streams, d->ahead) ==
+             kPacketWhole &&
+         d->ahead->payload_count > 0 && !d->ahead->repaired;
+}
+
+// Packets read behind the Data Object's declared end: its size disagrees with its packets,
+// which is damage, said once.
+void read_past_end(Demux* d, uint64_t declared_end) {
+  if (d->past_end) return;
+  d->past_end = 1;
+  d->counters->damaged_packets++;
+  if (before_message(d, 1)) {
+    print_at_level(
+        1, "Warning: data packets stand behind the Data Object's declared end (byte %llu); they are read.\n",
+        static_cast<unsigned long long>(declared_end));
+  }
+}
+
+// Packets that stand across or behind the declared end are taken in: across it, the Data
+// Object is taken to end behind them and the walk decides again at the next packet; a whole
+// packet where the packets should have ended, the walk goes on to the input's end or an
+// index object. Either way the same warning and damage, whatever the size declared.
 void extend_to_last_packet(Demux* d, uint64_t at) {
   if (d->data_end == kNoEnd) return;
-  // This packet ends where the packets end, or crosses that place: what stands behind it
-  // tells whether packets go on.
-  if (at + d->packet_size < d->data_end) return;
+  // This packet or the next ends where the packets end, or crosses that place: what stands
+  // behind it tells whether packets go on.
+  if (at + 2 * uint64_t{d->packet_size} <= d->data_end) return;
   uint32_t available = bring(d, 2 * d->packet_size);
   d->ahead_kept = 0;
   if (d->write_failed) return;
-  uint32_t packets = packets_across_end(d, at, reader_peek(d->reader), available);
-  if (packets != 0) d->data_end = at + static_cast<uint64_t>(packets) * d->packet_size;
+  uint64_t declared = d->data_end;
+  const uint8_t* bytes = reader_peek(d->reader);
+  if (at >= declared || declared - at <= kMinTailBytes) {
+    if (whole_packet_behind_end(d, bytes, available)) d->data_end = kNoEnd;
+  } else {
+    uint32_t packets = packets_across_end(d, at, bytes, available);
+    if (packets != 0) d->data_end = at + static_cast<uint64_t>(packets) * d->packet_size;
+  }
+  if (d->data_end > declared) read_past_end(d, declared);
 }
 
 // Whether a packet can be framed at input offset `at` (its bytes at `bytes`): it opens like
