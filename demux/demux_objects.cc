@@ -331,7 +331,8 @@ bool assembler_met(const ObjectAssembler* a, const MediaPiece* piece) {
     // Its object is in progress: met where it holds bytes there, however it ended before.
     for (uint32_t i = 0; piece->has_offset && i < o.piece_count; ++i) {
       const ObjectPiece& held = o.pieces[i];
-      if (held.offset < piece->offset + piece->length && piece->offset < held.offset + held.length) return true;
+      if (held.offset < piece->offset + piece->length && piece->offset < held.offset + held.length)
+        return true;
     }
     return false;
   }

@@ -5,10 +5,10 @@
 // duration, and for several payloads the payload flags) followed by its payloads (stream
 // number, length-coded object number, offset and replicated data length, the replicated
 // data, and for several payloads a length-coded payload length, then the data) and its
-// padding. Nothing may pass the packet's end: a field that would is damage, and so is a
-// payload of a stream the header does not describe, unless the payloads fill the packet
-// exactly to its padding: then one such payload, or a payload count that goes on past the
-// end, is one damaged field, and the other payloads are sound.
+// padding. Nothing may pass the packet's end: a field that would is damage. A payload of a
+// stream the header does not describe, framed by its own length, is one damaged field and
+// passed over alone where the payload behind it parses (or it fills the packet exactly to
+// its padding); so is a payload count that goes on past payloads that fill the packet.
 #include <cstdint>
 #include <cstring>
 
@@ -245,8 +245,6 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
   out->header_read = 1;
   out->payloads_offset = c.at;
 
-  uint32_t foreign = 0;
-  uint32_t first_foreign = 0;
   for (uint32_t i = 0; i < count; ++i) {
     // Payloads that already fill the packet to its padding leave no room for another but
     // an empty one of a known stream.
@@ -256,27 +254,30 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
     c.opened = 0;
     bool taken = take_payload(&c, layout, known_streams, payload);
     if (filled && (!taken || payload->foreign || payload->length != 0)) {
-      // The count goes on past them: the count is the damaged field, unless another was.
-      if (foreign != 0) break;
+      // The count goes on past them: the count is the damaged field.
       out->repaired = 1;
       return out->status = kPacketWhole;
     }
+    if (i > 0 && out->payloads[i - 1].foreign && (!taken || payload->foreign)) {
+      // A payload of no known stream is passed over only where the next one parses: here
+      // the packet is damaged from it on.
+      out->payload_count = i - 1;
+      return out->status = kPacketDamaged;
+    }
     if (!taken) {
-      if (foreign != 0) break;
       out->failed_payload_opened = c.opened;
       return out->status = c.failure;
     }
-    if (payload->foreign && foreign++ == 0) first_foreign = i;
+    out->repaired |= payload->foreign;
     out->payload_count = i + 1;
   }
-  if (foreign != 0) {
-    // One payload of a stream nobody describes is passed over when the payloads fill the
-    // packet exactly; otherwise the packet is damaged from that payload on.
-    if (foreign > 1 || out->payload_count < count || c.end - c.at != layout.padding) {
-      out->payload_count = first_foreign;
-      return out->status = kPacketDamaged;
-    }
-    out->repaired = 1;
+  if (out->repaired && c.end - c.at != layout.padding) {
+    // Payloads of no known stream are passed over in a whole packet only when the payloads
+    // fill it exactly, which tells that their lengths are right.
+    uint32_t first = 0;
+    while (!out->payloads[first].foreign) first++;
+    out->payload_count = first;
+    return out->status = kPacketDamaged;
   }
   // The declared padding must fit behind the payloads.
   if (layout.padding > c.end - c.at) return out->status = kPacketDamaged;

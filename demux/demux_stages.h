@@ -45,10 +45,11 @@ struct ParsedPacket {
   // Damaged or cut inside payload `payload_count`: its stream (a known one), object number
   // and offset were read, and stand in payloads[payload_count].
   uint32_t failed_payload_opened;
-  // Whole, though one field disagreed: a single payload names a stream the header does not
-  // describe (it is marked foreign), or the payload count goes on past payloads that fill
-  // the packet exactly. The payloads fill the packet to its padding, which tells that
-  // their lengths are right; the others can be used.
+  // A field disagreed, yet the payloads around it can be used: a payload names a stream
+  // the header does not describe (it is marked foreign) where the payload behind it parses,
+  // or the payload count goes on past payloads that fill the packet exactly. A whole
+  // packet so repaired is filled by its payloads to its padding, which tells that their
+  // lengths are right.
   uint32_t repaired;
   uint8_t opening[4];       // the packet's first bytes that every packet of a file shares:
   uint32_t opening_length;  // error correction bytes (if any) and the Property Flags
@@ -57,7 +58,7 @@ struct ParsedPacket {
 
 // Decodes the data packet in bytes[0, available), a packet of packet_size bytes of which
 // `available` (<= packet_size) are given. A payload of a stream not set in known_streams
-// (see DemuxSettings) makes the packet damaged, unless the packet can be repaired (see
+// (see DemuxSettings) makes the packet damaged from it on, unless it is passed over (see
 // ParsedPacket::repaired). Returns the status, also kept in out->status.
 PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32_t packet_size,
                                 const uint32_t* known_streams, ParsedPacket* out);

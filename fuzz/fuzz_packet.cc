@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(status == packet.status && packet.payload_count <= kMaxPacketPayloads);
     for (uint32_t i = 0; i < packet.payload_count; ++i) {
       const PacketPayload& p = packet.payloads[i];
-      // A payload of no known stream stands only in a repaired packet, and only one.
+      // A payload of no known stream stands only in a repaired packet.
       check(p.foreign ? packet.repaired && p.stream_number <= 127
                       : p.stream_number >= 1 && p.stream_number <= 127);
       check(uint64_t{p.data_offset} + p.length <= available);

@@ -252,6 +252,12 @@ std::vector<Row> moved_rows() {
                                s, number_byte,
                                {static_cast<uint8_t>(s.bytes[number_byte] ^ (i == 1 ? 0x01 : 0x40))}));
   }
+  // Object 48's stream number names no stream, and the last payload's length overruns the
+  // packet: object 48 is passed over alone, and the damage costs only object 54 behind it.
+  Row foreign = overwritten({.name = "a payload of no stream in front of damage"}, s,
+                            packet_start(s, 17) + payloads[1].head, {0x05});
+  foreign.bytes[packet_start(s, 17) + payloads[7].at - 1] = 0xFF;
+  rows.push_back(losing_only(foreign, {47, 53}));
   rows.push_back(overwritten({.name = "a bit flipped in a payload's media object size",
                               .warning = "is too large; frame skipped\n",
                               .summary = summary(0, 1)},
