@@ -106,8 +106,9 @@ void place(OpenObject* a, const uint8_t* bytes, uint32_t offset, uint32_t length
 // Whether the piece continues the object exactly where its bytes end so far, with its size
 // and time: a piece whose number was damaged still belongs there.
 bool continues_exactly(const OpenObject* o, const MediaPiece* piece) {
-  if (!o->active || o->too_large || !piece->has_offset || piece->offset == 0 || o->piece_count == 0)
+  if (!o->active || o->too_large || !piece->has_offset || piece->offset == 0 || o->piece_count == 0) {
     return false;
+  }
   const ObjectPiece& last = o->pieces[o->piece_count - 1];
   return last.offset + last.length == o->held && piece->offset == o->held && piece->object_size == o->size &&
          piece->presentation_time == o->presentation_time && piece->number_width == o->number_width;
@@ -327,7 +328,10 @@ bool assembler_in_line(const ObjectAssembler* a, const MediaPiece* piece) {
 
 bool assembler_met(const ObjectAssembler* a, const MediaPiece* piece) {
   for (const OpenObject& o : a->objects) {
-    if (!o.active || o.number_width == 0 || o.number != piece->object_number) continue;
+    if (!o.active || o.number_width == 0 || o.number != piece->object_number ||
+        o.size != piece->object_size) {
+      continue;
+    }
     // Its object is in progress: met where it holds bytes there, however it ended before.
     for (uint32_t i = 0; piece->has_offset && i < o.piece_count; ++i) {
       const ObjectPiece& held = o.pieces[i];

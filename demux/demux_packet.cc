@@ -11,6 +11,7 @@
 // its padding); so is a payload count that goes on past payloads that fill the packet.
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "asf/le_bytes.h"
 #include "demux/demux_stages.h"
@@ -137,19 +138,38 @@ bool take_payload(Cursor* c, const PayloadLayout& layout, const uint32_t* known_
   return true;
 }
 
-// Whether payload k's number alone is damaged: it is a whole object between two payloads
-// of its stream whose numbers are two apart, as if it had the one between.
+// Whether a number differs from the one expected in a single bit.
+bool one_bit_from(uint32_t number, uint32_t expected) {
+  uint32_t x = number ^ expected;
+  return x != 0 && (x & (x - 1)) == 0;
+}
+
+// Whether payload k's number alone is damaged. A whole object between two payloads of its
+// stream whose numbers are two apart should have the one between. The first payload, the
+// tail of an object, should have the number before the next payload's; the last, the head
+// of one, the number after the payload's before it: there only a number one bit away is
+// taken for damaged, as bytes of another place joined there would rarely be.
 bool lone_number(const ParsedPacket* packet, uint32_t k) {
-  if (k == 0 || k + 1 >= packet->payload_count) return false;
-  const PacketPayload& before = packet->payloads[k - 1];
   const PacketPayload& p = packet->payloads[k];
-  const PacketPayload& after = packet->payloads[k + 1];
-  if (before.stream_number != p.stream_number || after.stream_number != p.stream_number ||
-      before.compressed || after.compressed || before.number_width != p.number_width ||
-      after.number_width != p.number_width || p.offset != 0 || p.length != p.object_size) {
-    return false;
+  const PacketPayload* before = k > 0 ? &packet->payloads[k - 1] : nullptr;
+  const PacketPayload* after = k + 1 < packet->payload_count ? &packet->payloads[k + 1] : nullptr;
+  for (const PacketPayload* q : {before, after}) {
+    if (q != nullptr &&
+        (q->stream_number != p.stream_number || q->compressed || q->number_width != p.number_width)) {
+      return false;
+    }
   }
-  return ((after.object_number - before.object_number) & object_number_mask(p.number_width)) == 2;
+  uint32_t mask = object_number_mask(p.number_width);
+  if (before != nullptr && after != nullptr) {
+    return p.offset == 0 && p.length == p.object_size &&
+           ((after->object_number - before->object_number) & mask) == 2;
+  }
+  if (after != nullptr) {
+    return p.offset != 0 && p.offset + p.length == p.object_size && after->offset == 0 &&
+           one_bit_from(p.object_number, (after->object_number - 1) & mask);
+  }
+  return before != nullptr && p.offset == 0 &&
+         one_bit_from(p.object_number, (before->object_number + 1) & mask);
 }
 
 // Whether two payloads of one object in the packet at `bytes` hold the same bytes where they

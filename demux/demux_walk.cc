@@ -289,6 +289,12 @@ bool opens_like_the_file(const Demux* d, const uint8_t* bytes, uint32_t availabl
   return available > properties && (bytes[properties] & 0xC0) == 0x40;
 }
 
+// Whether two payloads carry pieces of one object: its number, size and time.
+bool same_object(const PacketPayload& a, const PacketPayload& b) {
+  return a.object_number == b.object_number && a.object_size == b.object_size &&
+         a.presentation_time == b.presentation_time;
+}
+
 // A payload's header as a piece, without its bytes: for questions to the assembler.
 MediaPiece header_piece(const PacketPayload& p) {
   return MediaPiece{p.object_number, p.number_width,      p.offset, p.has_offset, p.object_size,
@@ -327,7 +333,7 @@ bool piece_met(const Demux* d, const ParsedPacket* packet, const PacketPayload& 
   if (assembler_met(&d->assembler, &piece)) return true;
   for (uint32_t i = 0; i < packet->payload_count; ++i) {
     const PacketPayload& q = packet->payloads[i];
-    if (q.stream_number == p.stream_number && !q.compressed && q.object_number == p.object_number &&
+    if (q.stream_number == p.stream_number && !q.compressed && same_object(q, p) &&
         q.offset < p.offset + p.length && p.offset < q.offset + q.length) {
       return true;
     }
@@ -355,7 +361,10 @@ bool repeats_behind(const Demux* d, const ParsedPacket* packet, const ParsedPack
     uint32_t back = (last.object_number - p.object_number) & mask;
     // The same object: bytes of that payload again (a piece that fills a gap before it is
     // a piece out of order, not a repeat).
-    if (back == 0) return p.offset < last.offset + last.length && last.offset < p.offset + p.length;
+    if (back == 0) {
+      return same_object(p, last) && p.offset < last.offset + last.length &&
+             last.offset < p.offset + p.length;
+    }
     return back <= kRepeatWindow && !p.compressed && piece_met(d, packet, p);
   }
   return false;
