@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -244,14 +245,17 @@ std::vector<Row> moved_rows() {
   again.insert(again.begin() + 25, 4);
   rows.push_back(reordered(
       {.name = "packet 5 again behind packet 25", .warning = kPastEnd, .summary = summary(1, 0)}, s, again));
+  // A tail, a whole object, a head, a whole object opening its packet, a tail that reads
+  // as an object of the packet before: (packet, payload, bit).
   std::vector<WmvPayload> payloads;
-  parse_wmv_packet(s.bytes.data() + packet_start(s, 17), s.packet_size, &payloads);
-  for (uint32_t i : {0u, 1u, 7u}) {  // a tail, a whole object, a head
-    uint64_t number_byte = packet_start(s, 17) + payloads[i].head + 1;
+  for (auto [k, i, bit] :
+       std::vector<std::array<uint32_t, 3>>{{17, 0, 0x10}, {17, 1, 1}, {17, 7, 4}, {11, 0, 1}, {23, 0, 4}}) {
+    parse_wmv_packet(s.bytes.data() + packet_start(s, k), s.packet_size, &payloads);
+    uint64_t number_byte = packet_start(s, k) + payloads[i].head + 1;
     rows.push_back(overwritten({.name = "a bit flipped in a payload's media object number", .loses = false},
-                               s, number_byte,
-                               {static_cast<uint8_t>(s.bytes[number_byte] ^ (i == 1 ? 0x01 : 0x40))}));
+                               s, number_byte, {static_cast<uint8_t>(s.bytes[number_byte] ^ bit)}));
   }
+  parse_wmv_packet(s.bytes.data() + packet_start(s, 17), s.packet_size, &payloads);
   // Object 48's stream number names no stream, and the last payload's length overruns the
   // packet: object 48 is passed over alone, and the damage costs only object 54 behind it.
   Row foreign = overwritten({.name = "a payload of no stream in front of damage"}, s,
