@@ -119,8 +119,9 @@ void report_losses(Demux* d, const AssemblerResult& result) {
   for (uint32_t i = kRepeatWindow; i-- > 0;) {
     if (result.lost_bits >> i & 1) object_dropped(d, (result.lost_top - 1 - i) & result.lost_mask);
   }
-  for (uint32_t i = 0; i < result.lost_run; ++i)
+  for (uint32_t i = 0; i < result.lost_run; ++i) {
     object_dropped(d, (result.lost_first + i) & result.lost_mask);
+  }
   if (result.events & kAssemblerTooLarge) object_too_large(d, result.too_large_size);
 }
 
@@ -328,8 +329,7 @@ bool repeated_between(const Demux* d, const ParsedPacket* packet, const ParsedPa
 // Whether the payload `p` of the packet at `bytes` brings bytes met already: the assembler
 // has them, or a payload of `packet` before it holds bytes of the same object where it lies.
 bool piece_met(const Demux* d, const ParsedPacket* packet, const PacketPayload& p) {
-  MediaPiece piece = {p.object_number, p.number_width,      p.offset, p.has_offset, p.object_size,
-                      p.key_frame,     p.presentation_time, nullptr,  p.length,     0};
+  MediaPiece piece = header_piece(p);
   if (assembler_met(&d->assembler, &piece)) return true;
   for (uint32_t i = 0; i < packet->payload_count; ++i) {
     const PacketPayload& q = packet->payloads[i];
