@@ -5,12 +5,13 @@
 // duration, and for several payloads the payload flags) followed by its payloads (stream
 // number, length-coded object number, offset and replicated data length, the replicated
 // data, and for several payloads a length-coded payload length, then the data) and its
-// padding. Nothing may pass the packet's end: a field that would is damage, and so is a
-// payload of a stream the header does not describe, unless the payloads fill the packet
-// exactly to its padding: then one such payload, or a payload count that goes on past the
-// end, is one damaged field, and the other payloads are sound.
+// padding. Nothing may pass the packet's end: a field that would is damage. A payload of a
+// stream the header does not describe, framed by its own length, is one damaged field and
+// passed over alone where the payload behind it parses (or it fills the packet exactly to
+// its padding); so is a payload count that goes on past payloads that fill the packet.
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "asf/le_bytes.h"
 #include "demux/demux_stages.h"
@@ -139,10 +140,58 @@ bool take_payload(Cursor* c, const PayloadLayout& layout, const uint32_t* known_
   return true;
 }
 
+// Whether a number differs from the one expected in a single bit.
+bool one_bit_from(uint32_t number, uint32_t expected) {
+  uint32_t x = number ^ expected;
+  return x != 0 && (x & (x - 1)) == 0;
+}
+
+// Whether payload k's number alone is damaged. A whole object between two payloads of its
+// stream whose numbers are two apart should have the one between. The first payload, the
+// tail of an object, should have the number before the next payload's; the last, the head
+// of one, the number after the payload's before it: there only a number one bit away is
+// taken for damaged, as bytes of another place joined there would rarely be.
+bool lone_number(const ParsedPacket* packet, uint32_t k) {
+  const PacketPayload& p = packet->payloads[k];
+  const PacketPayload* before = k > 0 ? &packet->payloads[k - 1] : nullptr;
+  const PacketPayload* after = k + 1 < packet->payload_count ? &packet->payloads[k + 1] : nullptr;
+  for (const PacketPayload* q : {before, after}) {
+    if (q != nullptr &&
+        (q->stream_number != p.stream_number || q->compressed || q->number_width != p.number_width)) {
+      return false;
+    }
+  }
+  uint32_t mask = object_number_mask(p.number_width);
+  if (before != nullptr && after != nullptr) {
+    return p.offset == 0 && p.length == p.object_size &&
+           ((after->object_number - before->object_number) & mask) == 2;
+  }
+  if (after != nullptr) {
+    return p.offset != 0 && p.offset + p.length == p.object_size && after->offset == 0 &&
+           one_bit_from(p.object_number, (after->object_number - 1) & mask);
+  }
+  return before != nullptr && p.offset == 0 &&
+         one_bit_from(p.object_number, (before->object_number + 1) & mask);
+}
+
+// Whether two payloads of one object in the packet at `bytes` hold the same bytes where they
+// overlap (or do not overlap): bytes sent twice, however they were cut, are no step back.
+bool same_bytes_where_they_overlap(const uint8_t* bytes, const PacketPayload& a, const PacketPayload& b) {
+  uint32_t from = a.offset > b.offset ? a.offset : b.offset;
+  uint64_t a_end = uint64_t{a.offset} + a.length;
+  uint64_t b_end = uint64_t{b.offset} + b.length;
+  uint64_t to = a_end < b_end ? a_end : b_end;
+  if (to <= from) return true;
+  return std::memcmp(bytes + a.data_offset + (from - a.offset), bytes + b.data_offset + (from - b.offset),
+                     static_cast<size_t>(to - from)) == 0;
+}
+
 // Within one packet a stream's objects only go forward. The index of the first payload
 // that goes back to an object before the one its stream's previous payload carried, or
-// overlaps that payload's bytes with others (the same piece sent twice is no step back),
-// or 0: bytes of two places of the file were joined there (a repeated stretch).
+// overlaps that payload's bytes with other bytes (bytes sent twice are no step back),
+// or 0: bytes of two places of the file were joined there (a repeated stretch). A whole
+// object between two payloads whose numbers agree with each other is one damaged number,
+// no step back.
 uint32_t first_step_back(const uint8_t* bytes, const ParsedPacket* packet) {
   for (uint32_t i = 1; i < packet->payload_count; ++i) {
     const PacketPayload& p = packet->payloads[i];
@@ -153,10 +202,9 @@ uint32_t first_step_back(const uint8_t* bytes, const ParsedPacket* packet) {
       if (before.compressed) break;
       uint32_t mask = object_number_mask(p.number_width);
       uint32_t behind = (before.object_number - p.object_number) & mask;
-      bool overlaps = p.offset < before.offset + before.length && before.offset < p.offset + p.length;
-      bool same_piece = p.offset == before.offset && p.length == before.length &&
-                        std::memcmp(bytes + p.data_offset, bytes + before.data_offset, p.length) == 0;
-      if ((behind == 0 && overlaps && !same_piece) || (behind != 0 && behind <= kRepeatWindow)) return i;
+      bool back = (behind == 0 && !same_bytes_where_they_overlap(bytes, before, p)) ||
+                  (behind != 0 && behind <= kRepeatWindow);
+      if (back && !(j == i - 1 && (lone_number(packet, j) || lone_number(packet, i)))) return i;
       break;
     }
   }
@@ -219,8 +267,6 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
   out->header_read = 1;
   out->payloads_offset = c.at;
 
-  uint32_t foreign = 0;
-  uint32_t first_foreign = 0;
   for (uint32_t i = 0; i < count; ++i) {
     // Payloads that already fill the packet to its padding leave no room for another but
     // an empty one of a known stream.
@@ -230,27 +276,30 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
     c.opened = 0;
     bool taken = take_payload(&c, layout, known_streams, payload);
     if (filled && (!taken || payload->foreign || payload->length != 0)) {
-      // The count goes on past them: the count is the damaged field, unless another was.
-      if (foreign != 0) break;
+      // The count goes on past them: the count is the damaged field.
       out->repaired = 1;
       return out->status = kPacketWhole;
     }
+    if (i > 0 && out->payloads[i - 1].foreign && (!taken || payload->foreign)) {
+      // A payload of no known stream is passed over only where the next one parses: here
+      // the packet is damaged from it on.
+      out->payload_count = i - 1;
+      return out->status = kPacketDamaged;
+    }
     if (!taken) {
-      if (foreign != 0) break;
       out->failed_payload_opened = c.opened;
       return out->status = c.failure;
     }
-    if (payload->foreign && foreign++ == 0) first_foreign = i;
+    out->repaired |= payload->foreign;
     out->payload_count = i + 1;
   }
-  if (foreign != 0) {
-    // One payload of a stream nobody describes is passed over when the payloads fill the
-    // packet exactly; otherwise the packet is damaged from that payload on.
-    if (foreign > 1 || out->payload_count < count || c.end - c.at != layout.padding) {
-      out->payload_count = first_foreign;
-      return out->status = kPacketDamaged;
-    }
-    out->repaired = 1;
+  if (out->repaired && c.end - c.at != layout.padding) {
+    // Payloads of no known stream are passed over in a whole packet only when the payloads
+    // fill it exactly, which tells that their lengths are right.
+    uint32_t first = 0;
+    while (!out->payloads[first].foreign) first++;
+    out->payload_count = first;
+    return out->status = kPacketDamaged;
   }
   // The declared padding must fit behind the payloads.
   if (layout.padding > c.end - c.at) return out->status = kPacketDamaged;

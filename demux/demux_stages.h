@@ -47,10 +47,11 @@ struct ParsedPacket {
   // Damaged or cut inside payload `payload_count`: its stream (a known one), object number
   // and offset were read, and stand in payloads[payload_count].
   uint32_t failed_payload_opened;
-  // Whole, though one field disagreed: a single payload names a stream the header does not
-  // describe (it is marked foreign), or the payload count goes on past payloads that fill
-  // the packet exactly. The payloads fill the packet to its padding, which tells that
-  // their lengths are right; the others can be used.
+  // A field disagreed, yet the payloads around it can be used: a payload names a stream
+  // the header does not describe (it is marked foreign) where the payload behind it parses,
+  // or the payload count goes on past payloads that fill the packet exactly. A whole
+  // packet so repaired is filled by its payloads to its padding, which tells that their
+  // lengths are right.
   uint32_t repaired;
   uint8_t opening[4];       // the packet's first bytes that every packet of a file shares:
   uint32_t opening_length;  // error correction bytes (if any) and the Property Flags
@@ -59,22 +60,23 @@ struct ParsedPacket {
 
 // Decodes the data packet in bytes[0, available), a packet of packet_size bytes of which
 // `available` (<= packet_size) are given. A payload of a stream not set in known_streams
-// (see DemuxSettings) makes the packet damaged, unless the packet can be repaired (see
+// (see DemuxSettings) makes the packet damaged from it on, unless it is passed over (see
 // ParsedPacket::repaired). Returns the status, also kept in out->status.
 PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32_t packet_size,
                                 const uint32_t* known_streams, ParsedPacket* out);
 
 // ---- Object assembler ------------------------------------------------------------------
 
-// A piece whose number lies this few objects behind the object in progress (or the one
-// finished last) repeats a piece already met, as a duplicated packet does; a number further
-// away begins a new object (numbers count up by one per object and wrap around, but a file
-// joined from two may start counting again).
+// Objects of the stream are put together by number inside a window of this many numbers:
+// an object still open that far behind the newest one is given up, and numbers passed
+// over are waited for that long (a packet moved by a place or two brings them late).
 constexpr uint32_t kRepeatWindow = 16;
 
 // The values a Media Object Number of `width` bytes can hold, as a mask: numbers count
 // up by one per object and wrap around at its width.
-inline uint32_t object_number_mask(uint32_t width) { return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
+inline uint32_t object_number_mask(uint32_t width) {
+  return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
+}
 
 constexpr uint32_t kBatchPieces = 1024;  // pieces of output held before a gathered write
 // The pieces one media object may be held in before they are gathered into the frame
@@ -118,72 +120,126 @@ inline MediaPiece media_piece(const PacketPayload& p, const uint8_t* packet_byte
                     0};
 }
 
-// The chosen stream's object in progress: its pieces sorted by offset, none overlapping.
-struct ObjectAssembler {
-  uint32_t active;  // an object is in progress
+constexpr uint32_t kOpenObjects = 4;         // objects of the stream in progress at once
+constexpr uint32_t kEndedMemory = 1024;      // objects remembered as ended, by number
+constexpr uint32_t kLargestCountGap = 1024;  // a number further ahead starts a new count: nothing lost
+
+// One object of the chosen stream in progress: its pieces sorted by offset, none
+// overlapping.
+struct OpenObject {
+  uint32_t active;
   uint32_t number;
-  uint32_t number_width;
+  uint32_t number_width;  // 0: its pieces carry no number (arrival order)
   uint32_t size;
   uint32_t held;  // bytes held: the object is complete when held == size
   uint32_t key_frame;
   uint32_t presentation_time;
-  uint32_t too_large;        // larger than the frame buffer can be: counted, not kept
-  uint32_t have_finished;    // the last object that ended (written or dropped), to know its
-  uint32_t finished_number;  // repeated pieces
+  uint32_t too_large;  // larger than the frame buffer can be: counted, not kept
+  uint32_t previous;   // the number opened before it (have_previous): the number it should have
+  uint32_t have_previous;
+  uint64_t opened;  // when it was opened, counted in objects: the oldest is given up first
+  ObjectPiece pieces[kMaxObjectPieces];
+  uint32_t piece_count;
+  uint8_t* frame_buffer;  // owned; null until the object needs one
+  uint32_t buffer_size;
+};
+
+// An object that ended (written or dropped), or a number passed over behind damage,
+// remembered so that its pieces met again, however much later, are repeats and not new
+// frames: a written object by its number, size and time, a dropped or lost one by its
+// number alone for a while. Slot number % kEndedMemory: the memory stays the same whatever
+// the file's length.
+enum EndedState : uint32_t { kNotEnded = 0, kEndedObject = 1, kEndedByNumber = 2 };
+struct EndedObject {
+  uint32_t state;
+  uint32_t number;
+  uint32_t number_width;
+  uint32_t size;  // kEndedObject: a piece repeats it when its size and time agree
+  uint32_t presentation_time;
+  uint64_t until;  // kEndedByNumber: stands until this many objects were opened
+};
+
+struct ObjectAssembler {
+  OpenObject objects[kOpenObjects];
+  uint32_t newest;     // the object the last piece went to: pieces without a number follow it
+  uint32_t completed;  // the object that kAssemblerComplete names
+  uint64_t opened;     // objects opened so far
+  uint32_t have_last;  // the furthest number opened so far, and its width
+  uint32_t last_number;
+  uint32_t last_width;
+  // Numbers passed over that may still come (a packet moved): bit i stands for
+  // last_number - 1 - i, up to kRepeatWindow behind.
+  uint32_t missing;
   // Set when damage was met (by the walk, or by an object dropped): the numbers the next
   // object skips were objects lost with it. Numbers are not relied on otherwise, as a file
   // may not count its objects one by one.
   uint32_t count_gap;
-  ObjectPiece pieces[kMaxObjectPieces];
-  uint32_t piece_count;
-  uint8_t* frame_buffer;  // owned
-  uint32_t buffer_size;
+  EndedObject ended[kEndedMemory];
 };
 
-// What taking a piece did, in order: an object dropped, a piece too large warned about,
-// an object complete (its pieces stay in the assembler until assembler_finish).
+// What taking a piece did: objects dropped, a new object too large to hold (it is skipped:
+// a dropped frame too), numbers given up as lost, an object complete (its pieces stay in
+// the assembler until assembler_finish).
 enum AssemblerEvent : uint32_t {
-  kAssemblerDropped = 1,   // an object that could not complete; dropped_number names it
   kAssemblerTooLarge = 2,  // a new object is too large to hold: it will be skipped
-  kAssemblerComplete = 4,  // the object in progress is complete
+  kAssemblerComplete = 4,  // the object `completed` names is complete
 };
 
 struct AssemblerResult {
   uint32_t events;
-  uint32_t dropped_number;
-  uint32_t skipped;  // objects never met: numbers passed over behind damage (see count_gap)
+  uint32_t too_large_size;
+  uint32_t dropped_count;  // objects met that could not complete, by number
+  uint32_t dropped_numbers[kOpenObjects + 1];
+  // Objects never met, lost with damage: numbers lost_first .. lost_first + lost_run - 1,
+  // and lost_top - 1 - i for each bit i of lost_bits.
+  uint32_t lost_first;
+  uint32_t lost_run;
+  uint32_t lost_top;
+  uint32_t lost_bits;
+  uint32_t lost_mask;  // the numbers' mask
 };
 
-// Allocates the frame buffer (buffer_size bytes). False when it cannot be had.
+// Sets the assembler up with a frame buffer of buffer_size bytes for its first object.
+// False when it cannot be had.
 bool assembler_init(ObjectAssembler* assembler, uint32_t buffer_size);
 void assembler_release(ObjectAssembler* assembler);
 
 // True when one more piece can be taken without gathering first.
-inline bool assembler_has_room(const ObjectAssembler* assembler) {
-  return assembler->piece_count < kMaxObjectPieces;
-}
+bool assembler_has_room(const ObjectAssembler* assembler);
 
-// Places one piece of the chosen stream: in the object of its number at its offset, bytes
-// held already taken once. A piece of the object finished last is a repeat and ignored. A
-// spoilt piece drops its object.
+// Places one piece of the chosen stream: in the open object of its number at its offset,
+// bytes held already taken once; a piece whose number disagrees but whose offset, size and
+// time continue the object opened last exactly joins it. A piece of an object that ended
+// is a repeat and ignored. Otherwise it opens an object: open objects too far behind it,
+// or the oldest when all are in use, are dropped. A spoilt piece drops its object.
 AssemblerResult assembler_take(ObjectAssembler* assembler, const MediaPiece* piece);
 
-// Whether a piece's number is in line with what the assembler holds: the object in
-// progress, the one after it or after the one finished last, or any number before the
-// first. A payload given up at damage whose header is not in line is taken for damage.
+// Whether a piece's number is in line with what the assembler holds: an object in
+// progress, the one after the furthest opened, or any number before the first. A payload
+// given up at damage whose header is not in line is taken for damage.
 bool assembler_in_line(const ObjectAssembler* assembler, const MediaPiece* piece);
 
-// Copies every held piece that does not lie in the frame buffer into it, at its offset, so
-// that nothing held points into the reader's window. Call only when no frame of the sink's
-// batch lies in the frame buffer (right after a flush). False (the object is then dropped
-// as too large) when the buffer cannot grow to the object's size.
-bool assembler_gather(ObjectAssembler* assembler);
+// Whether a piece's bytes were met already: an open object of its number holds bytes where
+// it lies, or (none is open) its object ended. Changes nothing.
+bool assembler_met(const ObjectAssembler* assembler, const MediaPiece* piece);
 
-// The object in progress, if any, ends unwritten (the walk is over or it was given up).
-// True when there was one that was not too large.
-bool assembler_abandon(ObjectAssembler* assembler);
+// Copies every held piece that does not lie in its object's frame buffer into it, at its
+// offset, so that nothing held points into the reader's window. Call only when no frame of
+// the sink's batch lies in a frame buffer (right after a flush). False when an object's
+// buffer cannot grow to its size: that object is then dropped as too large, its size in
+// *dropped_size; call again for the others.
+bool assembler_gather(ObjectAssembler* assembler, uint32_t* dropped_size);
 
-// After a complete object was handed to the sink: forget it.
+// The walk is over: every open object ends unwritten (too large ones are counted already)
+// and the numbers still awaited are lost; the result names them.
+AssemblerResult assembler_abandon(ObjectAssembler* assembler);
+
+// The complete object (after kAssemblerComplete), for the sink.
+inline const OpenObject* assembler_completed(const ObjectAssembler* assembler) {
+  return &assembler->objects[assembler->completed];
+}
+
+// After the complete object was handed to the sink: forget it.
 void assembler_finish(ObjectAssembler* assembler);
 
 // ---- Frame sink ------------------------------------------------------------------------

@@ -55,6 +55,7 @@ struct Demux {
   uint32_t write_failed;
   uint32_t truncated;
   uint32_t interrupted;
+  uint32_t past_end;     // packets were read behind the Data Object's declared end
   uint32_t stopping;     // a stop was requested: no more reading
   uint64_t progress_at;  // input offset where the progress line is next updated; kNoEnd: not shown
   // The packet at the walk's position and the one behind it, decoded; `ahead` is kept for
@@ -107,6 +108,28 @@ void object_dropped(Demux* d, uint32_t number) {
   }
 }
 
+// An object too large to hold is skipped: a dropped frame too.
+void object_too_large(Demux* d, uint32_t size) {
+  d->counters->dropped_frames++;
+  if (before_message(d, 1)) {
+    print_at_level(1, "Warning: media object of %u bytes in stream %d is too large; frame skipped\n", size,
+                   static_cast<int>(d->settings->stream_number));
+  }
+}
+
+// Every object the assembler gave up, and every number it gave up as lost, is a dropped
+// frame with its warning.
+void report_losses(Demux* d, const AssemblerResult& result) {
+  for (uint32_t i = 0; i < result.dropped_count; ++i) object_dropped(d, result.dropped_numbers[i]);
+  for (uint32_t i = kRepeatWindow; i-- > 0;) {
+    if (result.lost_bits >> i & 1) object_dropped(d, (result.lost_top - 1 - i) & result.lost_mask);
+  }
+  for (uint32_t i = 0; i < result.lost_run; ++i) {
+    object_dropped(d, (result.lost_first + i) & result.lost_mask);
+  }
+  if (result.events & kAssemblerTooLarge) object_too_large(d, result.too_large_size);
+}
+
 // A packet with one damaged field whose other payloads could be used all the same.
 void packet_repaired(Demux* d) {
   d->counters->damaged_packets++;
@@ -128,14 +151,8 @@ void packet_damaged(Demux* d, uint64_t packets) {
 // progress copied out of the window. False when the walk must stop (a write failed).
 bool hand_over(Demux* d) {
   if (!flush(d)) return false;
-  if (!assembler_gather(&d->assembler)) {
-    uint32_t size = d->assembler.size;
-    assembler_abandon(&d->assembler);
-    if (before_message(d, 1)) {
-      print_at_level(1, "Warning: media object of %u bytes in stream %d is too large; frame skipped\n", size,
-                     static_cast<int>(d->settings->stream_number));
-    }
-  }
+  uint32_t size = 0;
+  while (!assembler_gather(&d->assembler, &size)) object_too_large(d, size);
   return d->write_failed == 0;
 }
 
@@ -157,7 +174,7 @@ uint32_t bring(Demux* d, uint32_t n) {
 
 // The assembler's complete object goes into the batch.
 bool emit_object(Demux* d) {
-  ObjectAssembler* a = &d->assembler;
+  const OpenObject* a = assembler_completed(&d->assembler);
   if (!sink_has_room(&d->sink, a->piece_count) && !flush(d)) return false;
   FrameRecord frame = {};
   frame.object_size = a->size;
@@ -168,22 +185,17 @@ bool emit_object(Demux* d) {
                                            : kPictureUnclassified;
   frame.key_frame = frame_is_key(a->key_frame, &opening, frame.picture_type);
   sink_put(&d->sink, d->settings, &frame, &opening, a->pieces, a->piece_count);
-  assembler_finish(a);
+  assembler_finish(&d->assembler);
   return !sink_should_flush(&d->sink) || flush(d);
 }
 
 // One piece of the chosen stream. False when the walk must stop.
 bool take_piece(Demux* d, const MediaPiece* piece) {
-  if (!assembler_has_room(&d->assembler) && (!flush(d) || !assembler_gather(&d->assembler))) {
-    return d->write_failed == 0;
+  if (!assembler_has_room(&d->assembler) && (!hand_over(d) || !assembler_has_room(&d->assembler))) {
+    return d->write_failed == 0;  // the piece is not taken: its object stays incomplete
   }
   AssemblerResult result = assembler_take(&d->assembler, piece);
-  if (result.events & kAssemblerDropped) object_dropped(d, result.dropped_number);
-  d->counters->dropped_frames += result.skipped;
-  if ((result.events & kAssemblerTooLarge) && before_message(d, 1)) {
-    print_at_level(1, "Warning: media object of %u bytes in stream %d is too large; frame skipped\n",
-                   piece->object_size, static_cast<int>(d->settings->stream_number));
-  }
+  report_losses(d, result);
   if ((result.events & kAssemblerComplete) && !emit_object(d)) return false;
   if (d->write_failed) return false;
   return true;
@@ -287,9 +299,62 @@ bool opens_like_the_file(const Demux* d, const uint8_t* bytes, uint32_t availabl
   return available > properties && (bytes[properties] & 0xC0) == 0x40;
 }
 
+// Whether two payloads carry pieces of one object: its number, size and time.
+bool same_object(const PacketPayload& a, const PacketPayload& b) {
+  return a.object_number == b.object_number && a.object_size == b.object_size &&
+         a.presentation_time == b.presentation_time;
+}
+
+// A payload's header as a piece, without its bytes: for questions to the assembler.
+MediaPiece header_piece(const PacketPayload& p) {
+  return MediaPiece{p.object_number, p.number_width,      p.offset, p.has_offset, p.object_size,
+                    p.key_frame,     p.presentation_time, nullptr,  p.length,     0};
+}
+
+// Whether the packet only brings again objects met already, while the next packet (null:
+// none follows) goes on from where the walk stood before it: a packet sent again far later
+// (a copy fault), passed over whole. Where the next packet does not go on from there, a
+// packet of objects met may be the file playing again from its start.
+bool repeated_between(const Demux* d, const ParsedPacket* packet, const ParsedPacket* next) {
+  const uint32_t stream = d->settings->stream_number;
+  uint32_t ours = 0;
+  for (uint32_t i = 0; i < packet->payload_count; ++i) {
+    const PacketPayload& p = packet->payloads[i];
+    if (p.stream_number != stream) continue;
+    MediaPiece piece = header_piece(p);
+    if (p.compressed || p.number_width == 0 || !assembler_met(&d->assembler, &piece)) return false;
+    ours++;
+  }
+  if (next == nullptr) return ours > 0;
+  for (uint32_t i = 0; ours > 0 && i < next->payload_count; ++i) {
+    const PacketPayload& q = next->payloads[i];
+    if (q.stream_number != stream) continue;
+    MediaPiece piece = header_piece(q);
+    return !q.compressed && assembler_in_line(&d->assembler, &piece) && !assembler_met(&d->assembler, &piece);
+  }
+  return false;
+}
+
+// Whether the payload `p` of the packet at `bytes` brings bytes met already: the assembler
+// has them, or a payload of `packet` before it holds bytes of the same object where it lies.
+bool piece_met(const Demux* d, const ParsedPacket* packet, const PacketPayload& p) {
+  MediaPiece piece = header_piece(p);
+  if (assembler_met(&d->assembler, &piece)) return true;
+  for (uint32_t i = 0; i < packet->payload_count; ++i) {
+    const PacketPayload& q = packet->payloads[i];
+    if (q.stream_number == p.stream_number && !q.compressed && same_object(q, p) &&
+        q.offset < p.offset + p.length && p.offset < q.offset + q.length) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Whether the packet that follows goes back to an object before this packet's last payload
-// (of the chosen stream), or to that payload's own bytes: the file repeats a stretch there, and where a repeated stretch is joined on, that payload may hold the
-// tail of another packet. Its bytes come again with the repeat.
+// (of the chosen stream) with bytes met already, or to that payload's own bytes: the file
+// repeats a stretch there, and where a repeated stretch is joined on, that payload may hold
+// the tail of another packet. Its bytes come again with the repeat. A packet that goes back
+// with bytes not met yet was only moved: nothing is given up for it.
 bool repeats_behind(const Demux* d, const ParsedPacket* packet, const ParsedPacket* next) {
   if (packet->payload_count == 0) return false;
   const PacketPayload& last = packet->payloads[packet->payload_count - 1];
@@ -305,8 +370,11 @@ bool repeats_behind(const Demux* d, const ParsedPacket* packet, const ParsedPack
     uint32_t back = (last.object_number - p.object_number) & mask;
     // The same object: bytes of that payload again (a piece that fills a gap before it is
     // a piece out of order, not a repeat).
-    if (back == 0) return p.offset < last.offset + last.length && last.offset < p.offset + p.length;
-    return back <= kRepeatWindow;
+    if (back == 0) {
+      return same_object(p, last) && p.offset < last.offset + last.length &&
+             last.offset < p.offset + p.length;
+    }
+    return back <= kRepeatWindow && !p.compressed && piece_met(d, packet, p);
   }
   return false;
 }
@@ -346,18 +414,52 @@ uint32_t packets_across_end(Demux* d, uint64_t at, const uint8_t* bytes, uint32_
   return starts_well(d, d->ahead, next, rest) ? 2 : 0;
 }
 
-// Packets that stand across the declared end are taken in: the Data Object is taken to
-// end behind them, and the walk decides again at the next packet.
+// Whether a whole packet stands at `bytes`, where the declared end says none does: it opens
+// like the file's packets and decodes whole with a payload.
+bool whole_packet_behind_end(Demux* d, const uint8_t* bytes, uint32_t available) {
+  if (available < d->packet_size || is_index_object(bytes, available) ||
+      !opens_like_the_file(d, bytes, available)) {
+    return false;
+  }
+  return demux_parse_packet(bytes, available, d->packet_size, d->settings->known_streams, d->ahead) ==
+             kPacketWhole &&
+         d->ahead->payload_count > 0 && !d->ahead->repaired;
+}
+
+// Packets read behind the Data Object's declared end: its size disagrees with its packets,
+// which is damage, said once.
+void read_past_end(Demux* d, uint64_t declared_end) {
+  if (d->past_end) return;
+  d->past_end = 1;
+  d->counters->damaged_packets++;
+  if (before_message(d, 1)) {
+    print_at_level(
+        1, "Warning: data packets stand behind the Data Object's declared end (byte %llu); they are read.\n",
+        static_cast<unsigned long long>(declared_end));
+  }
+}
+
+// Packets that stand across or behind the declared end are taken in: across it, the Data
+// Object is taken to end behind them and the walk decides again at the next packet; a whole
+// packet where the packets should have ended, the walk goes on to the input's end or an
+// index object. Either way the same warning and damage, whatever the size declared.
 void extend_to_last_packet(Demux* d, uint64_t at) {
   if (d->data_end == kNoEnd) return;
-  // This packet ends where the packets end, or crosses that place: what stands behind it
-  // tells whether packets go on.
-  if (at + d->packet_size < d->data_end) return;
+  // This packet or the next ends where the packets end, or crosses that place: what stands
+  // behind it tells whether packets go on.
+  if (at + 2 * uint64_t{d->packet_size} <= d->data_end) return;
   uint32_t available = bring(d, 2 * d->packet_size);
   d->ahead_kept = 0;
   if (d->write_failed) return;
-  uint32_t packets = packets_across_end(d, at, reader_peek(d->reader), available);
-  if (packets != 0) d->data_end = at + static_cast<uint64_t>(packets) * d->packet_size;
+  uint64_t declared = d->data_end;
+  const uint8_t* bytes = reader_peek(d->reader);
+  if (at >= declared || declared - at <= kMinTailBytes) {
+    if (whole_packet_behind_end(d, bytes, available)) d->data_end = kNoEnd;
+  } else {
+    uint32_t packets = packets_across_end(d, at, bytes, available);
+    if (packets != 0) d->data_end = at + static_cast<uint64_t>(packets) * d->packet_size;
+  }
+  if (d->data_end > declared) read_past_end(d, declared);
 }
 
 // Whether a packet can be framed at input offset `at` (its bytes at `bytes`): it opens like
@@ -412,7 +514,8 @@ uint64_t resynchronise(Demux* d, bool skip_first, uint64_t framed_at) {
     // search stops, whatever the offsets it passes over on the way.
     uint32_t stop = index_object_at(bytes, i, available);
     if (d->data_end != kNoEnd) {
-      uint64_t tail = at >= d->data_end || d->data_end - at <= kMinTailBytes ? 0 : d->data_end - at - kMinTailBytes;
+      uint64_t tail =
+          at >= d->data_end || d->data_end - at <= kMinTailBytes ? 0 : d->data_end - at - kMinTailBytes;
       if (tail < stop) stop = static_cast<uint32_t>(tail < i ? i : tail);
     }
     bool stops = stop <= last;
@@ -465,12 +568,28 @@ void count_damage(Demux* d, uint64_t from, uint64_t to) {
 bool payloads_before_end(Demux* d, const uint8_t* bytes, uint32_t available, uint32_t length,
                          ParsedPacket* packet) {
   if (length >= d->packet_size || available < d->packet_size ||
-      demux_parse_packet(bytes, available, d->packet_size, d->settings->known_streams, packet) != kPacketWhole ||
+      demux_parse_packet(bytes, available, d->packet_size, d->settings->known_streams, packet) !=
+          kPacketWhole ||
       packet->repaired || packet->payload_count == 0) {
     return false;
   }
   const PacketPayload& last = packet->payloads[packet->payload_count - 1];
   return last.data_offset + last.length <= length;
+}
+
+// The payload `index` of the packet at `bytes`, given up at damage or before a repeat,
+// leaves its object a gap where its bytes were: the same bytes may still fill it where they
+// come again (a duplicated stretch of the file), else the object is dropped. Where pieces
+// follow in arrival order, it cannot be completed. False when the walk must stop.
+bool give_up_payload(Demux* d, const uint8_t* bytes, const ParsedPacket* packet, uint32_t index) {
+  if (index >= packet->payload_count || packet->payloads[index].stream_number != d->settings->stream_number) {
+    return true;
+  }
+  const PacketPayload& p = packet->payloads[index];
+  MediaPiece given_up = media_piece(p, bytes);
+  given_up.length = 0;
+  given_up.spoilt = p.number_width == 0 || !p.has_offset || p.object_size == 0;
+  return !assembler_in_line(&d->assembler, &given_up) || take_piece(d, &given_up);
 }
 
 // Walks the packet at the reader's position. False when the walk is over or must stop.
@@ -559,25 +678,17 @@ bool walk_packet(Demux* d) {
     if (!continues(packet->payloads[usable - 1], after)) usable--;
   }
   // The next packet goes back behind this one's last payload: it is given up, and taken
-  // from the repeat.
-  bool repeat_follows = !suspect && ahead_parsed && usable > 0 && repeats_behind(d, packet, d->ahead);
-  if (repeat_follows) usable--;
+  // from the repeat. A packet that only repeats objects met is passed over.
+  bool passed_over = !suspect && repeated_between(d, packet, ahead_parsed ? d->ahead : nullptr);
+  bool repeat_follows =
+      !passed_over && !suspect && ahead_parsed && usable > 0 && repeats_behind(d, packet, d->ahead);
+  if (passed_over || repeat_follows) usable = passed_over ? 0 : usable - 1;
   if (d->opening_length == 0) {
     std::memcpy(d->opening, packet->opening, packet->opening_length);
     d->opening_length = packet->opening_length;
   }
   if (!take_payloads(d, bytes, packet, usable)) return false;
-  if ((suspect || repeat_follows) && usable < packet->payload_count &&
-      packet->payloads[usable].stream_number == d->settings->stream_number) {
-    // The payload given up leaves its object a gap where its bytes were: the same bytes may
-    // still fill it where they come again (a duplicated stretch of the file), else the
-    // object is dropped. Where pieces follow in arrival order, it cannot be completed.
-    const PacketPayload& p = packet->payloads[usable];
-    MediaPiece given_up = media_piece(p, bytes);
-    given_up.length = 0;
-    given_up.spoilt = p.number_width == 0 || !p.has_offset || p.object_size == 0;
-    if (assembler_in_line(&d->assembler, &given_up) && !take_piece(d, &given_up)) return false;
-  }
+  if ((suspect || repeat_follows) && !give_up_payload(d, bytes, packet, usable)) return false;
 
   if (suspect) {
     uint32_t resume = usable > 0
@@ -619,8 +730,8 @@ DemuxResult finish(Demux* d) {
   // before it could have found the input's end.
   if (!flush(d)) d->truncated = 0;
   bool over = !d->write_failed && !d->truncated && !d->interrupted;
-  uint32_t number = d->assembler.number;
-  if (assembler_abandon(&d->assembler) && over) object_dropped(d, number);
+  AssemblerResult left = assembler_abandon(&d->assembler);
+  if (over) report_losses(d, left);
   if (d->truncated) {
     print_at_level(0, "Error: Input file ends inside the ASF Data Object; demux stopped early.\n");
   }

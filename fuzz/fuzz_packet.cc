@@ -16,17 +16,19 @@ void check(bool condition) {
   if (!condition) std::abort();
 }
 
-void check_assembler(const ObjectAssembler& a) {
-  if (!a.active || a.too_large) return;
-  uint64_t held = 0;
-  uint64_t end = 0;
-  for (uint32_t i = 0; i < a.piece_count; ++i) {
-    const ObjectPiece& p = a.pieces[i];
-    check(p.length > 0 && p.offset >= end && uint64_t{p.offset} + p.length <= a.size);
-    end = uint64_t{p.offset} + p.length;
-    held += p.length;
+void check_assembler(const ObjectAssembler& assembler) {
+  for (const OpenObject& a : assembler.objects) {
+    if (!a.active || a.too_large) continue;
+    uint64_t held = 0;
+    uint64_t end = 0;
+    for (uint32_t i = 0; i < a.piece_count; ++i) {
+      const ObjectPiece& p = a.pieces[i];
+      check(p.length > 0 && p.offset >= end && uint64_t{p.offset} + p.length <= a.size);
+      end = uint64_t{p.offset} + p.length;
+      held += p.length;
+    }
+    check(held == a.held);
   }
-  check(held == a.held);
 }
 
 }  // namespace
@@ -49,17 +51,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(status == packet.status && packet.payload_count <= kMaxPacketPayloads);
     for (uint32_t i = 0; i < packet.payload_count; ++i) {
       const PacketPayload& p = packet.payloads[i];
-      // A payload of no known stream stands only in a repaired packet, and only one.
-      check(p.foreign ? packet.repaired && p.stream_number <= 127 : p.stream_number >= 1 && p.stream_number <= 127);
+      // A payload of no known stream stands only in a repaired packet.
+      check(p.foreign ? packet.repaired && p.stream_number <= 127
+                      : p.stream_number >= 1 && p.stream_number <= 127);
       check(uint64_t{p.data_offset} + p.length <= available);
       if (p.compressed || p.foreign) continue;
       MediaPiece piece = media_piece(p, bytes.data() + at);
-      if (!assembler_has_room(&assembler) && !assembler_gather(&assembler)) assembler_abandon(&assembler);
+      uint32_t dropped_size = 0;
+      if (!assembler_has_room(&assembler)) {
+        while (!assembler_gather(&assembler, &dropped_size)) {
+        }
+        if (!assembler_has_room(&assembler)) continue;
+      }
       AssemblerResult result = assembler_take(&assembler, &piece);
       check_assembler(assembler);
+      check(result.dropped_count <= kOpenObjects + 1);
       if (result.events & kAssemblerComplete) {
-        check(assembler.held == assembler.size);
-        check(assembler.size == 0 || (assembler.piece_count > 0 && assembler.pieces[0].offset == 0));
+        const OpenObject& done = *assembler_completed(&assembler);
+        check(done.held == done.size);
+        check(done.size == 0 || (done.piece_count > 0 && done.pieces[0].offset == 0));
         assembler_finish(&assembler);
       }
     }
