@@ -49,6 +49,7 @@ bool has_ended(const ObjectAssembler* a, const MediaPiece* piece) {
 void end_object(ObjectAssembler* a, OpenObject* o) {
   remember(a, o);
   o->active = 0;
+  o->complete = 0;
   o->piece_count = 0;
   o->held = 0;
 }
@@ -194,20 +195,25 @@ void count_numbers(ObjectAssembler* a, const MediaPiece* piece, bool evidence, A
   a->missing = 0;
 }
 
+// Whether the open object lies more than the window behind the piece's number.
+bool left_behind(const OpenObject* o, const MediaPiece* piece) {
+  if (!o->active || piece->number_width == 0 || o->number_width != piece->number_width) return false;
+  uint32_t back = behind(o->number, piece->object_number, o->number_width);
+  return back > kRepeatWindow && back <= object_number_mask(o->number_width) / 2;
+}
+
 // Open objects left too far behind the piece's number, and the oldest when every place is
 // in use, are dropped; returns the place for the piece's object.
 OpenObject* make_room(ObjectAssembler* a, const MediaPiece* piece, AssemblerResult* result) {
   OpenObject* free_place = nullptr;
   OpenObject* oldest = nullptr;
   for (OpenObject& o : a->objects) {
-    if (o.active && piece->number_width != 0 && o.number_width == piece->number_width) {
-      uint32_t back = behind(o.number, piece->object_number, o.number_width);
-      if (back > kRepeatWindow && back <= object_number_mask(o.number_width) / 2) drop_object(a, &o, result);
-    }
+    if (left_behind(&o, piece) && !o.complete) drop_object(a, &o, result);
     if (!o.active) {
       if (free_place == nullptr) free_place = &o;
-    } else if (oldest == nullptr || o.opened < oldest->opened) {
-      oldest = &o;
+    } else if (oldest == nullptr || (oldest->complete && !o.complete) ||
+               (oldest->complete == o.complete && o.opened < oldest->opened)) {
+      oldest = &o;  // complete objects, waiting for their turn, are the last to go
     }
   }
   if (free_place != nullptr) return free_place;
@@ -256,6 +262,40 @@ OpenObject* open_object(ObjectAssembler* a, const MediaPiece* piece, AssemblerRe
   return o;
 }
 
+// Whether an object of this number comes behind the one written last, within the window:
+// the frames after it are in the stream already.
+bool is_late(const ObjectAssembler* a, uint32_t number, uint32_t width) {
+  if (!a->have_written || width == 0 || width != a->written_width) return false;
+  uint32_t back = behind(number, a->written_number, width);
+  return back != 0 && back <= kRepeatWindow;
+}
+
+// Whether the number has ended, however long ago: written, dropped or given up.
+bool number_ended(const ObjectAssembler* a, uint32_t number, uint32_t width) {
+  const EndedObject& e = a->ended[number % kEndedMemory];
+  return e.state != kNotEnded && e.number == number && e.number_width == width;
+}
+
+// Whether the complete object may be written before anything else arrives: every number
+// between the one written last and its own has ended. A number further ahead than the
+// window starts a new count.
+bool in_turn(const ObjectAssembler* a, const OpenObject* o) {
+  if (o->number_width == 0) return true;
+  for (const OpenObject& other : a->objects) {
+    if (!other.active || other.complete || other.number_width != o->number_width) continue;
+    uint32_t back = behind(other.number, o->number, o->number_width);
+    if (back != 0 && back <= kRepeatWindow) return false;  // an object before it is still coming in
+  }
+  if (!a->have_written || o->number_width != a->written_width) return true;
+  uint32_t mask = object_number_mask(o->number_width);
+  uint32_t ahead = (o->number - a->written_number) & mask;
+  if (ahead == 0 || ahead > kRepeatWindow) return true;
+  for (uint32_t n = 1; n < ahead; ++n) {
+    if (!number_ended(a, (a->written_number + n) & mask, o->number_width)) return false;
+  }
+  return true;
+}
+
 // Places the piece in its object o: dropped when the piece cannot be part of it.
 void take_into(ObjectAssembler* a, OpenObject* o, const MediaPiece* piece, AssemblerResult* result) {
   // Without a number or an offset a piece can only follow the bytes that came before it.
@@ -272,10 +312,16 @@ void take_into(ObjectAssembler* a, OpenObject* o, const MediaPiece* piece, Assem
     return;
   }
   if (piece->length != 0) place(o, piece->bytes, offset, piece->length);
-  if (o->held == o->size) {
-    result->events |= kAssemblerComplete;
-    a->completed = static_cast<uint32_t>(o - a->objects);
+  if (o->held != o->size) return;
+  if (is_late(a, o->number, o->number_width)) {
+    result->late = 1;
+    result->late_number = o->number;
+    end_object(a, o);
+    remember_number(a, o->number, o->number_width);
+    return;
   }
+  o->complete = 1;
+  result->events |= kAssemblerComplete;
 }
 
 }  // namespace
@@ -309,6 +355,12 @@ AssemblerResult assembler_take(ObjectAssembler* a, const MediaPiece* piece) {
   OpenObject* o = object_of(a, piece);
   if (o == nullptr) {
     if (is_repeat(a, piece)) return result;
+    if (is_late(a, piece->object_number, piece->number_width)) {
+      result.late = 1;
+      result.late_number = piece->object_number;
+      remember_number(a, piece->object_number, piece->number_width);
+      return result;
+    }
     o = open_object(a, piece, &result);
   }
   a->newest = static_cast<uint32_t>(o - a->objects);
@@ -395,12 +447,57 @@ bool assembler_gather(ObjectAssembler* a, uint32_t* dropped_size) {
 AssemblerResult assembler_abandon(ObjectAssembler* a) {
   AssemblerResult result = {};
   for (OpenObject& o : a->objects) {
-    if (o.active) drop_object(a, &o, &result);
+    if (o.active && !o.complete) drop_object(a, &o, &result);
   }
   if (a->have_last) lose_missing(a, 0, &result);
   return result;
 }
 
+bool assembler_next(ObjectAssembler* a, bool force) {
+  const OpenObject* first = nullptr;
+  for (const OpenObject& o : a->objects) {
+    if (!o.complete) continue;
+    // First in the numbers' order: no other complete object lies within the window before
+    // it (objects without numbers go in the order they were opened).
+    bool before = first == nullptr;
+    if (!before && o.number_width != 0 && o.number_width == first->number_width) {
+      uint32_t back = behind(o.number, first->number, o.number_width);
+      before = back != 0 && back <= kRepeatWindow;
+    } else if (!before) {
+      before = o.opened < first->opened;
+    }
+    if (before) first = &o;
+  }
+  if (first == nullptr || (!force && !in_turn(a, first))) return false;
+  a->completed = static_cast<uint32_t>(first - a->objects);
+  return true;
+}
+
+bool assembler_must_write(const ObjectAssembler* a, const MediaPiece* piece) {
+  bool complete = false;
+  bool full = true;
+  bool behind_window = false;
+  for (const OpenObject& o : a->objects) {
+    complete = complete || o.complete;
+    full = full && o.active;
+    behind_window = behind_window || (o.complete && left_behind(&o, piece));
+    // A piece of an open object, or one that continues the newest, opens nothing.
+    if (o.active && o.number_width == piece->number_width &&
+        (piece->number_width == 0 || o.number == piece->object_number)) {
+      return false;
+    }
+  }
+  if (!complete || continues_exactly(&a->objects[a->newest], piece)) return false;
+  if (is_repeat(a, piece) || is_late(a, piece->object_number, piece->number_width)) return false;
+  return full || behind_window;
+}
+
 void assembler_finish(ObjectAssembler* assembler) {
-  end_object(assembler, &assembler->objects[assembler->completed]);
+  OpenObject* o = &assembler->objects[assembler->completed];
+  if (o->number_width != 0) {
+    assembler->have_written = 1;
+    assembler->written_number = o->number;
+    assembler->written_width = o->number_width;
+  }
+  end_object(assembler, o);
 }

@@ -174,6 +174,17 @@ bool lone_number(const ParsedPacket* packet, uint32_t k) {
          one_bit_from(p.object_number, (before->object_number + 1) & mask);
 }
 
+// Gives payload k, whose number alone is damaged, the number its neighbours say it has.
+void renumber(ParsedPacket* packet, uint32_t k) {
+  PacketPayload& p = packet->payloads[k];
+  uint32_t mask = object_number_mask(p.number_width);
+  if (k > 0) {
+    p.object_number = (packet->payloads[k - 1].object_number + 1) & mask;
+  } else {
+    p.object_number = (packet->payloads[k + 1].object_number - 1) & mask;
+  }
+}
+
 // Whether two payloads of one object in the packet at `bytes` hold the same bytes where they
 // overlap (or do not overlap): bytes sent twice, however they were cut, are no step back.
 bool same_bytes_where_they_overlap(const uint8_t* bytes, const PacketPayload& a, const PacketPayload& b) {
@@ -191,8 +202,9 @@ bool same_bytes_where_they_overlap(const uint8_t* bytes, const PacketPayload& a,
 // overlaps that payload's bytes with other bytes (bytes sent twice are no step back),
 // or 0: bytes of two places of the file were joined there (a repeated stretch). A whole
 // object between two payloads whose numbers agree with each other is one damaged number,
-// no step back.
-uint32_t first_step_back(const uint8_t* bytes, const ParsedPacket* packet) {
+// no step back: it takes the number between them (so too a first or last payload one bit
+// from its number).
+uint32_t first_step_back(const uint8_t* bytes, ParsedPacket* packet) {
   for (uint32_t i = 1; i < packet->payload_count; ++i) {
     const PacketPayload& p = packet->payloads[i];
     if (p.compressed || p.foreign || p.number_width == 0 || !p.has_offset) continue;
@@ -204,7 +216,16 @@ uint32_t first_step_back(const uint8_t* bytes, const ParsedPacket* packet) {
       uint32_t behind = (before.object_number - p.object_number) & mask;
       bool back = (behind == 0 && !same_bytes_where_they_overlap(bytes, before, p)) ||
                   (behind != 0 && behind <= kRepeatWindow);
-      if (back && !(j == i - 1 && (lone_number(packet, j) || lone_number(packet, i)))) return i;
+      if (!back) break;
+      // One damaged number takes the number its neighbours give it, so that its object is
+      // put in its place.
+      if (j == i - 1 && lone_number(packet, j)) {
+        renumber(packet, j);
+      } else if (j == i - 1 && lone_number(packet, i)) {
+        renumber(packet, i);
+      } else {
+        return i;
+      }
       break;
     }
   }

@@ -120,7 +120,7 @@ inline MediaPiece media_piece(const PacketPayload& p, const uint8_t* packet_byte
                     0};
 }
 
-constexpr uint32_t kOpenObjects = 4;         // objects of the stream in progress at once
+constexpr uint32_t kOpenObjects = kRepeatWindow;  // objects of the stream in progress at once
 constexpr uint32_t kEndedMemory = 1024;      // objects remembered as ended, by number
 constexpr uint32_t kLargestCountGap = 1024;  // a number further ahead starts a new count: nothing lost
 
@@ -138,6 +138,7 @@ struct OpenObject {
   uint32_t previous;   // the number opened before it (have_previous): the number it should have
   uint32_t have_previous;
   uint64_t opened;  // when it was opened, counted in objects: the oldest is given up first
+  uint32_t complete;  // every byte is held: it waits to be written in the numbers' order
   ObjectPiece pieces[kMaxObjectPieces];
   uint32_t piece_count;
   uint8_t* frame_buffer;  // owned; null until the object needs one
@@ -162,7 +163,12 @@ struct EndedObject {
 struct ObjectAssembler {
   OpenObject objects[kOpenObjects];
   uint32_t newest;     // the object the last piece went to: pieces without a number follow it
-  uint32_t completed;  // the object that kAssemblerComplete names
+  uint32_t completed;  // the complete object assembler_next chose to be written
+  // The number of the object written last, and its width: objects are written in the
+  // numbers' order, and one that completes behind it came too late to be written.
+  uint32_t have_written;
+  uint32_t written_number;
+  uint32_t written_width;
   uint64_t opened;     // objects opened so far
   uint32_t have_last;  // the furthest number opened so far, and its width
   uint32_t last_number;
@@ -182,7 +188,7 @@ struct ObjectAssembler {
 // the assembler until assembler_finish).
 enum AssemblerEvent : uint32_t {
   kAssemblerTooLarge = 2,  // a new object is too large to hold: it will be skipped
-  kAssemblerComplete = 4,  // the object `completed` names is complete
+  kAssemblerComplete = 4,  // an object is complete: assembler_next says when to write it
 };
 
 struct AssemblerResult {
@@ -197,6 +203,10 @@ struct AssemblerResult {
   uint32_t lost_top;
   uint32_t lost_bits;
   uint32_t lost_mask;  // the numbers' mask
+  // An object that completed, or began, behind the one written last: the frames after it
+  // are in the stream already, so it cannot be written in its place.
+  uint32_t late;
+  uint32_t late_number;
 };
 
 // Sets the assembler up with a frame buffer of buffer_size bytes for its first object.
@@ -230,16 +240,30 @@ bool assembler_met(const ObjectAssembler* assembler, const MediaPiece* piece);
 // *dropped_size; call again for the others.
 bool assembler_gather(ObjectAssembler* assembler, uint32_t* dropped_size);
 
-// The walk is over: every open object ends unwritten (too large ones are counted already)
-// and the numbers still awaited are lost; the result names them.
+// The walk is over: every open object that is not complete ends unwritten (too large ones
+// are counted already) and the numbers still awaited are lost; the result names them.
+// Complete objects stay, to be written (assembler_next forced).
 AssemblerResult assembler_abandon(ObjectAssembler* assembler);
 
-// The complete object (after kAssemblerComplete), for the sink.
+// Whether a complete object is to be written now, which assembler_completed then names:
+// the complete object first in the numbers' order, once every number between the one
+// written last and it has ended (written, dropped or given up as lost). With `force`, the
+// first complete object whatever is still missing before it (no more pieces are coming,
+// or no place is left): what comes behind it later is too late.
+bool assembler_next(ObjectAssembler* assembler, bool force);
+
+// Whether the piece would open an object while every place holds one and one of them is
+// complete, waiting for the numbers before it: that one must be written first (with
+// assembler_next forced) to make room.
+bool assembler_must_write(const ObjectAssembler* assembler, const MediaPiece* piece);
+
+// The complete object chosen by assembler_next, for the sink.
 inline const OpenObject* assembler_completed(const ObjectAssembler* assembler) {
   return &assembler->objects[assembler->completed];
 }
 
-// After the complete object was handed to the sink: forget it.
+// After the complete object was handed to the sink: forget it, and remember it as the
+// object written last.
 void assembler_finish(ObjectAssembler* assembler);
 
 // ---- Frame sink ------------------------------------------------------------------------

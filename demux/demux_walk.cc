@@ -128,6 +128,13 @@ void report_losses(Demux* d, const AssemblerResult& result) {
     object_dropped(d, (result.lost_first + i) & result.lost_mask);
   }
   if (result.events & kAssemblerTooLarge) object_too_large(d, result.too_large_size);
+  if (result.late) {
+    d->counters->dropped_frames++;
+    if (before_message(d, 1)) {
+      print_at_level(1, "Warning: media object %u of stream %d came after frames that follow it; dropped.\n",
+                     result.late_number, static_cast<int>(d->settings->stream_number));
+    }
+  }
 }
 
 // A packet with one damaged field whose other payloads could be used all the same.
@@ -189,16 +196,28 @@ bool emit_object(Demux* d) {
   return !sink_should_flush(&d->sink) || flush(d);
 }
 
+// Writes the complete objects whose turn has come, in the numbers' order; with `force`,
+// every complete object. False when a write failed.
+bool emit_objects(Demux* d, bool force) {
+  while (assembler_next(&d->assembler, force)) {
+    if (!emit_object(d)) return false;
+  }
+  return d->write_failed == 0;
+}
+
 // One piece of the chosen stream. False when the walk must stop.
 bool take_piece(Demux* d, const MediaPiece* piece) {
   if (!assembler_has_room(&d->assembler) && (!hand_over(d) || !assembler_has_room(&d->assembler))) {
     return d->write_failed == 0;  // the piece is not taken: its object stays incomplete
   }
+  // No place for the piece's object but complete ones waiting for their turn: they go
+  // first, and what they waited for is too late when it comes.
+  while (assembler_must_write(&d->assembler, piece)) {
+    if (!assembler_next(&d->assembler, true) || !emit_object(d)) return d->write_failed == 0;
+  }
   AssemblerResult result = assembler_take(&d->assembler, piece);
   report_losses(d, result);
-  if ((result.events & kAssemblerComplete) && !emit_object(d)) return false;
-  if (d->write_failed) return false;
-  return true;
+  return emit_objects(d, false);
 }
 
 // Hands the first `usable` payloads of the packet at `bytes` to the assembler (the chosen
@@ -726,6 +745,8 @@ bool walk_packet(Demux* d) {
 // Ends the walk: the last frames, the notes on how it ended, the end-of-sequence code,
 // what was lost, the summary.
 DemuxResult finish(Demux* d) {
+  // Complete objects that waited for the numbers before them go now, in their order.
+  emit_objects(d, true);
   // When a frame of the batch fails to go out, the walk counts as stopped at that frame,
   // before it could have found the input's end.
   if (!flush(d)) d->truncated = 0;

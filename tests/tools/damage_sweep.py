@@ -21,6 +21,8 @@ per file, and counted at the end:
                after the last piece the walk could read cannot be known, so damage near
                the end of the file shows here)
   twice        tarvel wrote one frame more than once
+  order        the original frames tarvel wrote are not in their original order (a stream
+               out of decode order does not decode)
   unwarned     the frames said dropped differ from the warnings about dropped frames, or a
                run that lost frames ends with status 0
   crash        a status other than 0, 1 or 2 (a sanitizer build: set ASAN_OPTIONS=exitcode=99)
@@ -162,7 +164,7 @@ def tarvel_frames(tarvel, path, work):
     frames = [hashlib.md5(p[1:]).hexdigest() for p in parts if p[:1] == b'\x0d']
     text = run.stdout + run.stderr
     dropped = re.search(r'(\d+) frames dropped', text)
-    warned = len(re.findall(r'Warning: incomplete media object|too large; frame skipped', text))
+    warned = len(re.findall(r'Warning: incomplete media object|too large; frame skipped|came after frames', text))
     return run.returncode, frames, int(dropped.group(1)) if dropped else 0, warned
 
 
@@ -173,11 +175,15 @@ def ffmpeg_frames(path):
 
 
 def check(tarvel, work, path, originals, name, damaged, explain):
+    """`originals`: the undamaged file's frames in their order."""
     """Converts one damaged file and holds it against FFmpeg; returns the faults found.
     `explain` gives the files of the single in-place damages that may explain a wrong frame."""
     open(path, 'wb').write(damaged)
+    order = {h: i for i, h in enumerate(originals)}
+    originals = set(originals)
     total = len(originals)
     status, written, dropped, warned = tarvel_frames(tarvel, path, work)
+    places = [order[h] for h in written if h in order]
     copied = ffmpeg_frames(path)
     intact = len(set(written) & originals)
     wrong = [h for h in written if h not in originals and h not in copied]
@@ -190,6 +196,7 @@ def check(tarvel, work, path, originals, name, damaged, explain):
     lost = total - len(written)
     faults = {'crash': status not in (0, 1, 2), 'worse': intact < len(set(copied) & originals),
               'unexplained': len(wrong) > 0, 'miscount': dropped != lost, 'twice': len(set(written)) < len(written),
+              'order': places != sorted(places),
               'unwarned': warned != dropped or (status == 0 and (dropped > 0 or lost > 0))}
     if any(faults.values()):
         print(f'{name}: status {status}, {intact} intact, {len(wrong)} unexplained, {dropped} said dropped '
@@ -208,9 +215,8 @@ def main():
     path = os.path.join(work, 'in.wmv')
     open(path, 'wb').write(sample)
     status, originals, _, _ = tarvel_frames(tarvel, path, work)
-    originals = set(originals)
-    assert status == 0 and len(originals) == len(set(ffmpeg_frames(path))), 'the undamaged sample does not convert whole'
-    tally = {'worse': 0, 'unexplained': 0, 'miscount': 0, 'twice': 0, 'unwarned': 0, 'crash': 0}
+    assert status == 0 and len(set(originals)) == len(set(ffmpeg_frames(path))), 'the undamaged sample does not convert whole'
+    tally = {'worse': 0, 'unexplained': 0, 'miscount': 0, 'twice': 0, 'order': 0, 'unwarned': 0, 'crash': 0}
     files = 0
     seeds = [None] if family in ('swap', 'repeat') else range(first, first + count)
     for seed in seeds:
@@ -229,7 +235,7 @@ def main():
                 tally[fault] += found
     what = f'{count} seeds from {first}' if seeds != [None] else 'all'
     print(f'{family}, {what}: {files} files: ' + ', '.join(f'{name} {n}' for name, n in tally.items()))
-    return 1 if tally['crash'] or tally['unexplained'] else 0
+    return 1 if tally['crash'] or tally['unexplained'] or tally['order'] else 0
 
 
 if __name__ == '__main__':
