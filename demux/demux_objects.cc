@@ -262,38 +262,49 @@ OpenObject* open_object(ObjectAssembler* a, const MediaPiece* piece, AssemblerRe
   return o;
 }
 
-// Whether an object of this number comes behind the one written last, within the window:
-// the frames after it are in the stream already.
-bool is_late(const ObjectAssembler* a, uint32_t number, uint32_t width) {
-  if (!a->have_written || width == 0 || width != a->written_width) return false;
-  uint32_t back = behind(number, a->written_number, width);
-  return back != 0 && back <= kRepeatWindow;
+// The numbers awaited (passed over behind damage, a packet moved) that lie before the
+// object within the window, as a mask over `missing`.
+uint32_t awaited_before(const ObjectAssembler* a, const OpenObject* o) {
+  if (!a->have_last || o->number_width != a->last_width) return 0;
+  uint32_t mask = object_number_mask(o->number_width);
+  uint32_t before = 0;
+  for (uint32_t i = 0; i < kRepeatWindow; ++i) {
+    if (!(a->missing >> i & 1)) continue;
+    uint32_t back = behind((a->last_number - 1 - i) & mask, o->number, o->number_width);
+    if (back != 0 && back <= kRepeatWindow) before |= 1u << i;
+  }
+  return before;
 }
 
-// Whether the number has ended, however long ago: written, dropped or given up.
-bool number_ended(const ObjectAssembler* a, uint32_t number, uint32_t width) {
-  const EndedObject& e = a->ended[number % kEndedMemory];
-  return e.state != kNotEnded && e.number == number && e.number_width == width;
-}
-
-// Whether the complete object may be written before anything else arrives: every number
-// between the one written last and its own has ended. A number further ahead than the
-// window starts a new count.
-bool in_turn(const ObjectAssembler* a, const OpenObject* o) {
-  if (o->number_width == 0) return true;
+// Whether an object still coming in lies before this one within the window.
+bool open_before(const ObjectAssembler* a, const OpenObject* o) {
   for (const OpenObject& other : a->objects) {
     if (!other.active || other.complete || other.number_width != o->number_width) continue;
     uint32_t back = behind(other.number, o->number, o->number_width);
-    if (back != 0 && back <= kRepeatWindow) return false;  // an object before it is still coming in
+    if (back != 0 && back <= kRepeatWindow) return true;
   }
-  if (!a->have_written || o->number_width != a->written_width) return true;
-  uint32_t mask = object_number_mask(o->number_width);
-  uint32_t ahead = (o->number - a->written_number) & mask;
-  if (ahead == 0 || ahead > kRepeatWindow) return true;
-  for (uint32_t n = 1; n < ahead; ++n) {
-    if (!number_ended(a, (a->written_number + n) & mask, o->number_width)) return false;
+  return false;
+}
+
+// Whether the complete object may be written now: nothing that should come before it is
+// still on its way (an object in progress, a number awaited). Numbers are trusted no
+// further, as a damaged one must not hold the stream up: without such evidence, objects
+// go out in the order they complete.
+bool in_turn(const ObjectAssembler* a, const OpenObject* o) {
+  if (o->number_width == 0) return true;
+  return !open_before(a, o) && awaited_before(a, o) == 0;
+}
+
+// Writing `o` out of its turn: what should have come before it is given up.
+void give_up_before(ObjectAssembler* a, const OpenObject* o, AssemblerResult* result) {
+  if (o->number_width == 0) return;
+  for (OpenObject& other : a->objects) {
+    if (!other.active || other.complete || other.number_width != o->number_width) continue;
+    uint32_t back = behind(other.number, o->number, o->number_width);
+    if (back != 0 && back <= kRepeatWindow) drop_object(a, &other, result);
   }
-  return true;
+  uint32_t before = awaited_before(a, o);
+  if (before != 0) lose_missing(a, ~before, result);
 }
 
 // Places the piece in its object o: dropped when the piece cannot be part of it.
@@ -313,13 +324,6 @@ void take_into(ObjectAssembler* a, OpenObject* o, const MediaPiece* piece, Assem
   }
   if (piece->length != 0) place(o, piece->bytes, offset, piece->length);
   if (o->held != o->size) return;
-  if (is_late(a, o->number, o->number_width)) {
-    result->late = 1;
-    result->late_number = o->number;
-    end_object(a, o);
-    remember_number(a, o->number, o->number_width);
-    return;
-  }
   o->complete = 1;
   result->events |= kAssemblerComplete;
 }
@@ -355,12 +359,6 @@ AssemblerResult assembler_take(ObjectAssembler* a, const MediaPiece* piece) {
   OpenObject* o = object_of(a, piece);
   if (o == nullptr) {
     if (is_repeat(a, piece)) return result;
-    if (is_late(a, piece->object_number, piece->number_width)) {
-      result.late = 1;
-      result.late_number = piece->object_number;
-      remember_number(a, piece->object_number, piece->number_width);
-      return result;
-    }
     o = open_object(a, piece, &result);
   }
   a->newest = static_cast<uint32_t>(o - a->objects);
@@ -453,7 +451,7 @@ AssemblerResult assembler_abandon(ObjectAssembler* a) {
   return result;
 }
 
-bool assembler_next(ObjectAssembler* a, bool force) {
+bool assembler_next(ObjectAssembler* a, bool force, AssemblerResult* result) {
   const OpenObject* first = nullptr;
   for (const OpenObject& o : a->objects) {
     if (!o.complete) continue;
@@ -469,6 +467,7 @@ bool assembler_next(ObjectAssembler* a, bool force) {
     if (before) first = &o;
   }
   if (first == nullptr || (!force && !in_turn(a, first))) return false;
+  if (force) give_up_before(a, first, result);
   a->completed = static_cast<uint32_t>(first - a->objects);
   return true;
 }
@@ -488,16 +487,10 @@ bool assembler_must_write(const ObjectAssembler* a, const MediaPiece* piece) {
     }
   }
   if (!complete || continues_exactly(&a->objects[a->newest], piece)) return false;
-  if (is_repeat(a, piece) || is_late(a, piece->object_number, piece->number_width)) return false;
+  if (is_repeat(a, piece)) return false;
   return full || behind_window;
 }
 
 void assembler_finish(ObjectAssembler* assembler) {
-  OpenObject* o = &assembler->objects[assembler->completed];
-  if (o->number_width != 0) {
-    assembler->have_written = 1;
-    assembler->written_number = o->number;
-    assembler->written_width = o->number_width;
-  }
-  end_object(assembler, o);
+  end_object(assembler, &assembler->objects[assembler->completed]);
 }

@@ -164,11 +164,6 @@ struct ObjectAssembler {
   OpenObject objects[kOpenObjects];
   uint32_t newest;     // the object the last piece went to: pieces without a number follow it
   uint32_t completed;  // the complete object assembler_next chose to be written
-  // The number of the object written last, and its width: objects are written in the
-  // numbers' order, and one that completes behind it came too late to be written.
-  uint32_t have_written;
-  uint32_t written_number;
-  uint32_t written_width;
   uint64_t opened;     // objects opened so far
   uint32_t have_last;  // the furthest number opened so far, and its width
   uint32_t last_number;
@@ -203,10 +198,6 @@ struct AssemblerResult {
   uint32_t lost_top;
   uint32_t lost_bits;
   uint32_t lost_mask;  // the numbers' mask
-  // An object that completed, or began, behind the one written last: the frames after it
-  // are in the stream already, so it cannot be written in its place.
-  uint32_t late;
-  uint32_t late_number;
 };
 
 // Sets the assembler up with a frame buffer of buffer_size bytes for its first object.
@@ -246,11 +237,13 @@ bool assembler_gather(ObjectAssembler* assembler, uint32_t* dropped_size);
 AssemblerResult assembler_abandon(ObjectAssembler* assembler);
 
 // Whether a complete object is to be written now, which assembler_completed then names:
-// the complete object first in the numbers' order, once every number between the one
-// written last and it has ended (written, dropped or given up as lost). With `force`, the
-// first complete object whatever is still missing before it (no more pieces are coming,
-// or no place is left): what comes behind it later is too late.
-bool assembler_next(ObjectAssembler* assembler, bool force);
+// the complete object first in the numbers' order, once nothing that should come before it
+// is on its way (an object in progress with a number before it, or a number awaited behind
+// damage); without such evidence objects go out as they complete, since a damaged number
+// must not hold the stream up. With `force` (no more pieces are coming, or no place is
+// left), the first complete object whatever is on its way: that is given up, and `result`
+// names it.
+bool assembler_next(ObjectAssembler* assembler, bool force, AssemblerResult* result);
 
 // Whether the piece would open an object while every place holds one and one of them is
 // complete, waiting for the numbers before it: that one must be written first (with

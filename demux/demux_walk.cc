@@ -128,13 +128,6 @@ void report_losses(Demux* d, const AssemblerResult& result) {
     object_dropped(d, (result.lost_first + i) & result.lost_mask);
   }
   if (result.events & kAssemblerTooLarge) object_too_large(d, result.too_large_size);
-  if (result.late) {
-    d->counters->dropped_frames++;
-    if (before_message(d, 1)) {
-      print_at_level(1, "Warning: media object %u of stream %d came after frames that follow it; dropped.\n",
-                     result.late_number, static_cast<int>(d->settings->stream_number));
-    }
-  }
 }
 
 // A packet with one damaged field whose other payloads could be used all the same.
@@ -199,7 +192,11 @@ bool emit_object(Demux* d) {
 // Writes the complete objects whose turn has come, in the numbers' order; with `force`,
 // every complete object. False when a write failed.
 bool emit_objects(Demux* d, bool force) {
-  while (assembler_next(&d->assembler, force)) {
+  for (;;) {
+    AssemblerResult given_up = {};
+    bool next = assembler_next(&d->assembler, force, &given_up);
+    report_losses(d, given_up);
+    if (!next) break;
     if (!emit_object(d)) return false;
   }
   return d->write_failed == 0;
@@ -213,7 +210,10 @@ bool take_piece(Demux* d, const MediaPiece* piece) {
   // No place for the piece's object but complete ones waiting for their turn: they go
   // first, and what they waited for is too late when it comes.
   while (assembler_must_write(&d->assembler, piece)) {
-    if (!assembler_next(&d->assembler, true) || !emit_object(d)) return d->write_failed == 0;
+    AssemblerResult given_up = {};
+    bool next = assembler_next(&d->assembler, true, &given_up);
+    report_losses(d, given_up);
+    if (!next || !emit_object(d)) return d->write_failed == 0;
   }
   AssemblerResult result = assembler_take(&d->assembler, piece);
   report_losses(d, result);
@@ -745,13 +745,14 @@ bool walk_packet(Demux* d) {
 // Ends the walk: the last frames, the notes on how it ended, the end-of-sequence code,
 // what was lost, the summary.
 DemuxResult finish(Demux* d) {
-  // Complete objects that waited for the numbers before them go now, in their order.
-  emit_objects(d, true);
+  // Nothing more is coming: objects still incomplete end, and the complete ones that
+  // waited for them go now, in their order.
+  AssemblerResult left = assembler_abandon(&d->assembler);
+  emit_objects(d, false);
   // When a frame of the batch fails to go out, the walk counts as stopped at that frame,
   // before it could have found the input's end.
   if (!flush(d)) d->truncated = 0;
   bool over = !d->write_failed && !d->truncated && !d->interrupted;
-  AssemblerResult left = assembler_abandon(&d->assembler);
   if (over) report_losses(d, left);
   if (d->truncated) {
     print_at_level(0, "Error: Input file ends inside the ASF Data Object; demux stopped early.\n");
