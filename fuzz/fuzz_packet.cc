@@ -1,8 +1,8 @@
 // Property: for any bytes taken as data packets of any size, the packet walker reads only
 // the bytes it is given and places every payload it decodes inside its packet, and the
 // object assembler, fed those payloads in order, keeps its pieces sorted by offset, never
-// overlapping, inside their object, with the bytes held adding up, and completes an object
-// only when every byte of it is held.
+// overlapping, inside their object, with the bytes held adding up, and hands an object on
+// to be written only when every byte of it is held.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +29,14 @@ void check_assembler(const ObjectAssembler& assembler) {
     }
     check(held == a.held);
   }
+}
+
+// The object chosen to be written is complete from its first byte, and then forgotten.
+void check_written(ObjectAssembler* assembler) {
+  const OpenObject& done = *assembler_completed(assembler);
+  check(done.active && done.complete && done.held == done.size);
+  check(done.size == 0 || (done.piece_count > 0 && done.pieces[0].offset == 0));
+  assembler_finish(assembler);
 }
 
 }  // namespace
@@ -63,15 +71,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (!assembler_has_room(&assembler)) continue;
       }
-      AssemblerResult result = assembler_take(&assembler, &piece);
+      AssemblerResult result = {};
+      // Objects waiting for their turn go first when the piece would find no place.
+      while (assembler_must_write(&assembler, &piece) && assembler_next(&assembler, true, &result)) {
+        check_written(&assembler);
+      }
+      result = assembler_take(&assembler, &piece);
       check_assembler(assembler);
       check(result.dropped_count <= kOpenObjects + 1);
-      if (result.events & kAssemblerComplete) {
-        const OpenObject& done = *assembler_completed(&assembler);
-        check(done.held == done.size);
-        check(done.size == 0 || (done.piece_count > 0 && done.pieces[0].offset == 0));
-        assembler_finish(&assembler);
-      }
+      while (assembler_next(&assembler, false, &result)) check_written(&assembler);
     }
   }
   assembler_release(&assembler);
