@@ -212,10 +212,9 @@ uint32_t first_step_back(const uint8_t* bytes, ParsedPacket* packet) {
       const PacketPayload& before = packet->payloads[j];
       if (before.stream_number != p.stream_number) continue;
       if (before.compressed) break;
-      uint32_t mask = object_number_mask(p.number_width);
-      uint32_t behind = (before.object_number - p.object_number) & mask;
-      bool back = (behind == 0 && !same_bytes_where_they_overlap(bytes, before, p)) ||
-                  (behind != 0 && behind <= kRepeatWindow);
+      bool back =
+          (p.object_number == before.object_number && !same_bytes_where_they_overlap(bytes, before, p)) ||
+          in_repeat_window(p.object_number, before.object_number, p.number_width);
       if (!back) break;
       // One damaged number takes the number its neighbours give it, so that its object is
       // put in its place.
