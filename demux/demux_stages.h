@@ -1,6 +1,7 @@
 // The demux's stages, for the walk that drives them (and for tests): the packet walker,
-// the object assembler, the frame sink and the reporter. Each takes what the stage before
-// it produced and returns what it made; none calls another.
+// the packet framing, the object assembler, the frame sink and the reporter. Each takes
+// what the stage before it produced and returns what it made; none calls another, but the
+// framing asks the assembler, without changing it, which objects it met already.
 #ifndef TARVEL_DEMUX_DEMUX_STAGES_H_
 #define TARVEL_DEMUX_DEMUX_STAGES_H_
 

@@ -156,8 +156,9 @@ bool emit_object(Demux* d) {
   frame.presentation_time = a->presentation_time;
   // A frame with no picture header has no type.
   FrameOpening opening = frame_opening(a->pieces, a->piece_count, a->size);
-  frame.picture_type = opening.has_picture ? classify_picture_type(opening.picture_byte, d->settings->interlaced)
-                                           : kPictureUnclassified;
+  frame.picture_type = opening.has_picture
+                           ? classify_picture_type(opening.picture_byte, d->settings->interlaced)
+                           : kPictureUnclassified;
   frame.key_frame = frame_is_key(a->key_frame, &opening, frame.picture_type);
   sink_put(&d->sink, d->settings, &frame, &opening, a->pieces, a->piece_count);
   assembler_finish(&d->assembler);
