@@ -256,10 +256,7 @@ void read_past_end(Demux* d, uint64_t declared_end) {
 void extend_end(Demux* d, uint64_t at) {
   uint32_t available = bring(d, 2 * d->framing.packet_size);
   uint64_t declared = d->framing.data_end;
-  if (d->write_failed) {
-    d->framing.ahead_kept = 0;
-    return;
-  }
+  if (d->write_failed) return;  // the walk stops at its next step
   bool input_end = d->reader->ended == kReaderEndOfInput;
   if (framing_extend_end(&d->framing, at, reader_peek(d->reader), available, input_end)) {
     read_past_end(d, declared);
@@ -301,12 +298,12 @@ bool give_up_payload(Demux* d, const uint8_t* bytes, const ParsedPacket* packet,
 
 bool input_stopped(const Demux* d) { return d->stopping || d->reader->ended == kReaderInterrupted; }
 
-// The walk cannot go on at `at`: the packets are over, or a stop was requested or the input
-// ended inside the packet. Says how; always false.
+// The walk cannot go on at the packet `place` describes: the packets are over, or a stop was
+// requested or the input ended inside the packet. Notes how; always false.
 bool walk_ends(Demux* d, const PacketPlace* place, uint32_t available) {
   if (place->packets_end) {
     if (available == 0 && d->reader->ended == kReaderReadError) d->truncated = 1;
-  } else if (d->reader->ended == kReaderInterrupted || d->stopping) {
+  } else if (input_stopped(d)) {
     d->interrupted = 1;
   } else {
     d->truncated = 1;

@@ -192,13 +192,13 @@ TEST(AssemblerTable, PiecesInObjectsWrittenOrDroppedAndNumbersInLine) {
     uint32_t dropped;
     bool in_line;
   } rows[] = {
-      {"past its object's size", {piece(1, 1, 0, 10, 12)}, piece(2, 1, 0, 8, 0), 0, 1, true},
+      {"past its object's size: dropped", {piece(1, 1, 0, 10, 12)}, piece(1, 1, 0, 10, 0), 0, 1, false},
       {"past its size behind a piece",
        {piece(1, 1, 0, 10, 8), piece(1, 1, 8, 10, 4)},
-       piece(2, 1, 0, 8, 0),
+       piece(1, 1, 8, 10, 0),
        0,
        1,
-       true},
+       false},
       {"the next number", objects_up_to(5), piece(6, 1, 0, 8, 0), 5, 0, true},
       {"the next number of another width", objects_up_to(5), piece(6, 2, 0, 8, 0), 5, 0, false},
       {"open, another width", {piece(5, 1, 0, 10, 4)}, piece(5, 2, 4, 10, 0), 0, 1, false},
