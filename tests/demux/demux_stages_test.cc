@@ -28,14 +28,24 @@ PayloadLayout piece_of(uint8_t stream, uint32_t number, uint32_t offset, uint32_
 }
 
 // A multiple-payload packet whose Packet Length says where its payloads end: they fill it.
-PacketLayout exact_packet(std::vector<PayloadLayout> payloads) {
+PacketLayout exact_packet(std::vector<PayloadLayout> payloads, uint8_t number_code = 1) {
   PacketLayout packet;
   packet.multiple_payloads = true;
   packet.packet_length_code = 2;
+  packet.object_number_code = number_code;
   packet.payloads = std::move(payloads);
   Bytes bytes;
   append_packet(&bytes, packet);
   packet.packet_length = static_cast<uint32_t>(bytes.size());
+  return packet;
+}
+
+// A single-payload packet of object `number`, whole, filling all kP bytes.
+PacketLayout full_packet(uint32_t number) {
+  PacketLayout packet;
+  packet.payloads = {piece_of(1, number, 0, 0, 0)};
+  uint32_t capacity = single_payload_capacity(packet, kP);
+  packet.payloads[0] = piece_of(1, number, 0, capacity, capacity);
   return packet;
 }
 
@@ -83,22 +93,31 @@ struct Framed {
   uint32_t give_up;
   uint32_t suspect;
   uint32_t spoilt;
+  PacketStatus next_step;  // the packet behind, as the next step decodes it with all the bytes
   bool operator==(const Framed&) const = default;
 };
 
-// Frames the area's first packet as the walk does, with an assembler that met nothing.
-Framed frame_first(const Bytes& area) {
+// Frames the area's first packet as the walk does, `given` of its bytes handed over, with an
+// assembler that met nothing.
+Framed frame_first(const Bytes& area, size_t given) {
   auto framing = std::make_unique<PacketFraming>();
   auto assembler = std::make_unique<ObjectAssembler>();
-  framing_init(framing.get(), kP, kKnown, 1, kNoDataEnd);
-  uint32_t available =
-      std::min<uint32_t>(static_cast<uint32_t>(area.size()), framing_look_length(framing.get(), 0));
-  PacketPlace place = framing_place(framing.get(), 0, area.data(), available);
-  const ParsedPacket* packet = framing_decode_packet(framing.get(), 0, area.data(), available, &place);
-  if (!framing_starts_well(framing.get(), packet, area.data(), available)) return Framed{};
-  NextPacket next = framing_decode_next(framing.get(), 0, area.data(), available, packet, place.length);
-  PacketVerdict v = framing_verdict(framing.get(), packet, next, assembler.get());
-  return Framed{1, v.usable, v.give_up, v.suspect, v.spoilt};
+  PacketFraming* f = framing.get();
+  framing_init(f, kP, kKnown, 1, kNoDataEnd);
+  uint32_t available = std::min<uint32_t>(static_cast<uint32_t>(given), framing_look_length(f, 0));
+  PacketPlace place = framing_place(f, 0, area.data(), available);
+  const ParsedPacket* packet = framing_decode_packet(f, 0, area.data(), available, &place);
+  Framed framed = {};
+  if (framing_starts_well(f, packet, area.data(), available)) {
+    NextPacket next = framing_decode_next(f, 0, area.data(), available, packet, place.length);
+    PacketVerdict v = framing_verdict(f, packet, next, assembler.get());
+    framed = Framed{1, v.usable, v.give_up, v.suspect, v.spoilt};
+  }
+  uint32_t rest = static_cast<uint32_t>(area.size()) - place.length;
+  PacketPlace behind = framing_place(f, place.length, area.data() + place.length, rest);
+  framed.next_step =
+      framing_decode_packet(f, place.length, area.data() + place.length, rest, &behind)->status;
+  return framed;
 }
 
 TEST(FramingTable, ThePacketBehindDecidesOnTheLastPayload) {
@@ -106,50 +125,80 @@ TEST(FramingTable, ThePacketBehindDecidesOnTheLastPayload) {
   cut_head.payloads[1].length_field = 500;  // runs past the packet: its header was read
   PacketLayout cut_other = cut_head;
   cut_other.payloads[1].stream_number = 2;
+  PacketLayout cut_gap = exact_packet({kHead, piece_of(1, 2, 40, 60, 20)});
+  cut_gap.payloads[1].length_field = 500;
+  const Bytes two = area_of({exact_packet({kWhole, kHead}), exact_packet({kTail})});
+  const Bytes full_behind = area_of({exact_packet({kWhole, kHead}), full_packet(3)});
   struct Row {
     const char* what;
     Bytes area;
     Framed framed;
+    size_t given = SIZE_MAX;
   } rows[] = {
-      {"a packet behind", area_of({exact_packet({kWhole, kHead}), exact_packet({kTail})}), {1, 2, 0, 0, 0}},
+      {"a packet behind", two, {1, 2, 0, 0, 0, kPacketWhole}},
+      {"a packet behind, one byte short", full_behind, {1, 2, 0, 0, 0, kPacketWhole}, 2 * kP - 1},
       {"bytes that start no packet behind",
        area_of({exact_packet({kWhole, kHead})}, kNoPacket),
-       {1, 1, 1, 1, 0}},
-      {"the input's end behind", area_of({exact_packet({kWhole, kHead})}), {1, 2, 0, 0, 0}},
+       {1, 1, 1, 1, 0, kPacketDamaged}},
+      {"the input's end behind", area_of({exact_packet({kWhole, kHead})}), {1, 2, 0, 0, 0, kPacketCut}},
+      {"the last payload's bytes again behind",
+       area_of({exact_packet({kWhole, kHead}), exact_packet({kHead})}),
+       {1, 1, 1, 0, 0, kPacketWhole}},
+      {"its object's number again behind, another width",
+       area_of({exact_packet({kWhole, kHead}), exact_packet({kHead}, 2)}),
+       {1, 2, 0, 0, 0, kPacketWhole}},
       {"damage where the next object's header begins",
        area_of({cut_head, exact_packet({kTail})}),
-       {1, 1, 1, 1, 1}},
+       {1, 1, 1, 1, 1, kPacketWhole}},
       {"damage where another stream's header begins",
        area_of({cut_other, exact_packet({kTail})}),
-       {1, 0, 1, 1, 1}},
+       {1, 0, 1, 1, 1, kPacketWhole}},
+      {"damage where a later part of the object begins",
+       area_of({cut_gap, exact_packet({kTail})}),
+       {1, 0, 1, 1, 1, kPacketWhole}},
       {"repaired, bytes that start no packet behind",
        area_of({exact_packet({kWhole, kForeign, kHead})}, kNoPacket),
-       {1, 2, 1, 1, 1}},
-      {"no packet", kNoPacket, {0, 0, 0, 0, 0}},
+       {1, 2, 1, 1, 1, kPacketDamaged}},
+      {"no packet", kNoPacket, {0, 0, 0, 0, 0, kPacketCut}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    EXPECT_EQ(frame_first(row.area), row.framed);
+    EXPECT_EQ(frame_first(row.area, std::min(row.given, row.area.size())), row.framed);
   }
 }
 
 TEST(FramingTable, SeekStopsAtAPacketOrBeforeTheDataObjectsLastBytes) {
   Bytes packets = area_of({exact_packet({kWhole}), exact_packet({kHead}), exact_packet({kTail})});
   Bytes lost(2 * kP, 0xFF);
+  Bytes one(packets.begin(), packets.begin() + kP);
   Bytes lost_then_packets(100, 0xFF);
   append(&lost_then_packets, packets);
   struct Row {
     const char* what;
     const Bytes& bytes;
-    uint64_t data_end;  // from the window's start
+    uint64_t at;  // the window's start
+    uint64_t data_end;
     uint32_t first;
     ReaderEnd ended;
     SeekStep step;
   } rows[] = {
-      {"packets behind lost bytes", lost_then_packets, kNoDataEnd, 0, kReaderEndOfInput, {100, 1}},
-      {"the Data Object ends in the window", kNoPacket, 200, 0, kReaderEndOfInput, {200 - kMinTailBytes, 1}},
-      {"at the Data Object's last bytes", kNoPacket, kMinTailBytes, 1, kReaderEndOfInput, {1, 1}},
-      {"no packet in the window yet", lost, kNoDataEnd, 0, kReaderOpen, {kP, 0}},
+      {"packets behind lost bytes", lost_then_packets, 0, kNoDataEnd, 0, kReaderEndOfInput, {100, 1}},
+      {"the Data Object ends in the window",
+       kNoPacket,
+       0,
+       200,
+       0,
+       kReaderEndOfInput,
+       {200 - kMinTailBytes, 1}},
+      {"at the Data Object's last bytes", kNoPacket, 0, kMinTailBytes, 1, kReaderEndOfInput, {1, 1}},
+      {"no packet in the window yet", lost, 0, kNoDataEnd, 0, kReaderOpen, {kP, 0}},
+      {"a packet across the end, then a read error",
+       one,
+       1000,
+       1100,
+       0,
+       kReaderReadError,
+       {100 - kMinTailBytes, 1}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -159,7 +208,7 @@ TEST(FramingTable, SeekStopsAtAPacketOrBeforeTheDataObjectsLastBytes) {
     demux_parse_packet(packets.data(), kP, kP, kKnown, &first);
     framing_learn_opening(framing.get(), &first);
     uint32_t available = std::min<uint32_t>(static_cast<uint32_t>(row.bytes.size()), 2 * kP);
-    SeekStep step = framing_seek(framing.get(), 0, row.bytes.data(), available, row.first, 0, row.ended);
+    SeekStep step = framing_seek(framing.get(), row.at, row.bytes.data(), available, row.first, 0, row.ended);
     EXPECT_EQ(step.skipped, row.step.skipped);
     EXPECT_EQ(step.found, row.step.found);
   }
@@ -180,6 +229,10 @@ std::vector<MediaPiece> objects_up_to(uint32_t n, uint32_t again = 0) {
 }
 
 TEST(AssemblerTable, PiecesInObjectsWrittenOrDroppedAndNumbersInLine) {
+  // Object 1 dropped, then as many objects as its number stands ended for, then a piece of it.
+  std::vector<MediaPiece> dropped_then = {piece(1, 1, 0, 10, 12)};
+  for (uint32_t n = 2; n <= 1 + kEndedMemory / 8; ++n) dropped_then.push_back(piece(n, 1, 0, 8, 8));
+  dropped_then.push_back(piece(1, 1, 4, 10, 6));
   struct Row {
     const char* what;
     std::vector<MediaPiece> pieces;
@@ -200,6 +253,8 @@ TEST(AssemblerTable, PiecesInObjectsWrittenOrDroppedAndNumbersInLine) {
       {"open, another width", {piece(5, 1, 0, 10, 4)}, piece(5, 2, 4, 10, 0), 0, 1, false},
       {"an object again the window behind", objects_up_to(17, 1), piece(18, 1, 0, 8, 0), 17, 0, true},
       {"an object again past the window", objects_up_to(18, 1), piece(2, 1, 0, 8, 0), 19, 0, true},
+      {"a dropped object's piece while its number stands ended", dropped_then,
+       piece(2 + kEndedMemory / 8, 1, 0, 8, 0), kEndedMemory / 8, 1, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
