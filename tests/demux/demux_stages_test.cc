@@ -40,6 +40,14 @@ PacketLayout exact_packet(std::vector<PayloadLayout> payloads, uint8_t number_co
   return packet;
 }
 
+// A multiple-payload packet that leaves bytes behind its payloads which no padding accounts for.
+PacketLayout loose_packet(std::vector<PayloadLayout> payloads) {
+  PacketLayout packet;
+  packet.multiple_payloads = true;
+  packet.payloads = std::move(payloads);
+  return packet;
+}
+
 // A single-payload packet of object `number`, whole, filling all kP bytes.
 PacketLayout full_packet(uint32_t number) {
   PacketLayout packet;
@@ -71,6 +79,10 @@ TEST(PacketWalkerTable, PayloadsOfNoDescribedStreamArePassedOverOneAtATime) {
     uint32_t payloads;
     uint32_t repaired;
   } rows[] = {
+      {"an empty object, nothing left over", exact_packet({kWhole, piece_of(1, 2, 0, 0, 0)}), kPacketWhole, 2,
+       0},
+      {"an empty object, bytes left over", loose_packet({kWhole, piece_of(1, 2, 0, 0, 0)}), kPacketDamaged, 2,
+       0},
       {"one, filling the packet", exact_packet({kWhole, kForeign, kHead}), kPacketWhole, 3, 1},
       {"one, last", exact_packet({kWhole, kForeign}), kPacketWhole, 2, 1},
       {"two in a row, filling the packet", exact_packet({kWhole, kForeign, kForeign, kHead}), kPacketDamaged,
@@ -171,6 +183,10 @@ TEST(FramingTable, SeekStopsAtAPacketOrBeforeTheDataObjectsLastBytes) {
   Bytes packets = area_of({exact_packet({kWhole}), exact_packet({kHead}), exact_packet({kTail})});
   Bytes lost(2 * kP, 0xFF);
   Bytes one(packets.begin(), packets.begin() + kP);
+  PacketLayout damaged = exact_packet({kWhole, kHead});
+  damaged.payloads[1].length_field = 500;
+  Bytes lost_then_damaged(100, 0xFF);
+  append(&lost_then_damaged, area_of({damaged}));
   Bytes lost_then_packets(100, 0xFF);
   append(&lost_then_packets, packets);
   struct Row {
@@ -191,6 +207,13 @@ TEST(FramingTable, SeekStopsAtAPacketOrBeforeTheDataObjectsLastBytes) {
        kReaderEndOfInput,
        {200 - kMinTailBytes, 1}},
       {"at the Data Object's last bytes", kNoPacket, 0, kMinTailBytes, 1, kReaderEndOfInput, {1, 1}},
+      {"a packet damaged inside, not where packets stand",
+       lost_then_damaged,
+       0,
+       kNoDataEnd,
+       0,
+       kReaderEndOfInput,
+       {100 + kP, 1}},
       {"no packet in the window yet", lost, 0, kNoDataEnd, 0, kReaderOpen, {kP, 0}},
       {"a packet across the end, then a read error",
        one,
