@@ -71,7 +71,7 @@ const PayloadLayout kTail = piece_of(1, 2, 30, 60, 30);
 const PayloadLayout kForeign = piece_of(9, 1, 0, 20, 20);
 const Bytes kNoPacket(kP, 0xFF);  // error correction flags, then a Packet Length past any packet
 
-TEST(PacketWalkerTable, PayloadsOfNoDescribedStreamArePassedOverOneAtATime) {
+TEST(PacketWalkerTable, PassedOverPayloadsAndBytesLeftOverDecideTheStatus) {
   struct Row {
     const char* what;
     PacketLayout packet;
