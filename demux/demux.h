@@ -5,13 +5,15 @@
 // The work goes one way, in stages that hand their results down and never call back up:
 //
 //   packet walker   one data packet, inside its bounds -> its payloads (demux_packet.cc)
+//   packet framing  the bytes where a packet should stand -> where it stands, its usable
+//                   payloads, the damaged span; the look-ahead (demux_frame.cc)
 //   assembler       the chosen stream's pieces -> complete media objects (demux_objects.cc)
 //   frame sink      headers, start code and pieces -> gathered writes (demux_sink.cc)
 //   reporter        frames written -> table or listing, counters, summary (demux_display.cc)
 //
-// demux_walk.cc drives them: it pulls packets from the reader and, before the reader's
-// window moves, has the sink write what is complete and the assembler copy out the pieces
-// it still holds. A damaged packet, lost or inserted bytes, or a media object that cannot
+// demux_walk.cc drives them: it brings the packets' bytes from the reader and, before the
+// reader's window moves, has the sink write what is complete and the assembler copy out
+// the pieces it still holds. A damaged packet, lost or inserted bytes, or a media object that cannot
 // be completed cost only the frames they touch: every frame written is intact, and the
 // run says what was lost.
 #ifndef TARVEL_DEMUX_DEMUX_H_
@@ -96,7 +98,8 @@ bool frame_times_finish(FrameTimes* times);
 // it is shown.
 constexpr uint64_t kLargestPreroll = uint64_t{1} << 62;
 inline int64_t time_less_preroll(uint32_t time_ms, uint64_t preroll) {
-  return static_cast<int64_t>(time_ms) - static_cast<int64_t>(preroll < kLargestPreroll ? preroll : kLargestPreroll);
+  uint64_t held = preroll < kLargestPreroll ? preroll : kLargestPreroll;
+  return static_cast<int64_t>(time_ms) - static_cast<int64_t>(held);
 }
 
 // What the header and the conversion course hand the demux.

@@ -21,6 +21,10 @@ enum PictureType {
   kPictureFieldII = 6,
   kPictureFieldIP = 7,
   kPictureFieldPI = 8,
+  kPictureFieldPP = 9,
+  kPictureFieldBB = 10,
+  kPictureFieldBBI = 11,
+  kPictureFieldBIB = 12,
   kPictureFieldBIBI = 13,
 };
 
@@ -127,14 +131,14 @@ void print_frame_type_counts(const uint32_t* count) {
                    "shown as '=' in the frame table.\n");
     print_at_level(2, "      Use the \"-v3\" command line option for a specific breakdown.\n");
   } else if (report_verbosity() == 3) {
-    print_at_level(3, "  [I/I]   Field 1=[I],  Field 2=[I] (K): %d\n", count[6]);
-    print_at_level(3, "  [I/P]   Field 1=[I],  Field 2=[P] (K): %d\n", count[7]);
-    print_at_level(3, "  [P/I]   Field 1=[P],  Field 2=[I]    : %d\n", count[8]);
-    print_at_level(3, "  [P/P]   Field 1=[P],  Field 2=[P]    : %d\n", count[9]);
-    print_at_level(3, "  [B/B]   Field 1=[B],  Field 2=[B]    : %d\n", count[10]);
-    print_at_level(3, "  [B/BI]  Field 1=[B],  Field 2=[BI]   : %d\n", count[11]);
-    print_at_level(3, "  [BI/B]  Field 1=[BI], Field 2=[B]    : %d\n", count[12]);
-    print_at_level(3, "  [BI/BI] Field 1=[BI], Field 2=[BI]   : %d\n", count[13]);
+    print_at_level(3, "  [I/I]   Field 1=[I],  Field 2=[I] (K): %d\n", count[kPictureFieldII]);
+    print_at_level(3, "  [I/P]   Field 1=[I],  Field 2=[P] (K): %d\n", count[kPictureFieldIP]);
+    print_at_level(3, "  [P/I]   Field 1=[P],  Field 2=[I]    : %d\n", count[kPictureFieldPI]);
+    print_at_level(3, "  [P/P]   Field 1=[P],  Field 2=[P]    : %d\n", count[kPictureFieldPP]);
+    print_at_level(3, "  [B/B]   Field 1=[B],  Field 2=[B]    : %d\n", count[kPictureFieldBB]);
+    print_at_level(3, "  [B/BI]  Field 1=[B],  Field 2=[BI]   : %d\n", count[kPictureFieldBBI]);
+    print_at_level(3, "  [BI/B]  Field 1=[BI], Field 2=[B]    : %d\n", count[kPictureFieldBIB]);
+    print_at_level(3, "  [BI/BI] Field 1=[BI], Field 2=[BI]   : %d\n", count[kPictureFieldBIBI]);
     print_at_level(3, "  \nNote: Frame types designated (K) are considered keyframes.\n");
   }
 }

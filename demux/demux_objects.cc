@@ -17,11 +17,6 @@
 
 namespace {
 
-// How far number lies behind reference, in the width's count (wrapping).
-uint32_t behind(uint32_t number, uint32_t reference, uint32_t width) {
-  return (reference - number) & object_number_mask(width);
-}
-
 EndedObject* ended_slot(ObjectAssembler* a, uint32_t number) { return &a->ended[number % kEndedMemory]; }
 
 void remember(ObjectAssembler* a, const OpenObject* o) {
@@ -177,12 +172,12 @@ void count_numbers(ObjectAssembler* a, const MediaPiece* piece, bool evidence, A
   uint32_t number = piece->object_number;
   if (a->have_last && width == a->last_width) {
     uint32_t ahead = (number - a->last_number) & mask;
-    uint32_t back = (a->last_number - number) & mask;
+    uint32_t back = number_behind(number, a->last_number, width);
     if (ahead != 0 && ahead <= mask / 2 && ahead <= kLargestCountGap) {
       advance(a, number, ahead, evidence, result);
       return;
     }
-    if (back != 0 && back <= kRepeatWindow) {
+    if (in_repeat_window(number, a->last_number, width)) {
       a->missing &= ~(1u << (back - 1));
       return;
     }
@@ -198,7 +193,7 @@ void count_numbers(ObjectAssembler* a, const MediaPiece* piece, bool evidence, A
 // Whether the open object lies more than the window behind the piece's number.
 bool left_behind(const OpenObject* o, const MediaPiece* piece) {
   if (!o->active || piece->number_width == 0 || o->number_width != piece->number_width) return false;
-  uint32_t back = behind(o->number, piece->object_number, o->number_width);
+  uint32_t back = number_behind(o->number, piece->object_number, o->number_width);
   return back > kRepeatWindow && back <= object_number_mask(o->number_width) / 2;
 }
 
@@ -235,7 +230,8 @@ bool is_repeat(const ObjectAssembler* a, const MediaPiece* piece) {
   if (!has_ended(a, piece)) return false;
   if ((piece->has_offset && piece->offset != 0) || any_open(a)) return true;
   if (!a->have_last || a->last_width != piece->number_width) return true;
-  return behind(piece->object_number, a->last_number, piece->number_width) <= kRepeatWindow;
+  return piece->object_number == a->last_number ||
+         in_repeat_window(piece->object_number, a->last_number, piece->number_width);
 }
 
 OpenObject* open_object(ObjectAssembler* a, const MediaPiece* piece, AssemblerResult* result) {
@@ -270,8 +266,7 @@ uint32_t awaited_before(const ObjectAssembler* a, const OpenObject* o) {
   uint32_t before = 0;
   for (uint32_t i = 0; i < kRepeatWindow; ++i) {
     if (!(a->missing >> i & 1)) continue;
-    uint32_t back = behind((a->last_number - 1 - i) & mask, o->number, o->number_width);
-    if (back != 0 && back <= kRepeatWindow) before |= 1u << i;
+    if (in_repeat_window((a->last_number - 1 - i) & mask, o->number, o->number_width)) before |= 1u << i;
   }
   return before;
 }
@@ -280,8 +275,7 @@ uint32_t awaited_before(const ObjectAssembler* a, const OpenObject* o) {
 bool open_before(const ObjectAssembler* a, const OpenObject* o) {
   for (const OpenObject& other : a->objects) {
     if (!other.active || other.complete || other.number_width != o->number_width) continue;
-    uint32_t back = behind(other.number, o->number, o->number_width);
-    if (back != 0 && back <= kRepeatWindow) return true;
+    if (in_repeat_window(other.number, o->number, o->number_width)) return true;
   }
   return false;
 }
@@ -300,8 +294,7 @@ void give_up_before(ObjectAssembler* a, const OpenObject* o, AssemblerResult* re
   if (o->number_width == 0) return;
   for (OpenObject& other : a->objects) {
     if (!other.active || other.complete || other.number_width != o->number_width) continue;
-    uint32_t back = behind(other.number, o->number, o->number_width);
-    if (back != 0 && back <= kRepeatWindow) drop_object(a, &other, result);
+    if (in_repeat_window(other.number, o->number, o->number_width)) drop_object(a, &other, result);
   }
   uint32_t before = awaited_before(a, o);
   if (before != 0) lose_missing(a, ~before, result);
@@ -385,8 +378,7 @@ bool assembler_met(const ObjectAssembler* a, const MediaPiece* piece) {
     // Its object is in progress: met where it holds bytes there, however it ended before.
     for (uint32_t i = 0; piece->has_offset && i < o.piece_count; ++i) {
       const ObjectPiece& held = o.pieces[i];
-      if (held.offset < piece->offset + piece->length && piece->offset < held.offset + held.length)
-        return true;
+      if (ranges_overlap(held.offset, held.length, piece->offset, piece->length)) return true;
     }
     return false;
   }
@@ -459,8 +451,7 @@ bool assembler_next(ObjectAssembler* a, bool force, AssemblerResult* result) {
     // it (objects without numbers go in the order they were opened).
     bool before = first == nullptr;
     if (!before && o.number_width != 0 && o.number_width == first->number_width) {
-      uint32_t back = behind(o.number, first->number, o.number_width);
-      before = back != 0 && back <= kRepeatWindow;
+      before = in_repeat_window(o.number, first->number, o.number_width);
     } else if (!before) {
       before = o.opened < first->opened;
     }

@@ -65,11 +65,69 @@ struct PayloadLayout {
   uint32_t padding;
 };
 
-// Decodes one payload header and places its data. False when it does not fit.
+// Whether the header describes the stream.
 bool stream_known(const uint32_t* known_streams, uint32_t number) {
   return number != 0 && (known_streams[number / 32] >> (number % 32) & 1) != 0;
 }
 
+// The replicated data of `replicated` bytes: a compressed payload's time delta, or the
+// object's size and time and any further data. False when it does not fit.
+bool take_replicated(Cursor* c, uint32_t replicated, PacketPayload* p) {
+  if (replicated == 1) {
+    // A compressed payload: one byte of time delta; its Offset field is its time.
+    if (!have(c, 1)) return false;
+    p->compressed = 1;
+    p->time_delta = c->bytes[c->at++];
+    p->presentation_time = p->offset;
+    p->object_size = 0;
+    return true;
+  }
+  if (replicated >= 2 && replicated < kObjectSizeAndTime) {
+    c->failure = kPacketDamaged;  // too short to hold the object's size and time
+    return false;
+  }
+  // Media object size and presentation time, then any further replicated data. A length
+  // of 0 still has the size and time in front of the data.
+  uint32_t skip = replicated > kObjectSizeAndTime ? replicated : kObjectSizeAndTime;
+  if (!have(c, skip)) return false;
+  p->object_size = read_le32(c->bytes + c->at);
+  p->presentation_time = read_le32(c->bytes + c->at + 4);
+  p->extension_offset = c->at + kObjectSizeAndTime;
+  p->extension_length = skip - kObjectSizeAndTime;
+  c->at += skip;
+  return true;
+}
+
+// The payload's length and data. A compressed payload's data is a run of sub-payloads,
+// each a length byte and that many bytes: they must fill the payload exactly. False when
+// it does not fit.
+bool take_data(Cursor* c, const PayloadLayout& layout, PacketPayload* p) {
+  if (layout.multiple) {
+    if (!take_coded(c, layout.length_code, &p->length)) return false;
+  } else {
+    // A single payload runs to the end of the packet, less its padding.
+    if (layout.padding > c->end - c->at) {
+      c->failure = kPacketDamaged;
+      return false;
+    }
+    p->length = c->end - c->at - layout.padding;
+  }
+  if (!have(c, p->length)) return false;
+  p->data_offset = c->at;
+  if (p->compressed) {
+    uint32_t at = 0;
+    while (at < p->length) at += 1 + c->bytes[c->at + at];
+    if (at != p->length) {
+      c->failure = kPacketDamaged;
+      return false;
+    }
+  }
+  c->at += p->length;
+  return true;
+}
+
+// Decodes one payload header and places its data. False when it does not fit, or names a
+// stream the header does not describe in a packet that gives its payloads no lengths.
 bool take_payload(Cursor* c, const PayloadLayout& layout, const uint32_t* known_streams, PacketPayload* p) {
   if (!have(c, 1)) return false;
   uint8_t stream_byte = c->bytes[c->at++];
@@ -93,51 +151,7 @@ bool take_payload(Cursor* c, const PayloadLayout& layout, const uint32_t* known_
   } else {
     c->opened = 1;
   }
-  if (replicated == 1) {
-    // A compressed payload: one byte of time delta; its Offset field is its time.
-    if (!have(c, 1)) return false;
-    p->compressed = 1;
-    p->time_delta = c->bytes[c->at++];
-    p->presentation_time = p->offset;
-    p->object_size = 0;
-  } else if (replicated >= 2 && replicated < kObjectSizeAndTime) {
-    c->failure = kPacketDamaged;  // too short to hold the object's size and time
-    return false;
-  } else {
-    // Media object size and presentation time, then any further replicated data. A length
-    // of 0 still has the size and time in front of the data.
-    uint32_t skip = replicated > kObjectSizeAndTime ? replicated : kObjectSizeAndTime;
-    if (!have(c, skip)) return false;
-    p->object_size = read_le32(c->bytes + c->at);
-    p->presentation_time = read_le32(c->bytes + c->at + 4);
-    p->extension_offset = c->at + kObjectSizeAndTime;
-    p->extension_length = skip - kObjectSizeAndTime;
-    c->at += skip;
-  }
-  if (layout.multiple) {
-    if (!take_coded(c, layout.length_code, &p->length)) return false;
-  } else {
-    // A single payload runs to the end of the packet, less its padding.
-    if (layout.padding > c->end - c->at) {
-      c->failure = kPacketDamaged;
-      return false;
-    }
-    p->length = c->end - c->at - layout.padding;
-  }
-  if (!have(c, p->length)) return false;
-  p->data_offset = c->at;
-  if (p->compressed) {
-    // The data is a run of sub-payloads, each a length byte and that many bytes: they
-    // must fill the payload exactly.
-    uint32_t at = 0;
-    while (at < p->length) at += 1 + c->bytes[c->at + at];
-    if (at != p->length) {
-      c->failure = kPacketDamaged;
-      return false;
-    }
-  }
-  c->at += p->length;
-  return true;
+  return take_replicated(c, replicated, p) && take_data(c, layout, p);
 }
 
 // Whether a number differs from the one expected in a single bit.
@@ -212,10 +226,9 @@ uint32_t first_step_back(const uint8_t* bytes, ParsedPacket* packet) {
       const PacketPayload& before = packet->payloads[j];
       if (before.stream_number != p.stream_number) continue;
       if (before.compressed) break;
-      uint32_t mask = object_number_mask(p.number_width);
-      uint32_t behind = (before.object_number - p.object_number) & mask;
-      bool back = (behind == 0 && !same_bytes_where_they_overlap(bytes, before, p)) ||
-                  (behind != 0 && behind <= kRepeatWindow);
+      bool back =
+          (p.object_number == before.object_number && !same_bytes_where_they_overlap(bytes, before, p)) ||
+          in_repeat_window(p.object_number, before.object_number, p.number_width);
       if (!back) break;
       // One damaged number takes the number its neighbours give it, so that its object is
       // put in its place.
@@ -232,6 +245,123 @@ uint32_t first_step_back(const uint8_t* bytes, ParsedPacket* packet) {
   return 0;
 }
 
+// Reads the packet header: the opening bytes into `out`, the payloads' layout and their
+// count; the cursor then stands at the first payload. False, with the cursor's failure,
+// when a field does not fit or the Packet Length cannot be the packet's.
+bool take_packet_header(Cursor* c, ParsedPacket* out, PayloadLayout* layout, uint32_t* count) {
+  const uint8_t* bytes = c->bytes;
+  if (!have(c, 1)) return false;
+  uint8_t flags = bytes[c->at++];
+  if (flags & 0x80) {
+    // Error correction data: always two bytes, whatever the flags' low bits say.
+    if (!have(c, 3)) return false;
+    std::memcpy(out->opening, bytes, 3);
+    out->opening_length = 3;
+    c->at += 2;
+    flags = bytes[c->at++];
+  }
+  if (!have(c, 1)) return false;
+  uint8_t properties = bytes[c->at++];
+  out->opening[out->opening_length++] = properties;
+  layout->multiple = flags & 1;
+  layout->replicated_code = properties & 3;
+  layout->offset_code = (properties >> 2) & 3;
+  layout->number_code = (properties >> 4) & 3;
+  uint32_t packet_length = 0;
+  uint32_t sequence = 0;
+  if (!take_coded(c, (flags >> 5) & 3, &packet_length) || !take_coded(c, (flags >> 1) & 3, &sequence) ||
+      !take_coded(c, (flags >> 3) & 3, &layout->padding) || !have(c, kSendTimeAndDuration)) {
+    return false;
+  }
+  c->at += kSendTimeAndDuration;
+  // A Packet Length below the packet's size leaves padding behind the packet; one above it
+  // cannot be.
+  if (packet_length > c->end || (packet_length != 0 && packet_length < c->at)) {
+    c->failure = kPacketDamaged;
+    return false;
+  }
+  if (packet_length != 0) c->end = packet_length;
+  *count = 1;
+  if (layout->multiple) {
+    if (!have(c, 1)) return false;
+    uint8_t payload_flags = bytes[c->at++];
+    *count = payload_flags & 0x3F;
+    layout->length_code = payload_flags >> 6;
+  }
+  return true;
+}
+
+// Decodes the `count` payloads in turn. True when one of them settles the packet's status
+// (in *status): a payload count that goes on past payloads filling the packet (repaired),
+// a payload of no known stream whose next one does not parse, or a payload that does not
+// fit. False when every payload was taken: the packet's checks follow.
+bool take_payloads(Cursor* c, const PayloadLayout& layout, uint32_t count, const uint32_t* known_streams,
+                   ParsedPacket* out, PacketStatus* status) {
+  for (uint32_t i = 0; i < count; ++i) {
+    // Payloads that already fill the packet to its padding leave no room for another but
+    // an empty one of a known stream.
+    bool filled = i > 0 && c->end - c->at == layout.padding;
+    PacketPayload* payload = &out->payloads[i];
+    std::memset(payload, 0, sizeof *payload);
+    c->opened = 0;
+    bool taken = take_payload(c, layout, known_streams, payload);
+    if (filled && (!taken || payload->foreign || payload->length != 0)) {
+      // The count goes on past them: the count is the damaged field.
+      out->repaired = 1;
+      *status = kPacketWhole;
+      return true;
+    }
+    if (i > 0 && out->payloads[i - 1].foreign && (!taken || payload->foreign)) {
+      // A payload of no known stream is passed over only where the next one parses: here
+      // the packet is damaged from it on.
+      out->payload_count = i - 1;
+      *status = kPacketDamaged;
+      return true;
+    }
+    if (!taken) {
+      out->failed_payload_opened = c->opened;
+      *status = c->failure;
+      return true;
+    }
+    out->repaired |= payload->foreign;
+    out->payload_count = i + 1;
+  }
+  return false;
+}
+
+// The checks of a packet whose payloads were all taken: what lies behind them, and the
+// order of each stream's objects. Returns the packet's status; a damaged packet keeps the
+// payloads before the damage.
+PacketStatus check_payloads(const Cursor& c, const PayloadLayout& layout, ParsedPacket* out) {
+  if (out->repaired && c.end - c.at != layout.padding) {
+    // Payloads of no known stream are passed over in a whole packet only when the payloads
+    // fill it exactly, which tells that their lengths are right.
+    uint32_t first = 0;
+    while (!out->payloads[first].foreign) first++;
+    out->payload_count = first;
+    return kPacketDamaged;
+  }
+  // The declared padding must fit behind the payloads.
+  if (layout.padding > c.end - c.at) return kPacketDamaged;
+  uint32_t back = first_step_back(c.bytes, out);
+  if (back != 0) {
+    out->payload_count = back;
+    return kPacketDamaged;
+  }
+  if (layout.multiple && layout.length_code != 0 && c.end - c.at > layout.padding) {
+    // Bytes left over that no padding accounts for, and an empty object: a few zeroed
+    // bytes read as its header. The packet is damaged behind that payload, which is the
+    // one given up in front of the damage.
+    for (uint32_t i = 0; i < out->payload_count; ++i) {
+      if (!out->payloads[i].compressed && out->payloads[i].object_size == 0) {
+        out->payload_count = i + 1;
+        return kPacketDamaged;
+      }
+    }
+  }
+  return kPacketWhole;
+}
+
 }  // namespace
 
 PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32_t packet_size,
@@ -244,101 +374,12 @@ PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32
   out->repaired = 0;
   out->opening_length = 0;
   Cursor c = {bytes, 0, packet_size, available < packet_size ? available : packet_size, kPacketDamaged, 0};
-
-  if (!have(&c, 1)) return out->status = c.failure;
-  uint8_t flags = bytes[c.at++];
-  if (flags & 0x80) {
-    // Error correction data: always two bytes, whatever the flags' low bits say.
-    if (!have(&c, 3)) return out->status = c.failure;
-    std::memcpy(out->opening, bytes, 3);
-    out->opening_length = 3;
-    c.at += 2;
-    flags = bytes[c.at++];
-  }
-  if (!have(&c, 1)) return out->status = c.failure;
-  uint8_t properties = bytes[c.at++];
-  out->opening[out->opening_length++] = properties;
-
   PayloadLayout layout = {};
-  layout.multiple = flags & 1;
-  layout.replicated_code = properties & 3;
-  layout.offset_code = (properties >> 2) & 3;
-  layout.number_code = (properties >> 4) & 3;
-  uint32_t packet_length = 0;
-  uint32_t sequence = 0;
-  if (!take_coded(&c, (flags >> 5) & 3, &packet_length) || !take_coded(&c, (flags >> 1) & 3, &sequence) ||
-      !take_coded(&c, (flags >> 3) & 3, &layout.padding) || !have(&c, kSendTimeAndDuration)) {
-    return out->status = c.failure;
-  }
-  c.at += kSendTimeAndDuration;
-  // A Packet Length below the packet's size leaves padding behind the packet; one above it
-  // cannot be.
-  if (packet_length > packet_size) return out->status = kPacketDamaged;
-  if (packet_length != 0) {
-    if (packet_length < c.at) return out->status = kPacketDamaged;
-    c.end = packet_length;
-  }
-  uint32_t count = 1;
-  if (layout.multiple) {
-    if (!have(&c, 1)) return out->status = c.failure;
-    uint8_t payload_flags = bytes[c.at++];
-    count = payload_flags & 0x3F;
-    layout.length_code = payload_flags >> 6;
-  }
+  uint32_t count = 0;
+  if (!take_packet_header(&c, out, &layout, &count)) return out->status = c.failure;
   out->header_read = 1;
   out->payloads_offset = c.at;
-
-  for (uint32_t i = 0; i < count; ++i) {
-    // Payloads that already fill the packet to its padding leave no room for another but
-    // an empty one of a known stream.
-    bool filled = i > 0 && c.end - c.at == layout.padding;
-    PacketPayload* payload = &out->payloads[i];
-    std::memset(payload, 0, sizeof *payload);
-    c.opened = 0;
-    bool taken = take_payload(&c, layout, known_streams, payload);
-    if (filled && (!taken || payload->foreign || payload->length != 0)) {
-      // The count goes on past them: the count is the damaged field.
-      out->repaired = 1;
-      return out->status = kPacketWhole;
-    }
-    if (i > 0 && out->payloads[i - 1].foreign && (!taken || payload->foreign)) {
-      // A payload of no known stream is passed over only where the next one parses: here
-      // the packet is damaged from it on.
-      out->payload_count = i - 1;
-      return out->status = kPacketDamaged;
-    }
-    if (!taken) {
-      out->failed_payload_opened = c.opened;
-      return out->status = c.failure;
-    }
-    out->repaired |= payload->foreign;
-    out->payload_count = i + 1;
-  }
-  if (out->repaired && c.end - c.at != layout.padding) {
-    // Payloads of no known stream are passed over in a whole packet only when the payloads
-    // fill it exactly, which tells that their lengths are right.
-    uint32_t first = 0;
-    while (!out->payloads[first].foreign) first++;
-    out->payload_count = first;
-    return out->status = kPacketDamaged;
-  }
-  // The declared padding must fit behind the payloads.
-  if (layout.padding > c.end - c.at) return out->status = kPacketDamaged;
-  uint32_t back = first_step_back(bytes, out);
-  if (back != 0) {
-    out->payload_count = back;
-    return out->status = kPacketDamaged;
-  }
-  if (layout.multiple && layout.length_code != 0 && c.end - c.at > layout.padding) {
-    // Bytes left over that no padding accounts for, and an empty object: a few zeroed
-    // bytes read as its header. The packet is damaged behind that payload, which is the
-    // one given up in front of the damage.
-    for (uint32_t i = 0; i < out->payload_count; ++i) {
-      if (!out->payloads[i].compressed && out->payloads[i].object_size == 0) {
-        out->payload_count = i + 1;
-        return out->status = kPacketDamaged;
-      }
-    }
-  }
-  return out->status = kPacketWhole;
+  PacketStatus status = kPacketWhole;
+  if (take_payloads(&c, layout, count, known_streams, out, &status)) return out->status = status;
+  return out->status = check_payloads(c, layout, out);
 }

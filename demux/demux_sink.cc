@@ -45,7 +45,9 @@ void sink_put(FrameSink* sink, const DemuxSettings* settings, FrameRecord* frame
   uint32_t n = 0;
   uint32_t bytes = 0;
   if (frame->key_frame) {
-    // The first frame gets the sequence header whatever -nseq says.
+    // The sequence header goes before the first frame put, when it is a key frame, whatever
+    // -nseq says; with -nseq every later key frame gets the entry-point header alone, also
+    // after a first frame without the key flag.
     bool entry_point_only = sink->frames_put != 0 && settings->seq_header_once;
     const HeaderBuffer& headers = entry_point_only ? settings->entry_point_headers : settings->output_headers;
     uint32_t length = headers.count < kHeaderBufferSize ? headers.count : kHeaderBufferSize;

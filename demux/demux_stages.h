@@ -1,12 +1,14 @@
 // The demux's stages, for the walk that drives them (and for tests): the packet walker,
-// the object assembler, the frame sink and the reporter. Each takes what the stage before
-// it produced and returns what it made; none calls another.
+// the packet framing, the object assembler, the frame sink and the reporter. Each takes
+// what the stage before it produced and returns what it made; none calls another, but the
+// framing asks the assembler, without changing it, which objects it met already.
 #ifndef TARVEL_DEMUX_DEMUX_STAGES_H_
 #define TARVEL_DEMUX_DEMUX_STAGES_H_
 
 #include <cstdint>
 
 #include "demux/demux.h"
+#include "io/file_reader.h"
 #include "platform/platform.h"
 
 // ---- Packet walker ---------------------------------------------------------------------
@@ -65,17 +67,181 @@ struct ParsedPacket {
 PacketStatus demux_parse_packet(const uint8_t* bytes, uint32_t available, uint32_t packet_size,
                                 const uint32_t* known_streams, ParsedPacket* out);
 
+// ---- Packet framing --------------------------------------------------------------------
+//
+// Packet k stands at bytes [k*P, (k+1)*P) of the packet area whatever its contents say.
+// The framing decides, from the bytes at the place where a packet should start, whether
+// one stands there, which of its payloads can be used and where damage lies. A packet
+// whose fields do not fit is damaged: the payloads before the damage are used but for the
+// last of them, whose data runs up to where the damage was met. Bytes lost or inserted
+// move every later packet: when the bytes where a packet should start are no packet, the
+// walk seeks forward for the next offset where one starts (with the opening bytes every
+// packet of the file shares, and the packet behind it starting well too). For the same
+// reason a packet's last payload is used only when the packet behind it starts well: the
+// damage that spoils the next packet's start may have begun inside this payload's data.
+//
+// The functions named for a question (framing_place, framing_starts_well, framing_verdict
+// and the lengths) change nothing; those named for a deed (framing_decode_packet,
+// framing_decode_next, framing_extend_end, framing_seek, framing_learn_opening) change the
+// look-ahead, the packets' end or the opening, as their comments say. None reads input:
+// the walk brings the bytes and hands them over.
+
+constexpr uint64_t kNoDataEnd = UINT64_MAX;  // the packets end at the input's end
+// A tail of the Data Object this short holds no packet and is not walked.
+constexpr uint64_t kMinTailBytes = 32;
+
+struct ObjectAssembler;
+
+struct PacketFraming {
+  uint32_t packet_size;
+  const uint32_t* known_streams;  // as in DemuxSettings
+  uint32_t stream_number;         // the chosen stream: its objects tell a packet repeated
+  uint64_t data_end;              // input offset where the packets end; kNoDataEnd: the input's end
+  uint8_t opening[4];             // the opening bytes of the file's packets, once a packet was used
+  uint32_t opening_length;
+  // The look-ahead: the packet at the walk's position and the one behind it, decoded. The
+  // one behind, packets[ahead_slot], is kept for the next step when it was decoded whole
+  // from input offset ahead_at (ahead_kept).
+  ParsedPacket packets[2];
+  uint32_t ahead_slot;
+  uint64_t ahead_at;
+  uint32_t ahead_kept;
+};
+
+void framing_init(PacketFraming* framing, uint32_t packet_size, const uint32_t* known_streams,
+                  uint32_t stream_number, uint64_t data_end);
+
+// Bytes of the packet that starts at input offset `at`: the packet size, less where the
+// packets end.
+uint32_t framing_packet_length(const PacketFraming* framing, uint64_t at);
+
+// Bytes to bring for the packet at `at`: the packet and the next one's start, to see that it
+// starts well (up to where the packets end).
+uint32_t framing_look_length(const PacketFraming* framing, uint64_t at);
+
+// Whether the packet at `at` or the one behind it reaches the packets' declared end or
+// crosses it: then framing_extend_end must see what stands behind.
+bool framing_near_end(const PacketFraming* framing, uint64_t at);
+
+// Whether the packets end at `at`: the Data Object's end, a tail too short for a packet,
+// the input's end (available 0) when the Data Object's size is not known, or an index
+// object where a packet should stand.
+bool framing_packets_end_at(const PacketFraming* framing, uint64_t at, const uint8_t* bytes,
+                            uint32_t available);
+
+// Where the packet at `at` stands, its bytes at `bytes`, `available` of them given.
+struct PacketPlace {
+  uint32_t length;        // its bytes: the last packet ends where an index object starts inside it
+  uint32_t index_inside;  // bytes were lost inside the last packet: it holds an index object's start
+  uint32_t packets_end;   // no packet stands there: the packets are over (framing_packets_end_at)
+};
+PacketPlace framing_place(const PacketFraming* framing, uint64_t at, const uint8_t* bytes,
+                          uint32_t available);
+
+// Decodes the packet `place` describes into the look-ahead (its current slot), or takes
+// the one decoded whole ahead in the step before. A packet cut short by the declared end is
+// decoded at its full size when its payloads all lie before that end (bytes inserted into
+// its padding, or moved across the end). The look-ahead is not kept past it.
+const ParsedPacket* framing_decode_packet(PacketFraming* framing, uint64_t at, const uint8_t* bytes,
+                                          uint32_t available, const PacketPlace* place);
+
+// Whether a decoded packet starts well: its header and its first payload (if it has any)
+// fit, or the input ends before any damage shows. A header that declares no payload is
+// little evidence (a few bytes of frame data can read as one), so it must also open the
+// way the file's packets do.
+bool framing_starts_well(const PacketFraming* framing, const ParsedPacket* packet, const uint8_t* bytes,
+                         uint32_t available);
+
+// The packet behind a whole one: null when it is not there to look at, or the packets end.
+struct NextPacket {
+  const ParsedPacket* packet;
+  uint32_t starts_well;  // 1 also when there is none
+};
+
+// Decodes the packet behind `packet` (at `at`, `length` bytes) into the look-ahead, kept
+// for the next step when it starts well and all its bytes were given.
+NextPacket framing_decode_next(PacketFraming* framing, uint64_t at, const uint8_t* bytes, uint32_t available,
+                               const ParsedPacket* packet, uint32_t length);
+
+// What the walk does with a packet that starts well.
+struct PacketVerdict {
+  uint32_t usable;   // payloads handed on, from the first
+  uint32_t give_up;  // payload `usable` is given up: damage may lie in it, or its bytes come again
+  uint32_t suspect;  // damage inside the packet or behind it: the walk seeks the next packet
+  uint32_t resume;   // where that search begins: behind the last usable payload
+  uint32_t spoilt;   // the packet's own bytes are damaged or were repaired: the damage begins at it
+};
+
+// The payload in front of damage may hold its first bytes: a packet damaged inside, or
+// followed by a packet that does not start well, gives up its last payload unless what
+// follows shows that it ends where it should. A packet followed by one that goes back
+// behind its last payload gives that payload up (it comes again with the repeat); a packet
+// that only brings again objects the assembler met is passed over whole.
+PacketVerdict framing_verdict(const PacketFraming* framing, const ParsedPacket* packet, NextPacket next,
+                              const ObjectAssembler* assembler);
+
+// Where the damage behind a suspect packet at `at` (`length` bytes) begins, when the seek
+// found its feet at `found`: at the packet, unless it was whole and the damage lies behind.
+inline uint64_t framing_damage_from(const PacketVerdict* verdict, uint64_t at, uint32_t length,
+                                    uint64_t found) {
+  return verdict->spoilt || found < at + length ? at : at + length;
+}
+
+// The packets damage from `from` to `to` spans, counted by their size: at least one.
+uint64_t framing_packets_spanned(const PacketFraming* framing, uint64_t from, uint64_t to);
+
+// Remembers the opening bytes of the first packet used: later packets open the same way.
+void framing_learn_opening(PacketFraming* framing, const ParsedPacket* packet);
+
+// Near the declared end (framing_near_end), with the next two packets' bytes: packets that
+// stand across the declared end move it behind them, and a whole packet where the packets
+// should have ended moves it to the input's end. `input_end`: the bytes given reach the
+// input's end. The look-ahead is not kept. True when the packets now end behind the
+// declared end.
+bool framing_extend_end(PacketFraming* framing, uint64_t at, const uint8_t* bytes, uint32_t available,
+                        bool input_end);
+
+// One window of a search forward for the next offset where a packet can be framed, or
+// where the packets end: from bytes[first] on (the window starts at input offset `at`),
+// while a whole packet and the next one's start are there to look at (to the window's end
+// once the input ended: `ended` is the reader's state). A packet that only starts well is
+// taken where the framing from `framed_at`, the last packet's start, puts one. Uses the
+// look-ahead as scratch.
+struct SeekStep {
+  uint32_t skipped;  // bytes passed over: the place found, or where the window's search ended
+  uint32_t found;    // a packet, or the packets' end, stands there
+};
+SeekStep framing_seek(PacketFraming* framing, uint64_t at, const uint8_t* bytes, uint32_t available,
+                      uint32_t first, uint64_t framed_at, ReaderEnd ended);
+
 // ---- Object assembler ------------------------------------------------------------------
+
+// The values a Media Object Number of `width` bytes can hold, as a mask: numbers count
+// up by one per object and wrap around at its width.
+inline uint32_t object_number_mask(uint32_t width) {
+  return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
+}
 
 // Objects of the stream are put together by number inside a window of this many numbers:
 // an object still open that far behind the newest one is given up, and numbers passed
 // over are waited for that long (a packet moved by a place or two brings them late).
 constexpr uint32_t kRepeatWindow = 16;
 
-// The values a Media Object Number of `width` bytes can hold, as a mask: numbers count
-// up by one per object and wrap around at its width.
-inline uint32_t object_number_mask(uint32_t width) {
-  return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
+// How far `number` lies behind `reference` in the count of `width`-byte numbers, which
+// wraps: 0 for the same number.
+inline uint32_t number_behind(uint32_t number, uint32_t reference, uint32_t width) {
+  return (reference - number) & object_number_mask(width);
+}
+
+// Whether `number` lies behind `reference`, by kRepeatWindow numbers at most.
+inline bool in_repeat_window(uint32_t number, uint32_t reference, uint32_t width) {
+  uint32_t back = number_behind(number, reference, width);
+  return back != 0 && back <= kRepeatWindow;
+}
+
+// Whether bytes [a, a + a_length) and [b, b + b_length) of one object overlap.
+inline bool ranges_overlap(uint32_t a, uint32_t a_length, uint32_t b, uint32_t b_length) {
+  return a < uint64_t{b} + b_length && b < uint64_t{a} + a_length;
 }
 
 constexpr uint32_t kBatchPieces = 1024;  // pieces of output held before a gathered write

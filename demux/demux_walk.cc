@@ -1,16 +1,8 @@
 // The walk that drives the demux's stages: the Data Object's packets, one after the other,
-// each at its place in the packet area; their payloads to the assembler; complete objects
-// to the sink; written frames to the reporter.
-//
-// Packet k stands at bytes [k*P, (k+1)*P) of the packet area whatever its contents say.
-// A packet whose fields do not fit is damaged: the payloads before the damage are used but
-// for the last of them, whose data runs up to where the damage was met, and the walk goes
-// on at the next packet. Bytes lost or inserted move every later packet: when the bytes
-// where a packet should start are no packet, the walk looks forward for the next offset
-// where one starts (with the opening bytes every packet of the file shares, and the packet
-// behind it starting well too) and frames from there. For the same reason a packet's last
-// payload is used only when the packet behind it starts well: the damage that spoils the
-// next packet's start may have begun inside this payload's data.
+// each where the framing puts it (demux_frame.cc); their usable payloads to the assembler;
+// complete objects to the sink; written frames to the reporter. It brings the input's bytes
+// for the framing to look at, and before the reader's window moves has the sink write what
+// is complete and the assembler copy out what it still holds.
 #include <cinttypes>
 #include <cstdint>
 #include <cstdlib>
@@ -25,46 +17,22 @@
 namespace {
 
 constexpr uint8_t kEndOfSequenceCode[4] = {0x00, 0x00, 0x01, 0x0A};
-// A tail of the Data Object this short holds no packet and is not walked.
-constexpr uint64_t kMinTailBytes = 32;
-constexpr uint64_t kNoEnd = UINT64_MAX;
 // Input bytes walked between two looks at the progress line's clock.
 constexpr uint64_t kProgressStep = 256 * 1024;
-
-// The index objects that follow the Data Object: where a walk to the input's end meets one,
-// the packets are over.
-constexpr uint8_t kIndexObjects[][16] = {
-    // 33000890-E5B1-11CF-89F4-00A0C90349CB: Simple Index
-    {0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11, 0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB},
-    // D6E229D3-35DA-11D1-9034-00A0C90349BE: Index
-    {0xD3, 0x29, 0xE2, 0xD6, 0xDA, 0x35, 0xD1, 0x11, 0x90, 0x34, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xBE},
-    // FEB103F8-12AD-4C64-840F-2A1D2F7AD48C: Media Object Index
-    {0xF8, 0x03, 0xB1, 0xFE, 0xAD, 0x12, 0x64, 0x4C, 0x84, 0x0F, 0x2A, 0x1D, 0x2F, 0x7A, 0xD4, 0x8C},
-};
 
 struct Demux {
   const DemuxSettings* settings;
   FileReader* reader;
   PlatformFile output;
   DemuxCounters* counters;
-  uint32_t packet_size;
-  uint64_t data_end;      // input offset where the packets end; kNoEnd: at the input's end
+  PacketFraming framing;
   uint64_t packet_index;  // packets walked so far (damaged stretches counted by their length)
-  uint8_t opening[4];     // the opening bytes of the file's packets, once a packet was used
-  uint32_t opening_length;
   uint32_t write_failed;
   uint32_t truncated;
   uint32_t interrupted;
   uint32_t past_end;     // packets were read behind the Data Object's declared end
   uint32_t stopping;     // a stop was requested: no more reading
-  uint64_t progress_at;  // input offset where the progress line is next updated; kNoEnd: not shown
-  // The packet at the walk's position and the one behind it, decoded; `ahead` is kept for
-  // the next step when it was decoded whole from its input offset ahead_at.
-  ParsedPacket packets[2];
-  ParsedPacket* current;
-  ParsedPacket* ahead;
-  uint64_t ahead_at;
-  uint32_t ahead_kept;
+  uint64_t progress_at;  // input offset where the progress line is next updated; kNoDataEnd: not shown
   ObjectAssembler assembler;
   FrameSink sink;
   DemuxDisplay display;
@@ -181,8 +149,9 @@ bool emit_object(Demux* d) {
   frame.presentation_time = a->presentation_time;
   // A frame with no picture header has no type.
   FrameOpening opening = frame_opening(a->pieces, a->piece_count, a->size);
-  frame.picture_type = opening.has_picture ? classify_picture_type(opening.picture_byte, d->settings->interlaced)
-                                           : kPictureUnclassified;
+  frame.picture_type = opening.has_picture
+                           ? classify_picture_type(opening.picture_byte, d->settings->interlaced)
+                           : kPictureUnclassified;
   frame.key_frame = frame_is_key(a->key_frame, &opening, frame.picture_type);
   sink_put(&d->sink, d->settings, &frame, &opening, a->pieces, a->piece_count);
   assembler_finish(&d->assembler);
@@ -260,189 +229,13 @@ bool take_payloads(Demux* d, const uint8_t* bytes, const ParsedPacket* packet, u
 
 // ---- Packets -----------------------------------------------------------------------------
 
-bool is_index_object(const uint8_t* bytes, uint32_t available) {
-  if (available < 16) return false;
-  for (const uint8_t* guid : kIndexObjects) {
-    if (std::memcmp(bytes, guid, 16) == 0) return true;
-  }
-  return false;
-}
-
-// Where the first index object begins in bytes [from, length), or `length`.
-uint32_t index_object_at(const uint8_t* bytes, uint32_t from, uint32_t length) {
-  for (uint32_t at = from; at + 16 <= length; ++at) {
-    for (const uint8_t* guid : kIndexObjects) {
-      if (bytes[at] == guid[0] && std::memcmp(bytes + at, guid, 16) == 0) return at;
-    }
-  }
-  return length;
-}
-
-// Bytes of the packet that starts at input offset `at`: P, less where the packets end.
-uint32_t packet_length_at(const Demux* d, uint64_t at) {
-  if (d->data_end == kNoEnd || d->data_end - at >= d->packet_size) return d->packet_size;
-  return static_cast<uint32_t>(d->data_end - at);
-}
-
-// True when the packets end at `at`: the Data Object's end, a tail too short for a packet,
-// the input's end when the Data Object's size is not known, or an index object.
-bool packets_end_at(const Demux* d, uint64_t at, const uint8_t* bytes, uint32_t available) {
-  if (d->data_end != kNoEnd && (at >= d->data_end || d->data_end - at <= kMinTailBytes)) return true;
-  // An index object where a packet should stand: the Data Object is shorter than it says.
-  return (d->data_end == kNoEnd && available == 0) || is_index_object(bytes, available);
-}
-
-// Whether the payload header that `parsed` could not read whole begins where `before` ends:
-// it names the same stream and goes on with its object (the next bytes of the same one, or
-// the next one from its start). Then `before` ends where it should, and the damage lies
-// behind it.
-bool continues(const PacketPayload& before, const ParsedPacket* parsed) {
-  if (!parsed->failed_payload_opened || before.compressed || before.number_width == 0 || !before.has_offset) {
-    return false;
-  }
-  const PacketPayload& next = parsed->payloads[parsed->payload_count];
-  if (next.stream_number != before.stream_number) return false;
-  uint32_t mask = object_number_mask(before.number_width);
-  if (next.object_number == before.object_number) return next.offset == before.offset + before.length;
-  return next.object_number == ((before.object_number + 1) & mask) && next.offset == 0;
-}
-
-// Whether the bytes at `bytes` open a packet the way the file's packets do; before any
-// packet was used, the way every packet does: the Property Flags' stream number is a byte.
-bool opens_like_the_file(const Demux* d, const uint8_t* bytes, uint32_t available) {
-  if (d->opening_length == 4) {
-    return available >= 5 && std::memcmp(bytes, d->opening, 3) == 0 && bytes[4] == d->opening[3];
-  }
-  if (d->opening_length == 1) return available >= 2 && (bytes[0] & 0x80) == 0 && bytes[1] == d->opening[0];
-  uint32_t properties = (bytes[0] & 0x80) != 0 ? 4 : 1;
-  return available > properties && (bytes[properties] & 0xC0) == 0x40;
-}
-
-// Whether two payloads carry pieces of one object: its number, size and time.
-bool same_object(const PacketPayload& a, const PacketPayload& b) {
-  return a.object_number == b.object_number && a.object_size == b.object_size &&
-         a.presentation_time == b.presentation_time;
-}
-
-// A payload's header as a piece, without its bytes: for questions to the assembler.
-MediaPiece header_piece(const PacketPayload& p) {
-  return MediaPiece{p.object_number, p.number_width,      p.offset, p.has_offset, p.object_size,
-                    p.key_frame,     p.presentation_time, nullptr,  p.length,     0};
-}
-
-// Whether the packet only brings again objects met already, while the next packet (null:
-// none follows) goes on from where the walk stood before it: a packet sent again far later
-// (a copy fault), passed over whole. Where the next packet does not go on from there, a
-// packet of objects met may be the file playing again from its start.
-bool repeated_between(const Demux* d, const ParsedPacket* packet, const ParsedPacket* next) {
-  const uint32_t stream = d->settings->stream_number;
-  uint32_t ours = 0;
-  for (uint32_t i = 0; i < packet->payload_count; ++i) {
-    const PacketPayload& p = packet->payloads[i];
-    if (p.stream_number != stream) continue;
-    MediaPiece piece = header_piece(p);
-    if (p.compressed || p.number_width == 0 || !assembler_met(&d->assembler, &piece)) return false;
-    ours++;
-  }
-  if (next == nullptr) return ours > 0;
-  for (uint32_t i = 0; ours > 0 && i < next->payload_count; ++i) {
-    const PacketPayload& q = next->payloads[i];
-    if (q.stream_number != stream) continue;
-    MediaPiece piece = header_piece(q);
-    return !q.compressed && assembler_in_line(&d->assembler, &piece) && !assembler_met(&d->assembler, &piece);
-  }
-  return false;
-}
-
-// Whether the payload `p` of the packet at `bytes` brings bytes met already: the assembler
-// has them, or a payload of `packet` before it holds bytes of the same object where it lies.
-bool piece_met(const Demux* d, const ParsedPacket* packet, const PacketPayload& p) {
-  MediaPiece piece = header_piece(p);
-  if (assembler_met(&d->assembler, &piece)) return true;
-  for (uint32_t i = 0; i < packet->payload_count; ++i) {
-    const PacketPayload& q = packet->payloads[i];
-    if (q.stream_number == p.stream_number && !q.compressed && same_object(q, p) &&
-        q.offset < p.offset + p.length && p.offset < q.offset + q.length) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// Whether the packet that follows goes back to an object before this packet's last payload
-// (of the chosen stream) with bytes met already, or to that payload's own bytes: the file
-// repeats a stretch there, and where a repeated stretch is joined on, that payload may hold
-// the tail of another packet. Its bytes come again with the repeat. A packet that goes back
-// with bytes not met yet was only moved: nothing is given up for it.
-bool repeats_behind(const Demux* d, const ParsedPacket* packet, const ParsedPacket* next) {
-  if (packet->payload_count == 0) return false;
-  const PacketPayload& last = packet->payloads[packet->payload_count - 1];
-  if (last.stream_number != d->settings->stream_number || last.compressed || last.number_width == 0 ||
-      !last.has_offset) {
-    return false;
-  }
-  for (uint32_t i = 0; i < next->payload_count; ++i) {
-    const PacketPayload& p = next->payloads[i];
-    if (p.stream_number != last.stream_number) continue;
-    if (p.number_width != last.number_width) return false;
-    uint32_t mask = object_number_mask(last.number_width);
-    uint32_t back = (last.object_number - p.object_number) & mask;
-    // The same object: bytes of that payload again (a piece that fills a gap before it is
-    // a piece out of order, not a repeat).
-    if (back == 0) {
-      return same_object(p, last) && p.offset < last.offset + last.length &&
-             last.offset < p.offset + p.length;
-    }
-    return back <= kRepeatWindow && !p.compressed && piece_met(d, packet, p);
-  }
-  return false;
-}
-
-// Whether a packet starts well: its header and its first payload (if it has any) fit, or
-// the input ends before any damage shows. A header that declares no payload at all is
-// little evidence (a few bytes of frame data can read as one), so it must also open the
-// way the file's packets do.
-bool starts_well(const Demux* d, const ParsedPacket* packet, const uint8_t* bytes, uint32_t available) {
-  if (packet->status == kPacketCut) return true;
-  if (!packet->header_read || (packet->status == kPacketDamaged && packet->payload_count == 0)) return false;
-  return packet->payload_count > 0 || opens_like_the_file(d, bytes, available);
-}
-
-// Bytes inserted before the end move the last packets across the Data Object's declared
-// end. How many packets stand at input offset `at` (its bytes at `bytes`) all the same:
-// none; 1, a packet that starts well followed by the input's end or an index object, or
-// the last packet cut short by an input that ends before the Data Object does; or 2, a
-// packet that starts well followed by another.
-uint32_t packets_across_end(Demux* d, uint64_t at, const uint8_t* bytes, uint32_t available) {
-  uint32_t length = d->packet_size;
-  bool at_input_end = d->reader->ended == kReaderEndOfInput;  // the bytes given reach it
-  if (available < length) {
-    if (!at_input_end || at + available >= d->data_end || !opens_like_the_file(d, bytes, available)) return 0;
-    demux_parse_packet(bytes, available, length, d->settings->known_streams, d->ahead);
-    return d->ahead->status != kPacketDamaged && d->ahead->payload_count > 0 && !d->ahead->repaired ? 1 : 0;
-  }
-  // A packet damaged inside still stands when it starts well and what follows it fits.
-  demux_parse_packet(bytes, length, length, d->settings->known_streams, d->ahead);
-  if (d->ahead->payload_count == 0 || !starts_well(d, d->ahead, bytes, length)) return 0;
-  const uint8_t* next = bytes + length;
-  uint32_t rest = available - length;
-  if (rest == 0) return at_input_end ? 1 : 0;
-  if (is_index_object(next, rest)) return 1;
-  if (!opens_like_the_file(d, next, rest)) return 0;
-  demux_parse_packet(next, rest, length, d->settings->known_streams, d->ahead);
-  return starts_well(d, d->ahead, next, rest) ? 2 : 0;
-}
-
-// Whether a whole packet stands at `bytes`, where the declared end says none does: it opens
-// like the file's packets and decodes whole with a payload.
-bool whole_packet_behind_end(Demux* d, const uint8_t* bytes, uint32_t available) {
-  if (available < d->packet_size || is_index_object(bytes, available) ||
-      !opens_like_the_file(d, bytes, available)) {
-    return false;
-  }
-  return demux_parse_packet(bytes, available, d->packet_size, d->settings->known_streams, d->ahead) ==
-             kPacketWhole &&
-         d->ahead->payload_count > 0 && !d->ahead->repaired;
+// Damage was met: the packets from `from` (number packet_index + 1) up to where the walk
+// found its feet again, `to`, are counted as the packets they span.
+void count_damage(Demux* d, uint64_t from, uint64_t to) {
+  d->assembler.count_gap = 1;
+  uint64_t spans = framing_packets_spanned(&d->framing, from, to);
+  packet_damaged(d, spans);
+  d->packet_index += spans;
 }
 
 // Packets read behind the Data Object's declared end: its size disagrees with its packets,
@@ -458,142 +251,34 @@ void read_past_end(Demux* d, uint64_t declared_end) {
   }
 }
 
-// Packets that stand across or behind the declared end are taken in: across it, the Data
-// Object is taken to end behind them and the walk decides again at the next packet; a whole
-// packet where the packets should have ended, the walk goes on to the input's end or an
-// index object. Either way the same warning and damage, whatever the size declared.
-void extend_to_last_packet(Demux* d, uint64_t at) {
-  if (d->data_end == kNoEnd) return;
-  // This packet or the next ends where the packets end, or crosses that place: what stands
-  // behind it tells whether packets go on.
-  if (at + 2 * uint64_t{d->packet_size} <= d->data_end) return;
-  uint32_t available = bring(d, 2 * d->packet_size);
-  d->ahead_kept = 0;
-  if (d->write_failed) return;
-  uint64_t declared = d->data_end;
-  const uint8_t* bytes = reader_peek(d->reader);
-  if (at >= declared || declared - at <= kMinTailBytes) {
-    if (whole_packet_behind_end(d, bytes, available)) d->data_end = kNoEnd;
-  } else {
-    uint32_t packets = packets_across_end(d, at, bytes, available);
-    if (packets != 0) d->data_end = at + static_cast<uint64_t>(packets) * d->packet_size;
+// Near the declared end, what stands behind it tells whether packets go on: packets across
+// or behind it are taken in, with the same warning and damage whatever the size declared.
+void extend_end(Demux* d, uint64_t at) {
+  uint32_t available = bring(d, 2 * d->framing.packet_size);
+  uint64_t declared = d->framing.data_end;
+  if (d->write_failed) return;  // the walk stops at its next step
+  bool input_end = d->reader->ended == kReaderEndOfInput;
+  if (framing_extend_end(&d->framing, at, reader_peek(d->reader), available, input_end)) {
+    read_past_end(d, declared);
   }
-  if (d->data_end > declared) read_past_end(d, declared);
 }
 
-// Whether a packet can be framed at input offset `at` (its bytes at `bytes`): it opens like
-// the file's packets, decodes whole, and the one behind it starts well or the packets end.
-bool packet_found_at(Demux* d, uint64_t at, const uint8_t* bytes, uint32_t available) {
-  if (!opens_like_the_file(d, bytes, available)) return false;
-  d->ahead_kept = 0;
-  if (d->data_end != kNoEnd && at + d->packet_size > d->data_end) {
-    return packets_across_end(d, at, bytes, available) != 0;
-  }
-  uint32_t length = packet_length_at(d, at);
-  // A repaired packet is not evidence enough of where packets stand.
-  if (demux_parse_packet(bytes, available, length, d->settings->known_streams, d->ahead) != kPacketWhole ||
-      d->ahead->repaired) {
-    return false;
-  }
-  if (available <= length || packets_end_at(d, at + length, bytes + length, available - length)) return true;
-  demux_parse_packet(bytes + length, available - length, packet_length_at(d, at + length),
-                     d->settings->known_streams, d->ahead);
-  return starts_well(d, d->ahead, bytes + length, available - length);
-}
-
-// Whether a packet at least starts at `at`, a whole number of packets behind the last one
-// framed: it opens like the file's packets and its header and first payload fit. Damage
-// further inside it is met when it is walked.
-bool packet_starts_at(Demux* d, uint64_t at, const uint8_t* bytes, uint32_t available) {
-  if (!opens_like_the_file(d, bytes, available)) return false;
-  d->ahead_kept = 0;
-  demux_parse_packet(bytes, available, packet_length_at(d, at), d->settings->known_streams, d->ahead);
-  return d->ahead->payload_count > 0 && starts_well(d, d->ahead, bytes, available);
-}
-
-// Looks forward from the reader's position (from the byte after it when `skip_first`) for
+// Seeks forward from the reader's position (from the byte after it when `skip_first`) for
 // the next offset where a packet can be framed, or where the packets end, consuming the
-// bytes in between, up to the input's end when there is none. A packet that only starts
-// well is taken where the framing from `framed_at`, the last packet's start, puts one.
-// Returns where it stopped.
+// bytes in between, up to the input's end when there is none. Returns where it stopped.
 uint64_t resynchronise(Demux* d, bool skip_first, uint64_t framed_at) {
   uint32_t first = skip_first ? 1 : 0;
   for (;;) {
     uint64_t at = d->reader->position;
-    uint32_t available = bring(d, 2 * d->packet_size);
+    uint32_t available = bring(d, 2 * d->framing.packet_size);
     if (d->write_failed) break;
-    const uint8_t* bytes = reader_peek(d->reader);
-    // Offsets are tried while a whole packet and the next one's start are there to look
-    // at; at the input's end, up to the end.
-    bool ended = d->reader->ended != kReaderOpen;
-    uint32_t last = ended || available < d->packet_size ? available : available - d->packet_size;
-    uint32_t i = first < available ? first : available;
+    SeekStep step =
+        framing_seek(&d->framing, at, reader_peek(d->reader), available, first, framed_at, d->reader->ended);
     first = 0;
-    // Where the packets end in this window (an index object, or the Data Object's end), the
-    // search stops, whatever the offsets it passes over on the way.
-    uint32_t stop = index_object_at(bytes, i, available);
-    if (d->data_end != kNoEnd) {
-      uint64_t tail =
-          at >= d->data_end || d->data_end - at <= kMinTailBytes ? 0 : d->data_end - at - kMinTailBytes;
-      if (tail < stop) stop = static_cast<uint32_t>(tail < i ? i : tail);
-    }
-    bool stops = stop <= last;
-    if (stops) last = stop;
-    bool found = false;
-    while (i < last) {
-      // Only offsets that open like the file's packets are tried: their first byte (error
-      // correction flags), or else the Property Flags behind the first.
-      if (d->opening_length != 0) {
-        uint32_t lead = d->opening_length == 4 ? 0 : 1;
-        if (i + lead >= last) {
-          i = last;
-          break;
-        }
-        const void* hit = std::memchr(bytes + i + lead, d->opening[0], last - i - lead);
-        if (hit == nullptr) {
-          i = last;
-          break;
-        }
-        i = static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - bytes) - lead;
-      }
-      bool framed = (at + i - framed_at) % d->packet_size == 0;
-      if (packets_end_at(d, at + i, bytes + i, available - i) ||
-          packet_found_at(d, at + i, bytes + i, available - i) ||
-          (framed && packet_starts_at(d, at + i, bytes + i, available - i))) {
-        found = true;
-        break;
-      }
-      ++i;
-    }
-    if (!found && stops) found = true;  // i == stop: the packets end there
-    reader_consume(d->reader, i);
-    if (found || ended) break;
+    reader_consume(d->reader, step.skipped);
+    if (step.found || d->reader->ended != kReaderOpen) break;
   }
   return d->reader->position;
-}
-
-// Damage was met: the packets from `from` (number packet_index + 1) up to where the walk
-// found its feet again, `to`, are counted as the packets they span.
-void count_damage(Demux* d, uint64_t from, uint64_t to) {
-  d->assembler.count_gap = 1;
-  uint64_t spans = to > from ? (to - from + d->packet_size - 1) / d->packet_size : 1;
-  packet_damaged(d, spans);
-  d->packet_index += spans;
-}
-
-// Whether the packet at `bytes`, cut to `length` bytes by the Data Object's declared end,
-// is whole at its full size with all its payloads before that end: bytes were inserted
-// into its padding, or moved it a little across the end. Then it is decoded so.
-bool payloads_before_end(Demux* d, const uint8_t* bytes, uint32_t available, uint32_t length,
-                         ParsedPacket* packet) {
-  if (length >= d->packet_size || available < d->packet_size ||
-      demux_parse_packet(bytes, available, d->packet_size, d->settings->known_streams, packet) !=
-          kPacketWhole ||
-      packet->repaired || packet->payload_count == 0) {
-    return false;
-  }
-  const PacketPayload& last = packet->payloads[packet->payload_count - 1];
-  return last.data_offset + last.length <= length;
 }
 
 // The payload `index` of the packet at `bytes`, given up at damage or before a repeat,
@@ -611,135 +296,82 @@ bool give_up_payload(Demux* d, const uint8_t* bytes, const ParsedPacket* packet,
   return !assembler_in_line(&d->assembler, &given_up) || take_piece(d, &given_up);
 }
 
-// Walks the packet at the reader's position. False when the walk is over or must stop.
-bool walk_packet(Demux* d) {
-  uint64_t at = d->reader->position;
-  extend_to_last_packet(d, at);
-  uint32_t length = packet_length_at(d, at);
-  // The packet and the next one's start, to see that it starts well.
-  uint64_t look = d->data_end == kNoEnd || d->data_end - at >= 2ull * d->packet_size ? 2ull * d->packet_size
-                                                                                     : d->data_end - at;
-  uint32_t available = bring(d, static_cast<uint32_t>(look));
-  if (d->write_failed) return false;
-  const uint8_t* bytes = reader_peek(d->reader);
-  // The last packet holds the start of an index object: bytes were lost inside it, and it
-  // ends there.
-  bool index_inside = false;
-  if (d->data_end != kNoEnd && at + length == d->data_end) {
-    uint32_t window = length < available ? length : available;
-    uint32_t end = index_object_at(bytes, 1, window);
-    if (end < window) {
-      length = end;
-      index_inside = true;
-      d->ahead_kept = 0;
-    }
+bool input_stopped(const Demux* d) { return d->stopping || d->reader->ended == kReaderInterrupted; }
+
+// The walk cannot go on at the packet `place` describes: the packets are over, or a stop was
+// requested or the input ended inside the packet. Notes how; always false.
+bool walk_ends(Demux* d, const PacketPlace* place, uint32_t available) {
+  if (place->packets_end) {
+    if (available == 0 && d->reader->ended == kReaderReadError) d->truncated = 1;
+  } else if (input_stopped(d)) {
+    d->interrupted = 1;
+  } else {
+    d->truncated = 1;
   }
-  bool stopped = d->stopping || d->reader->ended == kReaderInterrupted;
-  if (stopped && available < length && !packets_end_at(d, at, bytes, available)) {
+  return false;
+}
+
+// Damage inside the packet at `at` or behind it: the walk seeks the next packet from behind
+// the last payload used, and counts the packets it passes over.
+bool recover(Demux* d, uint64_t at, uint32_t length, const PacketVerdict* verdict) {
+  reader_consume(d->reader, verdict->resume);
+  uint64_t found = resynchronise(d, false, at);
+  if (d->write_failed) return false;
+  uint64_t from = framing_damage_from(verdict, at, length, found);
+  if (from != at) d->packet_index++;  // this packet was whole; the damage begins behind it
+  count_damage(d, from, found);
+  return d->write_failed == 0;
+}
+
+// The packet was used: the walk steps over it, unless the input ends in its padding (the
+// Data Object is cut short, unless its size was not known).
+bool step_over(Demux* d, uint32_t length, uint32_t available) {
+  d->packet_index++;
+  if (available < length && input_stopped(d)) {
     d->interrupted = 1;
     return false;
   }
-  if (packets_end_at(d, at, bytes, available)) {
-    if (available == 0 && d->reader->ended == kReaderReadError) d->truncated = 1;
+  if (available < length) {
+    reader_consume(d->reader, available);
+    d->truncated = d->framing.data_end != kNoDataEnd;
     return false;
   }
+  reader_consume(d->reader, length);
+  return true;
+}
 
-  // The packet was decoded whole as the one ahead in the step before, unless a search for
-  // packets used that place since.
-  ParsedPacket* packet = d->ahead;
-  if (d->ahead_kept && d->ahead_at == at) {
-    d->ahead = d->current;
-    d->current = packet;
-  } else {
-    packet = d->current;
-    if (index_inside || !payloads_before_end(d, bytes, available, length, packet)) {
-      demux_parse_packet(bytes, available, length, d->settings->known_streams, packet);
-    }
+// Walks the packet at the reader's position. False when the walk is over or must stop.
+bool walk_packet(Demux* d) {
+  PacketFraming* f = &d->framing;
+  uint64_t at = d->reader->position;
+  if (framing_near_end(f, at)) extend_end(d, at);
+  uint32_t available = bring(d, framing_look_length(f, at));
+  if (d->write_failed) return false;
+  const uint8_t* bytes = reader_peek(d->reader);
+  PacketPlace place = framing_place(f, at, bytes, available);
+  if (place.packets_end || (input_stopped(d) && available < place.length)) {
+    return walk_ends(d, &place, available);
   }
-  d->ahead_kept = 0;
-  PacketStatus status = packet->status;
-  if (status == kPacketCut) {
+  const ParsedPacket* packet = framing_decode_packet(f, at, bytes, available, &place);
+  if (packet->status == kPacketCut) {
     // The input ends inside this packet: what lies whole before the end is used.
     take_payloads(d, bytes, packet, packet->payload_count);
-    if (d->reader->ended == kReaderInterrupted) {
-      d->interrupted = 1;
-    } else {
-      d->truncated = 1;
-    }
-    return false;
+    return walk_ends(d, &place, available);
   }
-  if (!starts_well(d, packet, bytes, available)) {
+  if (!framing_starts_well(f, packet, bytes, available)) {
     uint64_t found = resynchronise(d, true, at);
     if (d->write_failed) return false;
     count_damage(d, at, found);
     return d->write_failed == 0;
   }
-
-  // The payload in front of damage may hold its first bytes: a packet damaged inside, or
-  // followed by bytes that do not start a packet, gives up its last payload, and the walk
-  // looks for the next packet from there on (bytes cut or inserted move it).
-  uint32_t usable = packet->payload_count;
-  bool next_bad = false;
-  bool ahead_parsed = false;
-  if (status == kPacketWhole && available > length &&
-      !packets_end_at(d, at + length, bytes + length, available - length)) {
-    uint32_t next_length = packet_length_at(d, at + length);
-    demux_parse_packet(bytes + length, available - length, next_length, d->settings->known_streams, d->ahead);
-    next_bad = !starts_well(d, d->ahead, bytes + length, available - length);
-    ahead_parsed = true;
-    d->ahead_at = at + length;
-    d->ahead_kept = !next_bad && available - length >= next_length;
-  }
-  bool suspect = status == kPacketDamaged || next_bad;
-  if (suspect && usable > 0) {
-    // Unless what follows it shows that it ends where it should.
-    const ParsedPacket* after = status == kPacketDamaged ? packet : d->ahead;
-    if (!continues(packet->payloads[usable - 1], after)) usable--;
-  }
-  // The next packet goes back behind this one's last payload: it is given up, and taken
-  // from the repeat. A packet that only repeats objects met is passed over.
-  bool passed_over = !suspect && repeated_between(d, packet, ahead_parsed ? d->ahead : nullptr);
-  bool repeat_follows =
-      !passed_over && !suspect && ahead_parsed && usable > 0 && repeats_behind(d, packet, d->ahead);
-  if (passed_over || repeat_follows) usable = passed_over ? 0 : usable - 1;
-  if (d->opening_length == 0) {
-    std::memcpy(d->opening, packet->opening, packet->opening_length);
-    d->opening_length = packet->opening_length;
-  }
-  if (!take_payloads(d, bytes, packet, usable)) return false;
-  if ((suspect || repeat_follows) && !give_up_payload(d, bytes, packet, usable)) return false;
-
-  if (suspect) {
-    uint32_t resume = usable > 0
-                          ? packet->payloads[usable - 1].data_offset + packet->payloads[usable - 1].length
-                          : packet->payloads_offset;
-    reader_consume(d->reader, resume);
-    uint64_t found = resynchronise(d, false, at);
-    if (d->write_failed) return false;
-    if (status == kPacketDamaged || packet->repaired || found < at + length) {
-      count_damage(d, at, found);  // this packet's own bytes are spoilt or cut short
-    } else {
-      d->packet_index++;  // this packet was whole; the damage begins behind it
-      count_damage(d, at + length, found);
-    }
-    return d->write_failed == 0;
-  }
-
+  NextPacket next = framing_decode_next(f, at, bytes, available, packet, place.length);
+  PacketVerdict verdict = framing_verdict(f, packet, next, &d->assembler);
+  framing_learn_opening(f, packet);
+  if (!take_payloads(d, bytes, packet, verdict.usable)) return false;
+  if (verdict.give_up && !give_up_payload(d, bytes, packet, verdict.usable)) return false;
+  if (verdict.suspect) return recover(d, at, place.length, &verdict);
   if (packet->repaired) packet_repaired(d);
-  d->packet_index++;
-  if (available < length && (d->stopping || d->reader->ended == kReaderInterrupted)) {
-    d->interrupted = 1;
-    return false;
-  }
-  if (available < length) {
-    // The input ends in the packet's padding: the Data Object is cut short, unless its
-    // size was not known.
-    reader_consume(d->reader, available);
-    d->truncated = d->data_end != kNoEnd;
-    return false;
-  }
-  reader_consume(d->reader, length);
-  return true;
+  return step_over(d, place.length, available);
 }
 
 // Ends the walk: the last frames, the notes on how it ended, the end-of-sequence code,
@@ -844,21 +476,21 @@ DemuxResult demux_data_object(const DemuxSettings* settings, const DataObjectInf
   d->reader = reader;
   d->output = output;
   d->counters = counters;
-  d->packet_size = settings->packet_size;
-  d->current = &d->packets[0];
-  d->ahead = &d->packets[1];
   sink_init(&d->sink);
   demux_open_frame_list(&d->display, settings);
 
   bool sized = info->object_size >= kDataObjectHeaderSize && !settings->walk_to_end;
-  d->data_end = sized ? reader->position + (info->object_size - kDataObjectHeaderSize) : kNoEnd;
+  uint64_t data_end = sized ? reader->position + (info->object_size - kDataObjectHeaderSize) : kNoDataEnd;
+  framing_init(&d->framing, settings->packet_size, settings->known_streams, settings->stream_number,
+               data_end);
   if (info->cut) {
     d->truncated = 1;
   } else {
     // The progress line costs the walk one comparison a packet; its clock is read only
     // every kProgressStep bytes.
-    uint64_t end = d->data_end != kNoEnd ? d->data_end : reader->file_size;
-    d->progress_at = report_progress_begin(reader->position, end) ? reader->position + kProgressStep : kNoEnd;
+    uint64_t end = data_end != kNoDataEnd ? data_end : reader->file_size;
+    d->progress_at =
+        report_progress_begin(reader->position, end) ? reader->position + kProgressStep : kNoDataEnd;
     uint64_t last = reader->position;
     while (walk_packet(d)) {
       // Every step moves on. Should one ever not, the byte there is taken for damage: no

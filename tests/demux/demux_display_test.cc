@@ -8,7 +8,7 @@
 
 namespace {
 
-struct FrameSpec {
+struct FramePlan {
   uint8_t first_byte;
   bool key_frame;
 };
@@ -17,10 +17,10 @@ struct FrameSpec {
 // parsed, so that the last frame is walked too.
 constexpr size_t kFrameSize = 20;
 
-Bytes stream_of(const std::vector<FrameSpec>& frames) {
-  std::vector<PacketSpec> packets;
+Bytes stream_of(const std::vector<FramePlan>& frames) {
+  std::vector<PacketLayout> packets;
   uint32_t seed = 1;
-  for (const FrameSpec& frame : frames) {
+  for (const FramePlan& frame : frames) {
     Bytes bytes = pattern_bytes(kFrameSize, seed++);
     bytes[0] = frame.first_byte;
     packets.push_back(whole_object_packet(1, frame.key_frame, bytes));
@@ -28,7 +28,7 @@ Bytes stream_of(const std::vector<FrameSpec>& frames) {
   return build_data_object(packets);
 }
 
-DemuxRun run_frames(const std::vector<FrameSpec>& frames, uint32_t verbosity, uint32_t interlaced = 0) {
+DemuxRun run_frames(const std::vector<FramePlan>& frames, uint32_t verbosity, uint32_t interlaced = 0) {
   DemuxRun run;
   run.verbosity = verbosity;
   run.interlaced = interlaced;
@@ -38,13 +38,13 @@ DemuxRun run_frames(const std::vector<FrameSpec>& frames, uint32_t verbosity, ui
   return run;
 }
 
-std::string opening(const std::vector<FrameSpec>& frames) {
+std::string opening(const std::vector<FramePlan>& frames) {
   return "\nFound ASF_Data_Object\n-- len = " + std::to_string(stream_of(frames).size()) +
          " bytes; contains " + std::to_string(frames.size()) +
          " data packets\nStarting ASF demux / VC-1 write...\n\n";
 }
 
-const std::vector<FrameSpec> kSixFrames = {{0xC5, true},  {0x12, false}, {0x9A, false},
+const std::vector<FramePlan> kSixFrames = {{0xC5, true},  {0x12, false}, {0x9A, false},
                                            {0x88, false}, {0x30, false}, {0xD1, true}};
 const char kFootnote[] =
     "* \"1-based\" - i.e. a file composed of 100% keyframes displays \"1\", not \"0\".\n";
@@ -98,7 +98,7 @@ TEST(DemuxDisplayTest, SixProgressiveFramesGiveTheCompactReportAtVerbosityTwo) {
 }
 
 TEST(DemuxDisplayTest, VerbosityThreeListsEveryFrameAndBreaksDownFieldPairs) {
-  std::vector<FrameSpec> frames = {{0xC0, true}, {0x12, false}, {0xE0, true}, {0xF0, false}};
+  std::vector<FramePlan> frames = {{0xC0, true}, {0x12, false}, {0xE0, true}, {0xF0, false}};
   DemuxRun run = run_frames(frames, 3);
   std::string expected = opening(frames) +
                          "Frame:     1  Time:0.000 sec  K  Type:I      Bytes:20\n"
@@ -136,7 +136,7 @@ TEST(DemuxDisplayTest, VerbosityThreeListsEveryFrameAndBreaksDownFieldPairs) {
 }
 
 TEST(DemuxDisplayTest, ListingTimeIsFrameIndexTimesAverageFramePeriod) {
-  std::vector<FrameSpec> frames(26, FrameSpec{0xC0, true});
+  std::vector<FramePlan> frames(26, FramePlan{0xC0, true});
   DemuxRun run = run_frames(frames, 3);
   EXPECT_NE(run.out.find("Frame:    26  Time:1.000 sec  K  Type:I      Bytes:20\n"), std::string::npos);
 }
@@ -157,7 +157,7 @@ TEST(DemuxDisplayTest, VerbosityOneShowsDoneAndTheOverallSummaryOnly) {
 }
 
 TEST(DemuxDisplayTest, SixtyFourFramesFillOneLinePrintedAtTheEnd) {
-  std::vector<FrameSpec> frames(64, FrameSpec{0x12, false});
+  std::vector<FramePlan> frames(64, FramePlan{0x12, false});
   frames[0] = {0xC0, true};
   DemuxRun run = run_frames(frames, 2);
   std::string line = "|" + std::string(63, '-');
@@ -166,7 +166,7 @@ TEST(DemuxDisplayTest, SixtyFourFramesFillOneLinePrintedAtTheEnd) {
 }
 
 TEST(DemuxDisplayTest, SixtyFifthFramePrintsTheFullLineAndStartsANewOne) {
-  std::vector<FrameSpec> frames(65, FrameSpec{0x12, false});
+  std::vector<FramePlan> frames(65, FramePlan{0x12, false});
   frames[0] = {0xC0, true};
   frames[64] = {0x80, false};
   DemuxRun run = run_frames(frames, 2);
@@ -198,7 +198,7 @@ TEST(DemuxDisplayTest, KeyframeDistanceCountsFramesBetweenKeyFlags) {
       {{false, false, true, false}, "Max Keyframe Distance *: 3\n"},
   };
   for (const Case& c : cases) {
-    std::vector<FrameSpec> frames;
+    std::vector<FramePlan> frames;
     for (bool key : c.keys) frames.push_back({0x12, key});
     DemuxRun run = run_frames(frames, 1);
     EXPECT_NE(run.out.find(c.shown), std::string::npos) << c.shown;
@@ -208,7 +208,7 @@ TEST(DemuxDisplayTest, KeyframeDistanceCountsFramesBetweenKeyFlags) {
 TEST(DemuxDisplayTest, KeyFlagDecidesHeadersAndPictureTypeDecidesKeyframeCount) {
   // A key-flagged BI frame shows as '*', counts as BI and gets headers; an I frame
   // without the flag shows as '|', counts as a keyframe and gets none.
-  std::vector<FrameSpec> frames = {{0xC0, true}, {0xE0, true}, {0xC0, false}};
+  std::vector<FramePlan> frames = {{0xC0, true}, {0xE0, true}, {0xC0, false}};
   DemuxRun run = run_frames(frames, 2);
   EXPECT_NE(run.out.find("\n|*|\n"), std::string::npos);
   EXPECT_NE(run.out.find("Total Keyframes Written: 2\n"), std::string::npos);
@@ -228,7 +228,7 @@ TEST(DemuxDisplayTest, KeyFlagDecidesHeadersAndPictureTypeDecidesKeyframeCount) 
 }
 
 TEST(DemuxDisplayTest, InterlacedStreamShowsFieldPairsAndSaysSo) {
-  std::vector<FrameSpec> frames = {{0xC0, true},  {0xD8, false}, {0x60, false},
+  std::vector<FramePlan> frames = {{0xC0, true},  {0xD8, false}, {0x60, false},
                                    {0xB0, false}, {0xC8, false}, {0xF8, false}};
   DemuxRun run = run_frames(frames, 2, 1);
   EXPECT_NE(run.out.find("\n!=||!=\n"), std::string::npos);

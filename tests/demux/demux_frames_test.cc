@@ -22,8 +22,8 @@ Bytes frame_of(size_t n, uint8_t first_byte, uint32_t seed) {
   return frame;
 }
 
-PayloadSpec fragment(uint8_t stream, bool key_frame, uint32_t object_size, uint32_t offset, Bytes data) {
-  PayloadSpec payload;
+PayloadLayout fragment(uint8_t stream, bool key_frame, uint32_t object_size, uint32_t offset, Bytes data) {
+  PayloadLayout payload;
   payload.stream_number = stream;
   payload.key_frame = key_frame;
   payload.object_size = object_size;
@@ -32,8 +32,8 @@ PayloadSpec fragment(uint8_t stream, bool key_frame, uint32_t object_size, uint3
   return payload;
 }
 
-PacketSpec packet_of(std::vector<PayloadSpec> payloads) {
-  PacketSpec packet;
+PacketLayout packet_of(std::vector<PayloadLayout> payloads) {
+  PacketLayout packet;
   packet.multiple_payloads = true;
   packet.payload_length_code = 3;
   packet.payloads = std::move(payloads);
@@ -42,7 +42,7 @@ PacketSpec packet_of(std::vector<PayloadSpec> payloads) {
 
 // One packet per frame; frames[i] goes out with key flag keys[i].
 Bytes stream_of(const std::vector<Bytes>& frames, const std::vector<bool>& keys) {
-  std::vector<PacketSpec> packets;
+  std::vector<PacketLayout> packets;
   for (size_t i = 0; i < frames.size(); ++i) {
     packets.push_back(whole_object_packet(1, keys[i], frames[i]));
   }
@@ -126,7 +126,7 @@ TEST(DemuxFramesTest, FragmentsInterleavedWithAnotherStreamAreJoinedIntoOneFrame
   auto piece = [](const Bytes& bytes, size_t from, size_t n) {
     return Bytes(bytes.begin() + from, bytes.begin() + from + n);
   };
-  std::vector<PacketSpec> packets = {
+  std::vector<PacketLayout> packets = {
       packet_of({fragment(1, true, 10000, 0, piece(frame, 0, 4000)),
                  fragment(2, false, 900, 0, piece(audio, 0, 300))}),
       packet_of({fragment(2, false, 900, 300, piece(audio, 300, 300)),
@@ -147,8 +147,8 @@ TEST(DemuxFramesTest, FragmentsInterleavedWithAnotherStreamAreJoinedIntoOneFrame
 TEST(DemuxFramesTest, FragmentsArePlacedAtTheirOffsetsWhateverTheirOrder) {
   Bytes first = pattern_bytes(50, 40);
   Bytes second = frame_of(30, 0x12, 41);
-  std::vector<PacketSpec> packets = {packet_of({fragment(1, false, 80, 30, first)}),
-                                     packet_of({fragment(1, false, 80, 0, second)})};
+  std::vector<PacketLayout> packets = {packet_of({fragment(1, false, 80, 30, first)}),
+                                       packet_of({fragment(1, false, 80, 0, second)})};
   DemuxRun run;
   ASSERT_TRUE(run_demux(build_data_object(packets), &run));
   Bytes joined = second;
@@ -206,7 +206,7 @@ TEST(DemuxFramesTest, MaxObjectSizeZeroOrAboveDefaultIsWarnedAbout) {
 TEST(DemuxFramesTest, FrameLargerThanTheBufferIsWrittenWhole) {
   const uint32_t kSize = 600000;
   Bytes frame = frame_of(kSize, 0xC0, 80);
-  std::vector<PacketSpec> packets;
+  std::vector<PacketLayout> packets;
   for (uint32_t at = 0; at < kSize; at += 60000) {
     packets.push_back(
         packet_of({fragment(1, true, kSize, at, Bytes(frame.begin() + at, frame.begin() + at + 60000))}));
@@ -234,7 +234,7 @@ TEST(DemuxFramesTest, ObjectOfSixtyFourMebibytesIsWrittenWholeAndOneByteMoreIsSk
   Bytes after = frame_of(300, 0xC0, 90);
   for (uint32_t size : {kLargest + 1, kLargest}) {
     SCOPED_TRACE(size);
-    std::vector<PacketSpec> packets;
+    std::vector<PacketLayout> packets;
     for (uint32_t at = 0; at < size; at += kPiece) {
       uint32_t n = size - at < kPiece ? size - at : kPiece;
       packets.push_back(packet_of({fragment(1, true, size, at, Bytes(n, 0x5A))}));
@@ -267,7 +267,7 @@ TEST(DemuxFramesTest, PayloadsLargerThanTheReadersBufferAreStored) {
   // bytes (requests of that size were once refused and their bytes lost).
   const uint32_t kLarge = 917504;
   Bytes frame = frame_of(kLarge + 200000, 0x12, 100);
-  std::vector<PacketSpec> packets = {
+  std::vector<PacketLayout> packets = {
       packet_of({fragment(1, false, kLarge + 200000, 0, Bytes(frame.begin(), frame.begin() + kLarge)),
                  fragment(1, false, kLarge + 200000, kLarge, Bytes(frame.begin() + kLarge, frame.end()))})};
   DemuxRun run;
@@ -388,7 +388,7 @@ TEST(DemuxFramesTest, WriteFailureInsideABatchShowsAndCountsOnlyTheFramesBeforeI
 TEST(DemuxFramesTest, FrameSplitAcrossWindowMovesIsWrittenWhole) {
   // Six 120 kB frames take the reader close to the end of its first window; the next
   // frame's fragments straddle the moves of the window, which copy them out.
-  std::vector<PacketSpec> packets;
+  std::vector<PacketLayout> packets;
   Bytes expected;
   for (uint32_t i = 0; i < 6; ++i) {
     Bytes frame = frame_of(120000, 0x12, 140 + i);
@@ -426,7 +426,7 @@ TEST(DemuxFramesTest, FrameOfMorePiecesThanTheBatchHoldsIsWrittenWhole) {
     SCOPED_TRACE(pieces);
     const uint32_t kPiece = 10;
     Bytes frame = frame_of(pieces * kPiece, 0x12, 170);
-    std::vector<PacketSpec> packets;
+    std::vector<PacketLayout> packets;
     for (uint32_t i = 0; i < pieces; ++i) {
       if (i % 60 == 0) packets.push_back(packet_of({}));
       packets.back().payloads.push_back(

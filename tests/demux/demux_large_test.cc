@@ -26,7 +26,7 @@ TEST(DemuxLargeTest, DataObjectAboveFourGibibytesIsDemuxedToItsEnd) {
   Bytes frame2 = pattern_bytes(900, 2);
   frame2[0] = 0x12;
   Bytes tail;
-  for (PacketSpec packet : {whole_object_packet(1, true, frame1), whole_object_packet(1, false, frame2)}) {
+  for (PacketLayout packet : {whole_object_packet(1, true, frame1), whole_object_packet(1, false, frame2)}) {
     packet.payloads[0].object_number = packet.payloads[0].key_frame ? 1 : 2;
     packet.payloads[0].offset_into_object = 0;
     size_t start = tail.size();

@@ -11,8 +11,8 @@ namespace {
 
 const Bytes kHeaders = pattern_bytes(36, 99);
 
-PayloadSpec whole_payload(uint8_t stream, bool key_frame, const Bytes& data) {
-  PayloadSpec payload;
+PayloadLayout whole_payload(uint8_t stream, bool key_frame, const Bytes& data) {
+  PayloadLayout payload;
   payload.stream_number = stream;
   payload.key_frame = key_frame;
   payload.object_size = static_cast<uint32_t>(data.size());
@@ -33,7 +33,7 @@ size_t count_of(const std::string& text, const std::string& part) {
 }
 
 TEST(DemuxPacketsTest, ErrorCorrectedPacketOfTheExampleIsParsed) {
-  PacketSpec packet;
+  PacketLayout packet;
   packet.error_correction = true;
   packet.multiple_payloads = true;
   packet.padding_code = 2;
@@ -64,10 +64,10 @@ TEST(DemuxPacketsTest, ErrorCorrectionDataIsTwoBytesWhateverTheFlagsLowBits) {
   std::string reference_text;
   for (uint8_t flags : {0x82, 0x81, 0x85}) {
     SCOPED_TRACE("error correction flags " + std::to_string(flags));
-    PacketSpec multiple = whole_object_packet(1, true, key);
-    PacketSpec single;
+    PacketLayout multiple = whole_object_packet(1, true, key);
+    PacketLayout single;
     single.payloads = {whole_payload(1, false, next)};
-    for (PacketSpec* packet : {&multiple, &single}) {
+    for (PacketLayout* packet : {&multiple, &single}) {
       packet->error_correction = true;
       packet->error_correction_flags = flags;
     }
@@ -84,7 +84,7 @@ TEST(DemuxPacketsTest, ErrorCorrectionDataIsTwoBytesWhateverTheFlagsLowBits) {
 
 TEST(DemuxPacketsTest, PacketWithoutErrorCorrectionStartsWithItsLengthTypeFlags) {
   Bytes frame = frame_of(70, 3);
-  PacketSpec packet;
+  PacketLayout packet;
   packet.padding_code = 1;
   packet.payloads = {whole_payload(1, false, frame)};
   ASSERT_TRUE(fit_single_payload(&packet, 120));
@@ -121,11 +121,11 @@ TEST(DemuxPacketsTest, EveryLengthCodeOfEveryFieldIsHonoured) {
       SCOPED_TRACE("field " + std::to_string(field) + " code " + std::to_string(code));
       Bytes frame_a = frame_of(60, 10 + code);
       Bytes frame_b;
-      std::vector<PacketSpec> packets(2);
+      std::vector<PacketLayout> packets(2);
       packets[0].multiple_payloads = true;
       packets[0].payloads = {whole_payload(1, true, frame_a), whole_payload(2, false, pattern_bytes(13, 7))};
       packets[1].payloads = {whole_payload(1, false, {})};
-      for (PacketSpec& packet : packets) {
+      for (PacketLayout& packet : packets) {
         packet.packet_length = kMaxPacket;  // when present, the packet's true length
         packet.sequence = 0x5A6B7C8D;
         packet.padding_length = 5;
@@ -134,7 +134,7 @@ TEST(DemuxPacketsTest, EveryLengthCodeOfEveryFieldIsHonoured) {
                                             &packet.offset_code,        &packet.object_number_code,
                                             &packet.payload_length_code};
         *codes[field] = code;
-        for (PayloadSpec& payload : packet.payloads) {
+        for (PayloadLayout& payload : packet.payloads) {
           if (packet.replicated_code == 0) payload.replicated_length = 0;
         }
         if (packet.padding_code == 0) packet.padding_length = 0;
@@ -161,11 +161,11 @@ TEST(DemuxPacketsTest, EveryLengthCodeOfEveryFieldIsHonoured) {
 TEST(DemuxPacketsTest, ReplicatedDataOfAnyLengthIsPassedOverButTooShortIsDamage) {
   for (uint32_t length : {0u, 8u, 9u, 12u, 40u, 2u, 7u}) {
     SCOPED_TRACE("replicated data length " + std::to_string(length));
-    PacketSpec packet;
+    PacketLayout packet;
     packet.multiple_payloads = true;
     Bytes frame = frame_of(30, length);
     packet.payloads = {whole_payload(2, false, pattern_bytes(9, 1)), whole_payload(1, true, frame)};
-    for (PayloadSpec& payload : packet.payloads) payload.replicated_length = length;
+    for (PayloadLayout& payload : packet.payloads) payload.replicated_length = length;
 
     DemuxRun run;
     run.output_headers = kHeaders;
@@ -184,9 +184,9 @@ TEST(DemuxPacketsTest, ReplicatedDataOfAnyLengthIsPassedOverButTooShortIsDamage)
 // payloads around it are read as usual.
 TEST(DemuxPacketsTest, CompressedPayloadsGiveOneFramePerSubPayload) {
   std::vector<Bytes> frames = {frame_of(40, 20), frame_of(1, 21), frame_of(255, 22), frame_of(17, 23)};
-  PacketSpec packet;
+  PacketLayout packet;
   packet.multiple_payloads = true;
-  PayloadSpec compressed = whole_payload(1, true, {});
+  PayloadLayout compressed = whole_payload(1, true, {});
   compressed.sub_payloads = {frames[0], frames[1], frames[2]};
   compressed.presentation_time = 5000;
   compressed.time_delta = 40;
@@ -207,7 +207,7 @@ TEST(DemuxPacketsTest, CompressedPayloadsGiveOneFramePerSubPayload) {
 }
 
 TEST(DemuxPacketsTest, PacketWithPayloadCountZeroHasOnlyItsPaddingSkipped) {
-  PacketSpec empty;
+  PacketLayout empty;
   empty.multiple_payloads = true;
   empty.padding_length = 25;
   Bytes frame = frame_of(33, 4);
@@ -222,7 +222,7 @@ TEST(DemuxPacketsTest, PacketWithPayloadCountZeroHasOnlyItsPaddingSkipped) {
 }
 
 TEST(DemuxPacketsTest, PayloadLengthCodeZeroGivesEmptyPayloadsAndEmptyFrames) {
-  PacketSpec packet;
+  PacketLayout packet;
   packet.multiple_payloads = true;
   packet.payload_length_code = 0;
   packet.padding_length = 40;
@@ -239,7 +239,7 @@ TEST(DemuxPacketsTest, PayloadLengthCodeZeroGivesEmptyPayloadsAndEmptyFrames) {
 }
 
 TEST(DemuxPacketsTest, SinglePayloadRunsToMaxPacketSizeLessPadding) {
-  PacketSpec packet;
+  PacketLayout packet;
   packet.padding_code = 1;
   packet.offset_code = 0;
   packet.object_number_code = 1;
@@ -263,7 +263,7 @@ TEST(DemuxPacketsTest, SinglePayloadRunsToMaxPacketSizeLessPadding) {
 // broadcast is written) leaves it to the end of the input, and a tail of 32 bytes or less
 // holds no packet.
 TEST(DemuxPacketsTest, DataObjectSizeBoundsTheWalkOrLeavesItToTheInputsEnd) {
-  PacketSpec packet = whole_object_packet(1, true, frame_of(20, 6));
+  PacketLayout packet = whole_object_packet(1, true, frame_of(20, 6));
   Bytes packet_bytes;
   append_packet(&packet_bytes, packet);
   ASSERT_EQ(packet_bytes.size(), 48u);
@@ -313,7 +313,7 @@ TEST(DemuxPacketsTest, InputEndingAnywhereInsideTheDataObjectWritesOnlyWholeFram
   // replicated data beyond 8 bytes, a sequence and a packet length field, and padding.
   Bytes frame1 = frame_of(60, 8);
   Bytes frame2 = frame_of(30, 9);
-  std::vector<PacketSpec> packets(3);
+  std::vector<PacketLayout> packets(3);
   packets[0].error_correction = true;
   packets[0].multiple_payloads = true;
   packets[0].padding_length = 7;

@@ -262,10 +262,10 @@ TEST(GoldenRun, BuiltFileWithFrameRateAndHalfAnAspectRatio) {
   Bytes metadata = build_metadata({{.stream_number = 1, .name = "AspectRatioX", .data = metadata_dword(40)}});
   Bytes extension = build_header_extension({ext_stream(1, 800000, 333670), metadata});
   Bytes file = build_header_object({build_file_properties(kPacketSize), extension, wvc1_stream(1)});
-  PacketSpec first = whole_object_packet(1, true, Bytes{0xC5, 0x01, 0x02, 0x03});
+  PacketLayout first = whole_object_packet(1, true, Bytes{0xC5, 0x01, 0x02, 0x03});
   first.payloads.push_back({.stream_number = 1, .object_size = 3, .data = Bytes{0x12, 0x34, 0x56}});
   first.padding_length = 9;
-  PacketSpec second = whole_object_packet(1, false, Bytes{0x9A, 0x00});
+  PacketLayout second = whole_object_packet(1, false, Bytes{0x9A, 0x00});
   second.padding_length = 31;
   append(&file, build_data_object({first, second}, kPacketSize));
   check_case({"asf_built_convert", {"-v3", "IN", "out.vc1"}, "", file, true});
@@ -343,7 +343,7 @@ TEST(WindowsRun, DataObjectAboveFourGibibytesOnASparseFile) {
   Bytes filler_header = filler_packet_header(2, kMaxPacket);
   Bytes first = build_data_object({whole_object_packet(1, true, Bytes{0xC5, 0x01, 0x02, 0x03})}, kMaxPacket);
   first.erase(first.begin(), first.begin() + kDataObjectHeaderBytes);
-  PacketSpec last = whole_object_packet(1, false, Bytes{0x9A, 0x00});
+  PacketLayout last = whole_object_packet(1, false, Bytes{0x9A, 0x00});
   last.payloads[0].object_number = 2;
   last.payloads[0].offset_into_object = 0;
   Bytes second;

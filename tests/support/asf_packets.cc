@@ -12,7 +12,7 @@ uint32_t length_code_width(uint8_t code) {
   return kWidths[code & 3];
 }
 
-uint32_t packet_header_size(const PacketSpec& packet) {
+uint32_t packet_header_size(const PacketLayout& packet) {
   uint32_t size = packet.error_correction ? 3 : 0;
   size += 2;  // Length Type Flags, Property Flags
   size += length_code_width(packet.packet_length_code) + length_code_width(packet.sequence_code) +
@@ -22,7 +22,7 @@ uint32_t packet_header_size(const PacketSpec& packet) {
   return size;
 }
 
-uint32_t payload_header_size(const PacketSpec& packet, const PayloadSpec& payload) {
+uint32_t payload_header_size(const PacketLayout& packet, const PayloadLayout& payload) {
   uint32_t size = 1 + length_code_width(packet.object_number_code) + length_code_width(packet.offset_code) +
                   length_code_width(packet.replicated_code) + 8;
   if (payload.replicated_length > 8) size += payload.replicated_length - 8;
@@ -30,14 +30,14 @@ uint32_t payload_header_size(const PacketSpec& packet, const PayloadSpec& payloa
   return size;
 }
 
-uint32_t single_payload_capacity(const PacketSpec& packet, uint32_t max_packet_size) {
-  const PayloadSpec empty;
-  const PayloadSpec& payload = packet.payloads.empty() ? empty : packet.payloads[0];
+uint32_t single_payload_capacity(const PacketLayout& packet, uint32_t max_packet_size) {
+  const PayloadLayout empty;
+  const PayloadLayout& payload = packet.payloads.empty() ? empty : packet.payloads[0];
   return max_packet_size - packet_header_size(packet) - payload_header_size(packet, payload) -
          packet.padding_length;
 }
 
-bool fit_single_payload(PacketSpec* packet, uint32_t max_packet_size) {
+bool fit_single_payload(PacketLayout* packet, uint32_t max_packet_size) {
   packet->padding_length = 0;
   uint32_t capacity = single_payload_capacity(*packet, max_packet_size);
   uint32_t size = static_cast<uint32_t>(packet->payloads.at(0).data.size());
@@ -50,7 +50,7 @@ void append(Bytes* out, const Bytes& more) { out->insert(out->end(), more.begin(
 
 namespace {
 
-void append_compressed_payload(Bytes* out, const PacketSpec& packet, const PayloadSpec& payload) {
+void append_compressed_payload(Bytes* out, const PacketLayout& packet, const PayloadLayout& payload) {
   out->push_back(static_cast<uint8_t>((payload.stream_number & 0x7F) | (payload.key_frame ? 0x80 : 0)));
   put_le(out, static_cast<uint64_t>(payload.object_number < 0 ? 0 : payload.object_number),
          length_code_width(packet.object_number_code));
@@ -71,7 +71,7 @@ void append_compressed_payload(Bytes* out, const PacketSpec& packet, const Paylo
 
 }  // namespace
 
-void append_packet(Bytes* out, const PacketSpec& packet) {
+void append_packet(Bytes* out, const PacketLayout& packet) {
   if (packet.error_correction) {
     out->push_back(packet.error_correction_flags);
     out->push_back(0x00);
@@ -93,7 +93,7 @@ void append_packet(Bytes* out, const PacketSpec& packet) {
     int count = packet.payload_count >= 0 ? packet.payload_count : static_cast<int>(packet.payloads.size());
     out->push_back(static_cast<uint8_t>((count & 0x3F) | (packet.payload_length_code & 3) << 6));
   }
-  for (const PayloadSpec& payload : packet.payloads) {
+  for (const PayloadLayout& payload : packet.payloads) {
     if (!payload.sub_payloads.empty()) {
       append_compressed_payload(out, packet, payload);
       continue;
@@ -130,14 +130,14 @@ Bytes data_object_header(uint64_t object_size, uint64_t total_packets) {
   return out;
 }
 
-void number_payloads(std::vector<PacketSpec>* packets) {
+void number_payloads(std::vector<PacketLayout>* packets) {
   struct StreamState {
     int64_t number = 0;
     uint64_t held = 0;  // bytes of the object in progress so far; 0: none in progress
   };
   StreamState streams[128];
-  for (PacketSpec& packet : *packets) {
-    for (PayloadSpec& payload : packet.payloads) {
+  for (PacketLayout& packet : *packets) {
+    for (PayloadLayout& payload : packet.payloads) {
       StreamState& stream = streams[payload.stream_number & 0x7F];
       if (!payload.sub_payloads.empty()) {  // whole objects, one after the other
         if (payload.object_number == kAutoField) payload.object_number = stream.number + 1;
@@ -155,10 +155,10 @@ void number_payloads(std::vector<PacketSpec>* packets) {
   }
 }
 
-Bytes build_data_object(std::vector<PacketSpec> packets, uint32_t packet_size) {
+Bytes build_data_object(std::vector<PacketLayout> packets, uint32_t packet_size) {
   number_payloads(&packets);
   Bytes body;
-  for (const PacketSpec& packet : packets) {
+  for (const PacketLayout& packet : packets) {
     size_t start = body.size();
     append_packet(&body, packet);
     size_t length = body.size() - start;
@@ -173,10 +173,10 @@ Bytes build_data_object(std::vector<PacketSpec> packets, uint32_t packet_size) {
   return out;
 }
 
-PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object_size, Bytes data,
-                                 uint32_t max_packet_size) {
-  PacketSpec packet;
-  PayloadSpec payload;
+PacketLayout single_payload_packet(uint8_t stream, bool key_frame, uint32_t object_size, Bytes data,
+                                   uint32_t max_packet_size) {
+  PacketLayout packet;
+  PayloadLayout payload;
   payload.stream_number = stream;
   payload.key_frame = key_frame;
   payload.object_size = object_size;
@@ -190,8 +190,8 @@ PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object
 }
 
 Bytes filler_packet_header(uint8_t stream, uint32_t max_packet_size) {
-  PacketSpec filler;
-  PayloadSpec payload;
+  PacketLayout filler;
+  PayloadLayout payload;
   payload.stream_number = stream;
   payload.object_number = 0;
   payload.offset_into_object = 0;
@@ -203,10 +203,10 @@ Bytes filler_packet_header(uint8_t stream, uint32_t max_packet_size) {
   return header;
 }
 
-PacketSpec whole_object_packet(uint8_t stream, bool key_frame, Bytes data) {
-  PacketSpec packet;
+PacketLayout whole_object_packet(uint8_t stream, bool key_frame, Bytes data) {
+  PacketLayout packet;
   packet.multiple_payloads = true;
-  PayloadSpec payload;
+  PayloadLayout payload;
   payload.stream_number = stream;
   payload.key_frame = key_frame;
   payload.object_size = static_cast<uint32_t>(data.size());

@@ -1,25 +1,25 @@
 // Test support: builds ASF Data Objects and data packets byte for byte, as they stand in
 // a file, so that demux tests can describe every packet layout a file may use.
 //
-//   PacketSpec   one data packet. Every length-coded field of the packet is written with
-//                the width its code gives (code 0: absent, 1: byte, 2: word, 3: dword,
-//                little-endian; values wider than the field are cut to it):
-//                  error correction (flags byte + 2 data bytes) when `error_correction`,
-//                  Length Type Flags from multiple_payloads / sequence_code /
-//                  padding_code / packet_length_code, Property Flags from
-//                  replicated_code / offset_code / object_number_code (stream number
-//                  length code 1), Packet Length, Sequence, Padding Length, Send Time,
-//                  Duration, and with multiple payloads the Payload Flags (payload count
-//                  = payloads.size() unless `payload_count` is set, with
-//                  payload_length_code). `padding_length` is written in the Padding
-//                  Length field and that many padding bytes (0xEE) end the packet.
-//   PayloadSpec  one payload: Stream Number byte (stream_number, key_frame in bit 7),
-//                Media Object Number, Offset Into Media Object, Replicated Data Length
-//                (`replicated_length`), then always Media Object Size and Presentation
-//                Time (8 bytes), then replicated_length - 8 filler bytes (0xAA) when the
-//                length exceeds 8; with multiple payloads the Payload Length field
-//                (`length_field`, or data.size() when it is negative); then `data`.
-//                With sub_payloads, a compressed payload instead (see PayloadSpec).
+//   PacketLayout   one data packet. Every length-coded field of the packet is written with
+//                  the width its code gives (code 0: absent, 1: byte, 2: word, 3: dword,
+//                  little-endian; values wider than the field are cut to it):
+//                    error correction (flags byte + 2 data bytes) when `error_correction`,
+//                    Length Type Flags from multiple_payloads / sequence_code /
+//                    padding_code / packet_length_code, Property Flags from
+//                    replicated_code / offset_code / object_number_code (stream number
+//                    length code 1), Packet Length, Sequence, Padding Length, Send Time,
+//                    Duration, and with multiple payloads the Payload Flags (payload count
+//                    = payloads.size() unless `payload_count` is set, with
+//                    payload_length_code). `padding_length` is written in the Padding
+//                    Length field and that many padding bytes (0xEE) end the packet.
+//   PayloadLayout  one payload: Stream Number byte (stream_number, key_frame in bit 7),
+//                  Media Object Number, Offset Into Media Object, Replicated Data Length
+//                  (`replicated_length`), then always Media Object Size and Presentation
+//                  Time (8 bytes), then replicated_length - 8 filler bytes (0xAA) when the
+//                  length exceeds 8; with multiple payloads the Payload Length field
+//                  (`length_field`, or data.size() when it is negative); then `data`.
+//                  With sub_payloads, a compressed payload instead (see PayloadLayout).
 //
 // A single-payload packet has no length field: its data must fill the packet up to the
 // file's maximum packet size less the padding. fit_single_payload() sets the padding so
@@ -57,7 +57,7 @@
 // they begin, each payload at the offset its object's earlier payloads reach.
 constexpr int64_t kAutoField = -1;
 
-struct PayloadSpec {
+struct PayloadLayout {
   uint8_t stream_number = 1;  // 0..127
   bool key_frame = false;
   int64_t object_number = kAutoField;
@@ -75,7 +75,7 @@ struct PayloadSpec {
   uint8_t time_delta = 0;
 };
 
-struct PacketSpec {
+struct PacketLayout {
   bool error_correction = false;
   uint8_t error_correction_flags = 0x82;  // bit 7 must stay set
   bool multiple_payloads = false;
@@ -92,25 +92,25 @@ struct PacketSpec {
   uint32_t padding_length = 0;
   uint32_t send_time = 0;
   uint16_t duration = 0;
-  std::vector<PayloadSpec> payloads;
+  std::vector<PayloadLayout> payloads;
 };
 
 // Field width in bytes of a 2-bit length code.
 uint32_t length_code_width(uint8_t code);
 
 // Bytes of the packet before its first payload header.
-uint32_t packet_header_size(const PacketSpec& packet);
+uint32_t packet_header_size(const PacketLayout& packet);
 // Bytes of a payload header (everything before its data).
-uint32_t payload_header_size(const PacketSpec& packet, const PayloadSpec& payload);
+uint32_t payload_header_size(const PacketLayout& packet, const PayloadLayout& payload);
 
 // Payload data bytes a single-payload packet holds with its current padding.
-uint32_t single_payload_capacity(const PacketSpec& packet, uint32_t max_packet_size);
+uint32_t single_payload_capacity(const PacketLayout& packet, uint32_t max_packet_size);
 // Sets padding_length so that the single payload's data ends the packet exactly at
 // max_packet_size. False when the data is too large for that.
-bool fit_single_payload(PacketSpec* packet, uint32_t max_packet_size);
+bool fit_single_payload(PacketLayout* packet, uint32_t max_packet_size);
 
 // Appends the packet's bytes.
-void append_packet(Bytes* out, const PacketSpec& packet);
+void append_packet(Bytes* out, const PacketLayout& packet);
 
 // The Data Object header: GUID, Object Size, File ID, Total Data Packets, Reserved.
 constexpr uint32_t kDataObjectHeaderBytes = kObjectHeaderBytes + 16 + 8 + 2;
@@ -123,13 +123,13 @@ constexpr uint32_t kTestPacketSize = 4096;
 // are that long; a packet longer than that is a test failure), with automatic object
 // numbers and offsets filled in. Object Size is the true size, Total Data Packets the
 // packet count.
-Bytes build_data_object(std::vector<PacketSpec> packets, uint32_t packet_size = kTestPacketSize);
+Bytes build_data_object(std::vector<PacketLayout> packets, uint32_t packet_size = kTestPacketSize);
 // Fills in the automatic object numbers and offsets of the packets' payloads.
-void number_payloads(std::vector<PacketSpec>* packets);
+void number_payloads(std::vector<PacketLayout>* packets);
 
 // A single payload packet of max_packet_size bytes carrying `data` for stream `stream`.
-PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object_size, Bytes data,
-                                 uint32_t max_packet_size);
+PacketLayout single_payload_packet(uint8_t stream, bool key_frame, uint32_t object_size, Bytes data,
+                                   uint32_t max_packet_size);
 
 // The first bytes of a packet of max_packet_size bytes whose single payload, of `stream`,
 // is zero bytes up to the packet's end: written at packet starts of a sparse file, they
@@ -137,7 +137,7 @@ PacketSpec single_payload_packet(uint8_t stream, bool key_frame, uint32_t object
 Bytes filler_packet_header(uint8_t stream, uint32_t max_packet_size);
 
 // A multiple-payload packet with one payload that carries a whole media object.
-PacketSpec whole_object_packet(uint8_t stream, bool key_frame, Bytes data);
+PacketLayout whole_object_packet(uint8_t stream, bool key_frame, Bytes data);
 
 // What the elementary stream holds for one frame: the headers written before it (none
 // for a frame without the key frame flag), the frame start code, the frame's bytes.
