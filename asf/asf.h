@@ -200,11 +200,18 @@ void asf_context_free(AsfParserContext* context);
 // head keeps the first (up to 1024) bytes read.
 int asf_read_header(AsfParserContext* context);
 
+// The stream records, one per stream number 1..127, each made when a header object first
+// names its number (asf_stream.cc). The record of the number, made empty when there is
+// none yet; null, after "Invalid stream #n" (shown at every verbosity), for a number
+// outside 1..127, and null without a message when it cannot be allocated.
 AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t stream_number);
 // The same lookup without the "Invalid stream" message, for objects in which stream
 // number 0 stands for the whole file: null for a number outside 1..127.
 AsfStreamRecord* asf_find_or_create_stream_quietly(AsfParserContext* context, uint32_t stream_number);
+// The record of the number, or null when there is none (or the number is outside 1..127).
 AsfStreamRecord* asf_get_stream(AsfParserContext* context, uint32_t stream_number);
+// Frees every record and empties the slots.
+void asf_release_streams(AsfParserContext* context);
 AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, uint32_t stream_number);
 
 // Handlers of one object's bytes (size = the object's length in memory). An object too

@@ -1,6 +1,6 @@
-// The Header Extension Object and the Extended Stream Properties Object: bitrate, buffer
-// model, maximum object size, frame period, stream names, payload extension systems and
-// the Stream Properties Object that some files embed at its end.
+// The Extended Stream Properties Object: bitrate, buffer model, maximum object size, frame
+// period, stream names, payload extension systems and the Stream Properties Object that
+// some files embed at its end.
 #include <cstdlib>
 #include <cstring>
 
@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr uint32_t kExtensionDataOffset = 46;
 constexpr uint32_t kStreamNameHeaderSize = 4;
 constexpr uint32_t kPayloadSystemHeaderSize = 22;
 
@@ -88,17 +87,6 @@ uint32_t take_payload_ext_systems(const uint8_t* object, uint32_t size, uint32_t
 }
 
 }  // namespace
-
-int asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context) {
-  print_at_level(2, "-- Found ASF_Header_Extension_Object\n");
-  if (size < kExtensionDataOffset) return 0;
-  uint32_t length = 0;
-  for (uint32_t cur = kExtensionDataOffset; (length = asf_child_size(object, size, cur)) != 0;
-       cur += length) {
-    asf_dispatch_object(kAsfHeaderExtensionObjects, object + cur, length, context);
-  }
-  return 0;
-}
 
 int asf_handle_ext_stream_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
   // Shorter than its fixed part: no stream number, not used.

@@ -1,4 +1,4 @@
-// The parser context, the stream-number lookup and the Header Object walk.
+// The parser context and the Header Object walk.
 #include <cstdlib>
 #include <cstring>
 
@@ -87,34 +87,8 @@ AsfParserContext* asf_context_create(PlatformFile file) {
 
 void asf_context_free(AsfParserContext* context) {
   if (context == nullptr) return;
-  for (AsfStreamRecord* record : context->streams) std::free(record);
+  asf_release_streams(context);
   std::free(context);
-}
-
-AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t stream_number) {
-  if (stream_number == 0 || stream_number >= static_cast<uint32_t>(kMaxStreams)) {
-    // Shown at every verbosity level.
-    print_always("Invalid stream #%d\n", static_cast<int>(stream_number));
-    return nullptr;
-  }
-  return asf_find_or_create_stream_quietly(context, stream_number);
-}
-
-AsfStreamRecord* asf_find_or_create_stream_quietly(AsfParserContext* context, uint32_t stream_number) {
-  if (stream_number == 0 || stream_number >= static_cast<uint32_t>(kMaxStreams)) return nullptr;
-  if (context->streams[stream_number] == nullptr) {
-    AsfStreamRecord* record = static_cast<AsfStreamRecord*>(std::malloc(sizeof(AsfStreamRecord)));
-    if (record != nullptr) {
-      context->streams[stream_number] =
-          asf_stream_record_init(record, stream_number);
-    }
-  }
-  return context->streams[stream_number];
-}
-
-AsfStreamRecord* asf_get_stream(AsfParserContext* context, uint32_t stream_number) {
-  if (stream_number == 0 || stream_number >= static_cast<uint32_t>(kMaxStreams)) return nullptr;
-  return context->streams[stream_number];
 }
 
 int asf_read_header(AsfParserContext* context) {

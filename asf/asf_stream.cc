@@ -1,5 +1,7 @@
-// Stream records and the Stream Properties Object: is the stream "WVC1" video, and the
-// VC-1 sequence and entry-point header bytes out of its codec-specific data.
+// Stream records, kept by stream number in the parser context, and the Stream Properties
+// Object: is the stream "WVC1" video, and the VC-1 sequence and entry-point header bytes
+// out of its codec-specific data.
+#include <cstdlib>
 #include <cstring>
 
 #include "asf/asf.h"
@@ -44,6 +46,38 @@ AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, uint32_t stream
   std::memset(record, 0, sizeof *record);
   record->stream_number = stream_number;
   return record;
+}
+
+AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t stream_number) {
+  if (stream_number == 0 || stream_number >= static_cast<uint32_t>(kMaxStreams)) {
+    // Shown at every verbosity level.
+    print_always("Invalid stream #%d\n", static_cast<int>(stream_number));
+    return nullptr;
+  }
+  return asf_find_or_create_stream_quietly(context, stream_number);
+}
+
+AsfStreamRecord* asf_find_or_create_stream_quietly(AsfParserContext* context, uint32_t stream_number) {
+  if (stream_number == 0 || stream_number >= static_cast<uint32_t>(kMaxStreams)) return nullptr;
+  if (context->streams[stream_number] == nullptr) {
+    AsfStreamRecord* record = static_cast<AsfStreamRecord*>(std::malloc(sizeof(AsfStreamRecord)));
+    if (record != nullptr) {
+      context->streams[stream_number] = asf_stream_record_init(record, stream_number);
+    }
+  }
+  return context->streams[stream_number];
+}
+
+AsfStreamRecord* asf_get_stream(AsfParserContext* context, uint32_t stream_number) {
+  if (stream_number == 0 || stream_number >= static_cast<uint32_t>(kMaxStreams)) return nullptr;
+  return context->streams[stream_number];
+}
+
+void asf_release_streams(AsfParserContext* context) {
+  for (AsfStreamRecord*& record : context->streams) {
+    std::free(record);
+    record = nullptr;
+  }
 }
 
 int asf_handle_stream_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
