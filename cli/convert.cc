@@ -170,12 +170,13 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
 
   DemuxSettings settings = {};
   HeaderBuffer rebuilt = {};
-  vc1_write_headers(0, table, &rebuilt);
+  // The rows' widths keep the headers far inside the buffer: the writes always fit.
+  vc1_write_headers(false, table, &rebuilt);
   settings.output_headers = rebuilt;
   print_at_level(2, "\nHeader bytes to be used in output [concatenated Seq and Entry Point Hdrs]:\n");
   dump_header_bytes(&rebuilt);
 
-  vc1_write_headers(1, table, &rebuilt);
+  vc1_write_headers(true, table, &rebuilt);
   settings.entry_point_headers = rebuilt;
 
   settings.seq_header_once = option_is_set(options, OPT_NO_REPEAT_SEQ);
