@@ -37,21 +37,21 @@ uint32_t asf_child_size(const uint8_t* area, uint32_t length, uint32_t offset) {
   return static_cast<uint32_t>(size);
 }
 
-int asf_dispatch_object(const AsfObjectRow* rows, const uint8_t* object, uint32_t size,
-                        AsfParserContext* context) {
+bool asf_dispatch_object(const AsfObjectRow* rows, const uint8_t* object, uint32_t size,
+                         AsfParserContext* context) {
   for (const AsfObjectRow* row = rows; row->guid != nullptr; row++) {
     if (guid_equal(object, row->guid)) return row->handle(object, size, context);
   }
-  return 0;
+  return false;
 }
 
-int asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+bool asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context) {
   print_at_level(2, "-- Found ASF_Header_Extension_Object\n");
-  if (size < kExtensionDataOffset) return 0;
+  if (size < kExtensionDataOffset) return false;
   uint32_t length = 0;
   for (uint32_t cur = kExtensionDataOffset; (length = asf_child_size(object, size, cur)) != 0;
        cur += length) {
     asf_dispatch_object(kAsfHeaderExtensionObjects, object + cur, length, context);
   }
-  return 0;
+  return false;
 }

@@ -80,12 +80,12 @@ void asf_release_streams(AsfParserContext* context) {
   }
 }
 
-int asf_handle_stream_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+bool asf_handle_stream_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
   // Too short for its fixed part: not a usable object, and no stream number to name.
-  if (size < kStreamPropertiesFixedSize) return 0;
+  if (size < kStreamPropertiesFixedSize) return false;
   AsfStreamRecord* record = asf_find_or_create_stream(context, object[kStreamPropertiesFlagsOffset] & 0x7F);
-  if (record == nullptr) return 0;
-  return asf_parse_stream_properties(object, size, record, 0);
+  if (record == nullptr) return false;
+  return asf_parse_stream_properties(object, size, record, false);
 }
 
 const char* asf_stream_type_name(const uint8_t* guid) {
@@ -95,10 +95,10 @@ const char* asf_stream_type_name(const uint8_t* guid) {
   return "<unknown>";
 }
 
-int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record, int hidden) {
+bool asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record, bool hidden) {
   // Shorter than its fixed part: not a Stream Properties Object that can be used.
-  if (size < kStreamPropertiesFixedSize) return 0;
-  const char* prefix = hidden != 0 ? "-- -- -- " : "-- ";
+  if (size < kStreamPropertiesFixedSize) return false;
+  const char* prefix = hidden ? "-- -- -- " : "-- ";
   const uint8_t* stream_type = object + kStreamPropertiesStreamTypeOffset;
 
   print_at_level(2, "%sFound ASF_Stream_Properties_Object for ASF stream %d\n", prefix,
@@ -111,14 +111,14 @@ int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamR
 
   if (!guid_equal(stream_type, ASF_Video_Media)) {
     print_at_level(2, "%s-- (Non-video stream; no further processing)\n", prefix);
-    return 0;
+    return false;
   }
   record->is_video = 1;
   // The FourCC lies in the video type-specific data; an object that ends before it
   // cannot be a usable video stream.
   if (size < kStreamPropertiesFourccEnd) {
     print_type_specific_overrun(prefix, record);
-    return 0;
+    return false;
   }
   const uint8_t* fourcc = object + kStreamPropertiesFourccOffset;
   std::memcpy(record->fourcc, fourcc, 4);
@@ -128,7 +128,7 @@ int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamR
   if (std::memcmp(fourcc, "WVC1", 4) != 0) {
     print_at_level(2, "%s-- Video stream has incorrect encoding format - should be \"WVC1\"\n", prefix);
     print_at_level(2, "%s-- Will not attempt to use this stream...\n", prefix);
-    return 0;
+    return false;
   }
   print_at_level(2, "%s-- Stream correctly marked as VC-1 Advanced Profile\n", prefix);
   print_at_level(2, "%s-- Now looking for Sequence and Entry Point Bytes...\n", prefix);
@@ -137,9 +137,9 @@ int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamR
   uint32_t type_specific_length = read_le32(object + kStreamPropertiesTypeSpecificLengthOffset);
   if (type_specific_length > size - kStreamPropertiesFixedSize) {
     print_type_specific_overrun(prefix, record);
-    return 0;
+    return false;
   }
-  if (type_specific_length <= kStreamPropertiesVideoHeaderBytes) return 0;
+  if (type_specific_length <= kStreamPropertiesVideoHeaderBytes) return false;
   // The headers are taken from the sequence header's start code on, wherever the writer
   // put it: behind the one byte encoders write, at the codec data's very start, or behind
   // other bytes. Codec data without one is taken as it stands, from its second byte.
@@ -152,12 +152,12 @@ int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamR
   // Codec data too long to be headers alone is copied only from a sequence header on: the
   // headers lie in its first bytes.
   if (n > kHeaderBufferSize) {
-    if (!found) return 1;
+    if (!found) return true;
     n = kHeaderBufferSize;
   }
 
   print_at_level(2, "%s-- Found Sequence and Entry Point Bytes; now copying...\n", prefix);
   std::memcpy(record->retrieved_headers.data, codec + at, n);
   record->retrieved_headers.count = n;
-  return 1;
+  return true;
 }

@@ -239,7 +239,7 @@ int run_input(const Options* options, JsonWriter* json) {
   if (context == nullptr) {
     print_at_level(0, "Error: Out of memory\n");
     json_container(json, nullptr);
-  } else if (asf_read_header(context) == 0 && !context->header_read) {
+  } else if (!asf_read_header(context) && !context->header_read) {
     status = run_elementary_stream_course(options, input, &context->head, &table, &retrieved, json);
   } else {
     json_container(json, "asf");

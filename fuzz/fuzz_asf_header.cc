@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     AsfParserContext* context = asf_context_create(file);
     if (context != nullptr) {
-      if (asf_read_header(context) != 0) {
+      if (asf_read_header(context)) {
         uint64_t offset = 0;
         check(platform_tell(file, &offset) && offset == context->header_end);
         check(context->header_end <= size);
