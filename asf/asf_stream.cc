@@ -40,6 +40,38 @@ void print_type_specific_overrun(const char* prefix, AsfStreamRecord* record) {
   record->is_wvc1 = 0;
 }
 
+// Copies the VC-1 headers out of the codec-specific data of a WVC1 Stream Properties
+// Object. True when the stream is usable: it has more than the video header's 52 bytes of
+// type-specific data, all inside the object.
+bool take_codec_data(const uint8_t* object, uint32_t size, AsfStreamRecord* record, const char* prefix) {
+  uint32_t type_specific_length = read_le32(object + kStreamPropertiesTypeSpecificLengthOffset);
+  if (type_specific_length > size - kStreamPropertiesFixedSize) {
+    print_type_specific_overrun(prefix, record);
+    return false;
+  }
+  if (type_specific_length <= kStreamPropertiesVideoHeaderBytes) return false;
+  // The headers are taken from the sequence header's start code on, wherever the writer
+  // put it: behind the one byte encoders write, at the codec data's very start, or behind
+  // other bytes. Codec data without one is taken as it stands, from its second byte.
+  const uint8_t* codec = object + kStreamPropertiesCodecDataOffset - 1;
+  uint32_t codec_length = type_specific_length - (kStreamPropertiesVideoHeaderBytes - 1);
+  uint32_t at = sequence_header_at(codec, codec_length);
+  bool found = at < codec_length;
+  if (!found) at = 1;
+  uint32_t n = codec_length - at;
+  // Codec data too long to be headers alone is copied only from a sequence header on: the
+  // headers lie in its first bytes.
+  if (n > kHeaderBufferSize) {
+    if (!found) return true;
+    n = kHeaderBufferSize;
+  }
+
+  print_at_level(2, "%s-- Found Sequence and Entry Point Bytes; now copying...\n", prefix);
+  std::memcpy(record->retrieved_headers.data, codec + at, n);
+  record->retrieved_headers.count = n;
+  return true;
+}
+
 }  // namespace
 
 AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, uint32_t stream_number) {
@@ -134,30 +166,5 @@ bool asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStream
   print_at_level(2, "%s-- Now looking for Sequence and Entry Point Bytes...\n", prefix);
   record->is_wvc1 = 1;
 
-  uint32_t type_specific_length = read_le32(object + kStreamPropertiesTypeSpecificLengthOffset);
-  if (type_specific_length > size - kStreamPropertiesFixedSize) {
-    print_type_specific_overrun(prefix, record);
-    return false;
-  }
-  if (type_specific_length <= kStreamPropertiesVideoHeaderBytes) return false;
-  // The headers are taken from the sequence header's start code on, wherever the writer
-  // put it: behind the one byte encoders write, at the codec data's very start, or behind
-  // other bytes. Codec data without one is taken as it stands, from its second byte.
-  const uint8_t* codec = object + kStreamPropertiesCodecDataOffset - 1;
-  uint32_t codec_length = type_specific_length - (kStreamPropertiesVideoHeaderBytes - 1);
-  uint32_t at = sequence_header_at(codec, codec_length);
-  bool found = at < codec_length;
-  if (!found) at = 1;
-  uint32_t n = codec_length - at;
-  // Codec data too long to be headers alone is copied only from a sequence header on: the
-  // headers lie in its first bytes.
-  if (n > kHeaderBufferSize) {
-    if (!found) return true;
-    n = kHeaderBufferSize;
-  }
-
-  print_at_level(2, "%s-- Found Sequence and Entry Point Bytes; now copying...\n", prefix);
-  std::memcpy(record->retrieved_headers.data, codec + at, n);
-  record->retrieved_headers.count = n;
-  return true;
+  return take_codec_data(object, size, record, prefix);
 }
