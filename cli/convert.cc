@@ -123,7 +123,8 @@ bool packets_can_be_read(const Options* options, const AsfParserContext* context
       return false;
     case kDataUnreadable:
       platform_set_last_error(data->error);
-      print_at_level(0, "Error: Unable to read input file %s: %s\n", options->input_path, system_error_text());
+      print_at_level(0, "Error: Unable to read input file %s: %s\n", options->input_path,
+                     system_error_text());
       return false;
     case kDataMissing:
       print_at_level(0, "Error: No ASF Data Object after the header; nothing converted.\n");
@@ -171,7 +172,8 @@ void rebuild_headers(const Options* options, Vc1HeaderTable* table, const AsfStr
 }
 
 // What the header says about the file and the stream that the demux needs.
-void describe_stream(const AsfParserContext* context, const AsfStreamRecord* record, DemuxSettings* settings) {
+void describe_stream(const AsfParserContext* context, const AsfStreamRecord* record,
+                     DemuxSettings* settings) {
   settings->stream_number = record->stream_number;
   settings->packet_size = context->max_packet_size;
   settings->walk_to_end = context->file_flags & kFilePropertiesBroadcast;

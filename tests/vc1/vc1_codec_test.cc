@@ -155,7 +155,7 @@ TEST(Vc1Codec, StartCodeSearchNeedsTwoBytesAfterAndStartsAtThePositionByte) {
   EXPECT_EQ(cursor.position, 32u);
   cursor.position = 9;  // inside byte 1: the first code is passed over
   ASSERT_TRUE(find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor));
-  EXPECT_EQ(cursor.position, 64u);        // the second one stands at length - 6
+  EXPECT_EQ(cursor.position, 64u);            // the second one stands at length - 6
   cursor = Vc1BitReader{bytes, 9, 9, false};  // now at length - 5
   EXPECT_FALSE(find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor));
   EXPECT_EQ(cursor.position, 9u);
