@@ -192,7 +192,7 @@ bool make_object(const StreamPiece* lead, Frame* f) {
   std::vector<const StreamPiece*> order = {lead};
   order.insert(order.end(), f->pieces.begin(), f->pieces.end());
   for (const StreamPiece* p : order) {
-    for (uint32_t k = 0; p != nullptr && k < p->length && p->offset + k < f->size; k++) {
+    for (uint32_t k = 0; p != nullptr && k < p->length && uint64_t{p->offset} + k < f->size; k++) {
       if (bytes[p->offset + k] < 0) bytes[p->offset + k] = p->bytes[k];
     }
   }
