@@ -1,9 +1,10 @@
 // Property: for any bytes taken as data packets of any size, the packet walker reads only
 // the bytes it is given and places every payload it decodes inside its packet, and the
 // object assembler, fed those payloads in order, keeps its pieces sorted by offset, never
-// overlapping, inside their object, with the bytes held adding up, and completes an object
-// only when every byte of it is held.
+// overlapping, inside their object, with the bytes held adding up, and hands out an object
+// to be written (as the walk asks for them) only when it is complete, every byte of it held.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -12,8 +13,11 @@
 
 namespace {
 
-void check(bool condition) {
-  if (!condition) std::abort();
+// Stops the run when a check fails, naming its line.
+void check(bool condition, int line = __builtin_LINE()) {
+  if (condition) return;
+  std::fprintf(stderr, "fuzz_packet.cc:%d: check failed\n", line);
+  std::abort();
 }
 
 void check_assembler(const ObjectAssembler& assembler) {
@@ -29,6 +33,14 @@ void check_assembler(const ObjectAssembler& assembler) {
     }
     check(held == a.held);
   }
+}
+
+// The object assembler_next chose: complete, every byte held, from offset 0 on.
+void write_completed(ObjectAssembler* assembler) {
+  const OpenObject& done = *assembler_completed(assembler);
+  check(done.active && done.complete && done.held == done.size);
+  check(done.size == 0 || (done.piece_count > 0 && done.pieces[0].offset == 0));
+  assembler_finish(assembler);
 }
 
 }  // namespace
@@ -63,17 +75,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (!assembler_has_room(&assembler)) continue;
       }
+      // As the walk does: complete objects waiting for their turn go first when the piece
+      // needs their place, and the ones whose turn has come after it.
+      while (assembler_must_write(&assembler, &piece) && assembler_next(&assembler, true)) {
+        write_completed(&assembler);
+      }
       AssemblerResult result = assembler_take(&assembler, &piece);
       check_assembler(assembler);
       check(result.dropped_count <= kOpenObjects + 1);
-      if (result.events & kAssemblerComplete) {
-        const OpenObject& done = *assembler_completed(&assembler);
-        check(done.held == done.size);
-        check(done.size == 0 || (done.piece_count > 0 && done.pieces[0].offset == 0));
-        assembler_finish(&assembler);
-      }
+      while (assembler_next(&assembler, false)) write_completed(&assembler);
     }
   }
+  assembler_abandon(&assembler);
+  while (assembler_next(&assembler, true)) write_completed(&assembler);
   assembler_release(&assembler);
   return 0;
 }
