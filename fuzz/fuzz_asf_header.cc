@@ -40,7 +40,8 @@ void check_reader_delivers_rest(FileReader* reader, const uint8_t* data, size_t 
     check(got >= n ? true : (reader->ended == kReaderEndOfInput && at + got == size));
     const uint8_t* bytes = reader_peek(reader);
     if (bytes != before) compared = at;
-    check(std::memcmp(bytes + (compared - at), data + compared, static_cast<size_t>(at + got - compared)) == 0);
+    check(std::memcmp(bytes + (compared - at), data + compared, static_cast<size_t>(at + got - compared)) ==
+          0);
     compared = at + got;
     if (got == 0) break;
     uint32_t take = (got + static_cast<uint32_t>(i)) % got + 1;
