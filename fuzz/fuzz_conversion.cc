@@ -174,6 +174,7 @@ struct Frame {
   uint32_t size = 0;
   bool key = false;
   std::vector<const StreamPiece*> pieces;  // the input's pieces of objects of this size
+  bool unplaced = false;                   // and some without offset or number among them
   std::string object;                      // their bytes, as the frame's first piece begins it
   bool own = false;                        // the object begins with a start code: none is added
   uint32_t skip = 0;                       // its in-band header units, which the rebuilt ones replace
@@ -280,7 +281,7 @@ int64_t integer_at(const JsonValue* object, const char* key) {
 
 // The document's frames, each with the input's pieces of objects of its size.
 std::vector<Frame> listed_frames(const uint8_t* data, size_t size, const JsonValue* doc,
-                                 std::vector<StreamPiece>* pieces, bool* unplaced_pieces) {
+                                 std::vector<StreamPiece>* pieces) {
   const JsonValue* list = json_member(doc, "frames");
   check(list != nullptr && list->kind == JsonKind::kArray);
   const JsonValue* asf = json_member(doc, "asf");
@@ -289,10 +290,10 @@ std::vector<Frame> listed_frames(const uint8_t* data, size_t size, const JsonVal
   *pieces = asf_stream_pieces(data, size, asf_header_size(data, size), static_cast<uint32_t>(packet_size),
                               static_cast<uint32_t>(stream));
   std::unordered_map<uint32_t, std::vector<const StreamPiece*>> by_size;
-  *unplaced_pieces = false;
+  std::unordered_map<uint32_t, bool> unplaced;
   for (const StreamPiece& p : *pieces) {
     if (p.placed) by_size[p.object_size].push_back(&p);
-    *unplaced_pieces = *unplaced_pieces || !p.placed;
+    if (!p.placed) unplaced[p.object_size] = true;
   }
   std::vector<Frame> frames(list->items.size());
   for (size_t i = 0; i < frames.size(); i++) {
@@ -302,6 +303,7 @@ std::vector<Frame> listed_frames(const uint8_t* data, size_t size, const JsonVal
     frames[i].size = static_cast<uint32_t>(bytes);
     frames[i].key = key->boolean;
     frames[i].pieces = by_size[frames[i].size];
+    frames[i].unplaced = unplaced.count(frames[i].size) != 0;
   }
   return frames;
 }
@@ -330,8 +332,7 @@ void check_frame_codes(const uint8_t* data, size_t size, const Run& run, const J
 void check_frames(const uint8_t* data, size_t size, const Run& run, const JsonValue* doc,
                   const JsonValue* summary) {
   std::vector<StreamPiece> pieces;
-  bool unplaced = false;
-  std::vector<Frame> frames = listed_frames(data, size, doc, &pieces, &unplaced);
+  std::vector<Frame> frames = listed_frames(data, size, doc, &pieces);
   check(static_cast<int64_t>(frames.size()) == integer_at(summary, "frames_written"));
   check(static_cast<int64_t>(run.stream.size()) == integer_at(summary, "bytes_written"));
   const JsonValue* hex = json_member(json_member(json_member(doc, "vc1"), "output"), "header_hex");
@@ -344,7 +345,7 @@ void check_frames(const uint8_t* data, size_t size, const Run& run, const JsonVa
     size_t header_bytes = frames[i].key ? headers_at(run, q, i, headers) : 0;
     check(!frames[i].key || header_bytes != 0);
     if (!place_frame(run, q + header_bytes, &frames[i], &q)) {
-      check(unplaced);  // pieces that follow in arrival order may make it: not checked further
+      check(frames[i].unplaced);  // pieces in arrival order may make it: not checked further
       return;
     }
   }
