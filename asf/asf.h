@@ -190,40 +190,49 @@ void asf_context_free(AsfParserContext* context);
 // stream, the Header Extension, the bitrates, the encoder and the encryption objects are
 // known wherever they stand.
 //
-// Returns non-zero when a usable WVC1 stream with codec data was found, top-level or
-// embedded in an Extended Stream Properties Object, else 0. When the whole header was read,
+// Returns true when a usable WVC1 stream with codec data was found, top-level or embedded
+// in an Extended Stream Properties Object, else false. When the whole header was read,
 // whatever streams it holds, `header_read` is set, the context holds the File Properties
 // and every stream record its `bitrate`, and the file offset is the Header Object's
 // declared end, where the Data Object starts. A file that is not ASF, or is cut short
 // inside the header, leaves `header_read` 0. An input that cannot seek (a pipe) is read
 // strictly forward from where it stands, up to the header's end; either way the context's
 // head keeps the first (up to 1024) bytes read.
-int asf_read_header(AsfParserContext* context);
+bool asf_read_header(AsfParserContext* context);
 
+// The stream records, one per stream number 1..127, each made when a header object first
+// names its number (asf_stream.cc). The record of the number, made empty when there is
+// none yet; null, after "Invalid stream #n" (shown at every verbosity), for a number
+// outside 1..127, and null without a message when it cannot be allocated.
 AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t stream_number);
 // The same lookup without the "Invalid stream" message, for objects in which stream
 // number 0 stands for the whole file: null for a number outside 1..127.
 AsfStreamRecord* asf_find_or_create_stream_quietly(AsfParserContext* context, uint32_t stream_number);
+// The record of the number, or null when there is none (or the number is outside 1..127).
 AsfStreamRecord* asf_get_stream(AsfParserContext* context, uint32_t stream_number);
+// Frees every record and empties the slots.
+void asf_release_streams(AsfParserContext* context);
 AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, uint32_t stream_number);
 
 // Handlers of one object's bytes (size = the object's length in memory). An object too
 // short for its fixed part (Stream Properties 78 bytes, Extended Stream Properties 88,
-// Metadata 26) is not used: the handler returns 0 without a message.
+// Metadata 26) is not used: the handler returns false without a message. Each returns true
+// only for the object of a usable WVC1 stream.
 
-// 1 for "WVC1" video with more than 52 bytes of type-specific data, else 0; hidden (an
-// object embedded in an Extended Stream Properties Object) selects the deeper prefix.
-int asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record, int hidden);
+// True for "WVC1" video with more than 52 bytes of type-specific data; hidden (an object
+// embedded in an Extended Stream Properties Object) selects the deeper prefix.
+bool asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record, bool hidden);
 const char* asf_stream_type_name(const uint8_t* guid);
 // Takes the packet size, Preroll, Play Duration and Flags; an object shorter than 100
-// bytes gives none of them. Returns 0.
-int asf_parse_file_properties(const uint8_t* object, uint32_t size, AsfParserContext* context);
-// Walks the children of a Header Extension Object. Returns 0.
-int asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context);
-// 1 when the object ends with an embedded Stream Properties Object of a usable WVC1 stream
-// (asf_parse_stream_properties gave 1), else 0.
-int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record);
-int asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* context);
+// bytes gives none of them. Returns false.
+bool asf_parse_file_properties(const uint8_t* object, uint32_t size, AsfParserContext* context);
+// Walks the children of a Header Extension Object (asf_objects.cc). Returns false.
+bool asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context);
+// True when the object ends with an embedded Stream Properties Object of a usable WVC1
+// stream (asf_parse_stream_properties gave true).
+bool asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record);
+// The pixel aspect ratios by stream. Returns false.
+bool asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* context);
 // Returns the bytes consumed of the `remaining` up to the object's end; 0 when the record
 // cannot be framed (then the metadata walk ends).
 uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord* record, uint32_t remaining);
@@ -247,17 +256,17 @@ uint32_t asf_utf16_to_utf8(const uint8_t* text, uint32_t length, char* out, uint
 char* asf_utf16_to_new_utf8(const uint8_t* text, uint32_t length);
 
 // The handlers of the objects that only store what they find, without a message. Each
-// returns 0.
+// returns false.
 // Metadata Library: AspectRatioX / AspectRatioY per stream, kept apart from the Metadata
 // Object's (the walk's end takes them when the Metadata Object gave neither).
-int asf_parse_metadata_library(const uint8_t* object, uint32_t size, AsfParserContext* context);
+bool asf_parse_metadata_library(const uint8_t* object, uint32_t size, AsfParserContext* context);
 // Stream Bitrate Properties: each stream's Average Bitrate.
-int asf_parse_stream_bitrate_properties(const uint8_t* object, uint32_t size, AsfParserContext* context);
+bool asf_parse_stream_bitrate_properties(const uint8_t* object, uint32_t size, AsfParserContext* context);
 // Extended Content Description: the encoder's name.
-int asf_parse_ext_content_description(const uint8_t* object, uint32_t size, AsfParserContext* context);
+bool asf_parse_ext_content_description(const uint8_t* object, uint32_t size, AsfParserContext* context);
 // Content Encryption, Extended Content Encryption, Advanced Content Encryption: marks the
 // content as encrypted.
-int asf_parse_content_encryption(const uint8_t* object, uint32_t size, AsfParserContext* context);
+bool asf_parse_content_encryption(const uint8_t* object, uint32_t size, AsfParserContext* context);
 
 // The index of the stream's Pixel Aspect Ratio payload extension system among the first
 // kMaxPayloadExtSystems, with the data size of it and of each system before it in

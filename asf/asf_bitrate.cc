@@ -10,8 +10,8 @@ constexpr uint32_t kRecordSize = 6;                            // Flags, Average
 
 }  // namespace
 
-int asf_parse_stream_bitrate_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
-  if (size < kRecordsOffset) return 0;
+bool asf_parse_stream_bitrate_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+  if (size < kRecordsOffset) return false;
   uint32_t count = read_le16(object + kAsfObjectHeaderSize);
   uint32_t pos = kRecordsOffset;
   for (uint32_t i = 0; i < count && size - pos >= kRecordSize; i++, pos += kRecordSize) {
@@ -19,5 +19,5 @@ int asf_parse_stream_bitrate_properties(const uint8_t* object, uint32_t size, As
     AsfStreamRecord* record = asf_find_or_create_stream_quietly(context, object[pos] & 0x7F);
     if (record != nullptr) record->average_bitrate = read_le32(object + pos + 2);
   }
-  return 0;
+  return false;
 }

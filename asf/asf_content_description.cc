@@ -24,8 +24,8 @@ void append_text(char* out, const Text& text) {
 
 }  // namespace
 
-int asf_parse_ext_content_description(const uint8_t* object, uint32_t size, AsfParserContext* context) {
-  if (size < kDescriptorsOffset) return 0;
+bool asf_parse_ext_content_description(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+  if (size < kDescriptorsOffset) return false;
   uint32_t count = read_le16(object + kAsfObjectHeaderSize);
   Text tool_name, tool_version, settings;
   uint32_t pos = kDescriptorsOffset;
@@ -48,7 +48,7 @@ int asf_parse_ext_content_description(const uint8_t* object, uint32_t size, AsfP
     pos += 2 + name_length + 4 + value_length;
   }
 
-  if (!tool_name.present() && !settings.present()) return 0;
+  if (!tool_name.present() && !settings.present()) return false;
   context->encoder[0] = '\0';
   if (tool_name.present()) {
     append_text(context->encoder, tool_name);
@@ -59,5 +59,5 @@ int asf_parse_ext_content_description(const uint8_t* object, uint32_t size, AsfP
   } else {
     append_text(context->encoder, settings);
   }
-  return 0;
+  return false;
 }

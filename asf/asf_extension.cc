@@ -1,6 +1,6 @@
-// The Header Extension Object and the Extended Stream Properties Object: bitrate, buffer
-// model, maximum object size, frame period, stream names, payload extension systems and
-// the Stream Properties Object that some files embed at its end.
+// The Extended Stream Properties Object: bitrate, buffer model, maximum object size, frame
+// period, stream names, payload extension systems and the Stream Properties Object that
+// some files embed at its end.
 #include <cstdlib>
 #include <cstring>
 
@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr uint32_t kExtensionDataOffset = 46;
 constexpr uint32_t kStreamNameHeaderSize = 4;
 constexpr uint32_t kPayloadSystemHeaderSize = 22;
 
@@ -89,30 +88,19 @@ uint32_t take_payload_ext_systems(const uint8_t* object, uint32_t size, uint32_t
 
 }  // namespace
 
-int asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context) {
-  print_at_level(2, "-- Found ASF_Header_Extension_Object\n");
-  if (size < kExtensionDataOffset) return 0;
-  uint32_t length = 0;
-  for (uint32_t cur = kExtensionDataOffset; (length = asf_child_size(object, size, cur)) != 0;
-       cur += length) {
-    asf_dispatch_object(kAsfHeaderExtensionObjects, object + cur, length, context);
-  }
-  return 0;
-}
-
-int asf_handle_ext_stream_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+bool asf_handle_ext_stream_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
   // Shorter than its fixed part: no stream number, not used.
-  if (size < kExtStreamPropertiesFixedSize) return 0;
+  if (size < kExtStreamPropertiesFixedSize) return false;
   AsfStreamRecord* record =
       asf_find_or_create_stream(context, read_le16(object + kExtStreamPropertiesStreamNumberOffset));
-  if (record != nullptr && asf_parse_ext_stream_properties(object, size, record) != 0) {
+  if (record != nullptr && asf_parse_ext_stream_properties(object, size, record)) {
     context->embedded_stream_found = 1;
   }
-  return 0;
+  return false;
 }
 
-int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record) {
-  if (size < kExtStreamPropertiesFixedSize) return 0;
+bool asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record) {
+  if (size < kExtStreamPropertiesFixedSize) return false;
   AsfExtStreamProperties fixed;
   decode_fixed_part(object, &fixed);
   print_at_level(2, "-- -- Found ASF_Extended_Stream_Properties_Object for ASF stream %d\n",
@@ -147,9 +135,9 @@ int asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStr
       uint64_t declared = read_le64(object + pos + kAsfObjectSizeOffset);
       if (declared < length) length = static_cast<uint32_t>(declared);
     }
-    return asf_parse_stream_properties(object + pos, length, record, 1);
+    return asf_parse_stream_properties(object + pos, length, record, true);
   }
-  return 0;
+  return false;
 }
 
 int asf_pixel_aspect_extension(const AsfStreamRecord* record, uint32_t sizes[kMaxPayloadExtSystems]) {

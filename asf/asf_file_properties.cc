@@ -14,12 +14,12 @@ constexpr uint32_t kMinSize = 100;  // up to the Maximum Data Packet Size
 
 }  // namespace
 
-int asf_parse_file_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+bool asf_parse_file_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
   print_at_level(2, "-- Found ASF_File_Properties_Object\n");
-  if (size < kMinSize) return 0;
+  if (size < kMinSize) return false;
   context->play_duration = read_le64(object + kPlayDurationOffset);
   context->preroll = read_le64(object + kPrerollOffset);
   context->file_flags = read_le32(object + kFlagsOffset);
   context->max_packet_size = read_le32(object + kMaxPacketSizeOffset);
-  return 0;
+  return false;
 }

@@ -1,4 +1,4 @@
-// The parser context, the stream-number lookup and the Header Object walk.
+// The parser context and the Header Object walk.
 #include <cstdlib>
 #include <cstring>
 
@@ -39,14 +39,14 @@ bool read_past(AsfParserContext* context, uint64_t n, uint8_t* scratch, uint32_t
 // children are reported up to the first Stream Properties Object of a usable WVC1 stream;
 // the rest are handled by the same handlers with the report silenced, so that what they
 // hold is known without a line of text more. At most `count` children are visited.
-int walk_children(const uint8_t* area, uint32_t length, uint32_t count, AsfParserContext* context) {
-  int result = 0;
+bool walk_children(const uint8_t* area, uint32_t length, uint32_t count, AsfParserContext* context) {
+  bool result = false;
   uint32_t off = 0;
   uint32_t size = 0;
   for (uint32_t i = 0; i < count && (size = asf_child_size(area, length, off)) != 0; i++) {
-    if (result == 0) {
+    if (!result) {
       result = asf_dispatch_object(kAsfHeaderObjects, area + off, size, context);
-      if (result != 0) report_set_silent(true);
+      if (result) report_set_silent(true);
     } else {
       asf_dispatch_object(kAsfHeaderObjects, area + off, size, context);
     }
@@ -87,47 +87,21 @@ AsfParserContext* asf_context_create(PlatformFile file) {
 
 void asf_context_free(AsfParserContext* context) {
   if (context == nullptr) return;
-  for (AsfStreamRecord* record : context->streams) std::free(record);
+  asf_release_streams(context);
   std::free(context);
 }
 
-AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t stream_number) {
-  if (stream_number == 0 || stream_number >= static_cast<uint32_t>(kMaxStreams)) {
-    // Shown at every verbosity level.
-    print_always("Invalid stream #%d\n", static_cast<int>(stream_number));
-    return nullptr;
-  }
-  return asf_find_or_create_stream_quietly(context, stream_number);
-}
-
-AsfStreamRecord* asf_find_or_create_stream_quietly(AsfParserContext* context, uint32_t stream_number) {
-  if (stream_number == 0 || stream_number >= static_cast<uint32_t>(kMaxStreams)) return nullptr;
-  if (context->streams[stream_number] == nullptr) {
-    AsfStreamRecord* record = static_cast<AsfStreamRecord*>(std::malloc(sizeof(AsfStreamRecord)));
-    if (record != nullptr) {
-      context->streams[stream_number] =
-          asf_stream_record_init(record, stream_number);
-    }
-  }
-  return context->streams[stream_number];
-}
-
-AsfStreamRecord* asf_get_stream(AsfParserContext* context, uint32_t stream_number) {
-  if (stream_number == 0 || stream_number >= static_cast<uint32_t>(kMaxStreams)) return nullptr;
-  return context->streams[stream_number];
-}
-
-int asf_read_header(AsfParserContext* context) {
+bool asf_read_header(AsfParserContext* context) {
   uint8_t fixed[kHeaderFixedSize];
   bool seekable = platform_is_seekable(context->file);
   context->head.count = 0;
-  if (seekable && !platform_seek(context->file, 0)) return 0;
-  if (!read_exactly(context, fixed, kHeaderFixedSize)) return 0;
-  if (!guid_equal(fixed, ASF_Header_Object)) return 0;
+  if (seekable && !platform_seek(context->file, 0)) return false;
+  if (!read_exactly(context, fixed, kHeaderFixedSize)) return false;
+  if (!guid_equal(fixed, ASF_Header_Object)) return false;
   print_at_level(2, "Found ASF_Header_Object\n\n");
 
   uint64_t object_size = read_le64(fixed + kAsfObjectSizeOffset);
-  if (object_size < kHeaderFixedSize) return 0;
+  if (object_size < kHeaderFixedSize) return false;
   context->header_end = object_size;
   uint64_t declared_children = object_size - kHeaderFixedSize;
   uint32_t length = declared_children > kMaxHeaderChildArea ? kMaxHeaderChildArea
@@ -136,27 +110,27 @@ int asf_read_header(AsfParserContext* context) {
 
   // One extra byte keeps the allocation non-empty for a header without children.
   uint8_t* area = static_cast<uint8_t*>(std::malloc(length + 1u));
-  if (area == nullptr) return 0;
+  if (area == nullptr) return false;
   if (!read_exactly(context, area, length)) {
     std::free(area);
-    return 0;
+    return false;
   }
-  int result = walk_children(area, length, count, context);
+  bool result = walk_children(area, length, count, context);
   // A header whose only usable stream is embedded in the Header Extension is read as well.
-  if (result == 0 && context->embedded_stream_found != 0) result = 1;
+  if (!result && context->embedded_stream_found != 0) result = true;
   // A forward-only input reaches the Data Object by reading over the part of the header
   // that was not walked; one that ends first is cut short inside its header.
   bool reached_end = seekable || read_past(context, object_size - kHeaderFixedSize - length, area, length + 1u);
   std::free(area);
 
   settle_records(context);
-  if (!reached_end) return 0;
+  if (!reached_end) return false;
   if (seekable) {
     // The demux's reader starts at the file's offset: put it where the Data Object begins.
     // A header that declares more bytes than the file holds is cut short.
     uint64_t file_size = 0;
-    if (!platform_file_size(context->file, &file_size) || object_size > file_size) return 0;
-    if (!platform_seek(context->file, object_size)) return 0;
+    if (!platform_file_size(context->file, &file_size) || object_size > file_size) return false;
+    if (!platform_seek(context->file, object_size)) return false;
   }
   context->header_read = 1;
   return result;

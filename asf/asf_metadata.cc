@@ -71,8 +71,8 @@ void format_value(uint32_t type, const uint8_t* data, uint32_t length, char* tex
 
 }  // namespace
 
-int asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* context) {
-  if (size < kRecordsOffset) return 0;  // no room for the record count
+bool asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+  if (size < kRecordsOffset) return false;  // no room for the record count
   uint32_t count = read_le16(object + kAsfObjectHeaderSize);
   print_at_level(2, "-- -- Found ASF_Metadata_Object; processing %d objects\n", static_cast<int>(count));
   uint32_t remaining = size - kRecordsOffset;
@@ -86,7 +86,7 @@ int asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* c
     record_bytes += consumed;
     remaining -= consumed;
   }
-  return 1;
+  return false;
 }
 
 uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord* record, uint32_t remaining) {

@@ -12,8 +12,8 @@ constexpr uint32_t kRecordHeaderSize = 12;
 
 }  // namespace
 
-int asf_parse_metadata_library(const uint8_t* object, uint32_t size, AsfParserContext* context) {
-  if (size < kRecordsOffset) return 0;
+bool asf_parse_metadata_library(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+  if (size < kRecordsOffset) return false;
   uint32_t count = read_le16(object + kAsfObjectHeaderSize);
   uint32_t pos = kRecordsOffset;
   for (uint32_t i = 0; i < count && size - pos >= kRecordHeaderSize; i++) {
@@ -32,5 +32,5 @@ int asf_parse_metadata_library(const uint8_t* object, uint32_t size, AsfParserCo
     }
     pos += static_cast<uint32_t>(total);
   }
-  return 0;
+  return false;
 }

@@ -1,7 +1,15 @@
-// The object tables and the framing of a child object.
+// The object tables, the framing of a child object, and the Header Extension Object, whose
+// children are walked through the second table.
 #include "asf/asf_objects.h"
 
 #include "asf/le_bytes.h"
+#include "report/report.h"
+
+namespace {
+
+constexpr uint32_t kExtensionDataOffset = 46;  // the Header Extension's children start here
+
+}  // namespace
 
 const AsfObjectRow kAsfHeaderObjects[] = {
     {ASF_Stream_Properties_Object, asf_handle_stream_properties},
@@ -29,10 +37,21 @@ uint32_t asf_child_size(const uint8_t* area, uint32_t length, uint32_t offset) {
   return static_cast<uint32_t>(size);
 }
 
-int asf_dispatch_object(const AsfObjectRow* rows, const uint8_t* object, uint32_t size,
-                        AsfParserContext* context) {
+bool asf_dispatch_object(const AsfObjectRow* rows, const uint8_t* object, uint32_t size,
+                         AsfParserContext* context) {
   for (const AsfObjectRow* row = rows; row->guid != nullptr; row++) {
     if (guid_equal(object, row->guid)) return row->handle(object, size, context);
   }
-  return 0;
+  return false;
+}
+
+bool asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context) {
+  print_at_level(2, "-- Found ASF_Header_Extension_Object\n");
+  if (size < kExtensionDataOffset) return false;
+  uint32_t length = 0;
+  for (uint32_t cur = kExtensionDataOffset; (length = asf_child_size(object, size, cur)) != 0;
+       cur += length) {
+    asf_dispatch_object(kAsfHeaderExtensionObjects, object + cur, length, context);
+  }
+  return false;
 }

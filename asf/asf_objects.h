@@ -8,9 +8,9 @@
 
 #include "asf/asf.h"
 
-// Handles one object (size = its length in memory, object header included). Non-zero only
+// Handles one object (size = its length in memory, object header included). True only
 // from the top-level Stream Properties handler, for a usable WVC1 stream.
-typedef int (*AsfObjectHandler)(const uint8_t* object, uint32_t size, AsfParserContext* context);
+typedef bool (*AsfObjectHandler)(const uint8_t* object, uint32_t size, AsfParserContext* context);
 
 struct AsfObjectRow {
   const uint8_t* guid;  // null ends a table
@@ -26,12 +26,13 @@ extern const AsfObjectRow kAsfHeaderExtensionObjects[];
 // its size would not move forward or would leave the area.
 uint32_t asf_child_size(const uint8_t* area, uint32_t length, uint32_t offset);
 
-// Hands the object to the handler of the first row with its GUID; 0 when no row has it.
-int asf_dispatch_object(const AsfObjectRow* rows, const uint8_t* object, uint32_t size,
-                        AsfParserContext* context);
+// Hands the object to the handler of the first row with its GUID and returns what it
+// returned; false when no row has it.
+bool asf_dispatch_object(const AsfObjectRow* rows, const uint8_t* object, uint32_t size,
+                         AsfParserContext* context);
 
 // Row handlers that find the stream record first.
-int asf_handle_stream_properties(const uint8_t* object, uint32_t size, AsfParserContext* context);
-int asf_handle_ext_stream_properties(const uint8_t* object, uint32_t size, AsfParserContext* context);
+bool asf_handle_stream_properties(const uint8_t* object, uint32_t size, AsfParserContext* context);
+bool asf_handle_ext_stream_properties(const uint8_t* object, uint32_t size, AsfParserContext* context);
 
 #endif  // TARVEL_ASF_ASF_OBJECTS_H_

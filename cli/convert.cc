@@ -112,6 +112,91 @@ void json_remux(JsonWriter* json, const RemuxArguments* remux) {
   json_end(json);
 }
 
+// The reader on the packets, set up now unless a look at the first packets did: false
+// after the error when the packets cannot be read.
+bool packets_can_be_read(const Options* options, const AsfParserContext* context, PlatformFile input,
+                         DataStart* data) {
+  if (data->state == kDataNotOpened) open_data_start(context, input, data);
+  switch (data->state) {
+    case kDataBadPacketSize:
+      demux_report_bad_packet_size(context->max_packet_size);
+      return false;
+    case kDataUnreadable:
+      platform_set_last_error(data->error);
+      print_at_level(0, "Error: Unable to read input file %s: %s\n", options->input_path,
+                     system_error_text());
+      return false;
+    case kDataMissing:
+      print_at_level(0, "Error: No ASF Data Object after the header; nothing converted.\n");
+      return false;
+    default:
+      return true;
+  }
+}
+
+// The headers the stream is written with: the frame rate and aspect ratio put in as the
+// options ask, both variants written into the settings and reported; with a JSON document,
+// its "output" member, and the "vc1" member closed.
+void rebuild_headers(const Options* options, Vc1HeaderTable* table, const AsfStreamRecord* record,
+                     DemuxSettings* settings, JsonWriter* json) {
+  // The low 32 bits of the time per frame, rounded in 32-bit arithmetic.
+  uint32_t frame_period =
+      asf_100ns_to_microseconds(static_cast<uint32_t>(record->ext_stream_properties.avg_time_per_frame));
+  print_at_level(1, "\nGenerating modified headers...\n");
+  insert_frame_rate(options, table, frame_period);
+  insert_aspect_ratio(options, table, record);
+
+  // The rows' widths keep the headers far inside the buffer: the writes always fit.
+  vc1_write_headers(false, table, &settings->output_headers);
+  print_at_level(2, "\nHeader bytes to be used in output [concatenated Seq and Entry Point Hdrs]:\n");
+  dump_header_bytes(&settings->output_headers);
+  vc1_write_headers(true, table, &settings->entry_point_headers);
+
+  settings->seq_header_once = option_is_set(options, OPT_NO_REPEAT_SEQ);
+  if (settings->seq_header_once == 1) {
+    print_at_level(1, "-- Note: Seq Header will be included only once [cmnd line request].\n");
+    print_at_level(2, "--       Other keyframes will be preceded by Entry Point Hdr only:\n");
+    dump_header_bytes(&settings->entry_point_headers);
+  }
+  settings->interlaced = vc1_get_field(table, VC1_INTERLACE) != 0 ? 1 : 0;
+
+  print_at_level(2, "Interpretation of above VC-1 headers:\n");
+  vc1_print_headers(table);
+  if (json != nullptr) {
+    json_begin_object(json, "output");
+    json_hex(json, "header_hex", settings->output_headers.data, settings->output_headers.count);
+    vc1_json_written_headers(table, json);
+    json_end(json);
+    json_end(json);  // the "vc1" member
+  }
+}
+
+// What the header says about the file and the stream that the demux needs.
+void describe_stream(const AsfParserContext* context, const AsfStreamRecord* record,
+                     DemuxSettings* settings) {
+  settings->stream_number = record->stream_number;
+  settings->packet_size = context->max_packet_size;
+  settings->walk_to_end = context->file_flags & kFilePropertiesBroadcast;
+  settings->max_object_size = record->ext_stream_properties.max_object_size;
+  settings->avg_time_per_frame = record->ext_stream_properties.avg_time_per_frame;
+  for (uint32_t n = 1; n < static_cast<uint32_t>(kMaxStreams); n++) {
+    if (context->streams[n] != nullptr) demux_know_stream(settings, n);
+  }
+  settings->preroll = context->preroll;
+}
+
+// How to mux the stream written: the command at level 1, for a file that can be read
+// again by a name that stays its own, and the document's "remux" member.
+void tell_remux(const Options* options, const Vc1HeaderTable* table, const AsfStreamRecord* record,
+                PlatformFile output, JsonWriter* json) {
+  RemuxArguments remux;
+  remux_arguments(options, table, record, &remux);
+  if (platform_is_seekable(output) && !platform_path_is_stdout(options->output_path)) {
+    print_remux_command(options->output_path, &remux);
+  }
+  if (json != nullptr) json_remux(json, &remux);
+}
+
 }  // namespace
 
 DataOpen open_data_start(const AsfParserContext* context, PlatformFile input, DataStart* data) {
@@ -135,23 +220,7 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
                    const AsfStreamRecord* record, PlatformFile input, DataStart* data, JsonWriter* json) {
   // What can be known before the output is touched is checked first: a run that cannot
   // convert creates and replaces nothing.
-  if (data->state == kDataNotOpened) open_data_start(context, input, data);
-  switch (data->state) {
-    case kDataBadPacketSize:
-      demux_report_bad_packet_size(context->max_packet_size);
-      return kExitFailure;
-    case kDataUnreadable:
-      platform_set_last_error(data->error);
-      print_at_level(0, "Error: Unable to read input file %s: %s\n", options->input_path, system_error_text());
-      return kExitFailure;
-    case kDataMissing:
-      print_at_level(0, "Error: No ASF Data Object after the header; nothing converted.\n");
-      return kExitFailure;
-    default:
-      break;
-  }
-  FileReader& reader = data->reader;
-  const DataObjectInfo& data_object = data->info;
+  if (!packets_can_be_read(options, context, input, data)) return kExitFailure;
   // The timestamps file is settled with the output, before the demux, so that a long run
   // cannot end unable to write it, and neither is replaced unless both can be.
   RunOutputs files;
@@ -159,74 +228,24 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
                     option_is_set(options, OPT_YES) != 0, &files)) {
     return kExitFailure;
   }
-  PlatformFile output = files.output;
-
-  // The low 32 bits of the time per frame, rounded in 32-bit arithmetic.
-  uint32_t frame_period =
-      asf_100ns_to_microseconds(static_cast<uint32_t>(record->ext_stream_properties.avg_time_per_frame));
-  print_at_level(1, "\nGenerating modified headers...\n");
-  insert_frame_rate(options, table, frame_period);
-  insert_aspect_ratio(options, table, record);
-
   DemuxSettings settings = {};
-  HeaderBuffer rebuilt = {};
-  vc1_write_headers(0, table, &rebuilt);
-  settings.output_headers = rebuilt;
-  print_at_level(2, "\nHeader bytes to be used in output [concatenated Seq and Entry Point Hdrs]:\n");
-  dump_header_bytes(&rebuilt);
-
-  vc1_write_headers(1, table, &rebuilt);
-  settings.entry_point_headers = rebuilt;
-
-  settings.seq_header_once = option_is_set(options, OPT_NO_REPEAT_SEQ);
-  if (settings.seq_header_once == 1) {
-    print_at_level(1, "-- Note: Seq Header will be included only once [cmnd line request].\n");
-    print_at_level(2, "--       Other keyframes will be preceded by Entry Point Hdr only:\n");
-    dump_header_bytes(&rebuilt);
-  }
-
-  settings.interlaced = vc1_get_field(table, VC1_INTERLACE) != 0 ? 1 : 0;
-
-  print_at_level(2, "Interpretation of above VC-1 headers:\n");
-  vc1_print_headers(table);
-  if (json != nullptr) {
-    json_begin_object(json, "output");
-    json_hex(json, "header_hex", settings.output_headers.data, settings.output_headers.count);
-    vc1_json_written_headers(table, json);
-    json_end(json);
-    json_end(json);  // the "vc1" member
-  }
-
-  settings.stream_number = record->stream_number;
-  settings.packet_size = context->max_packet_size;
-  settings.walk_to_end = context->file_flags & kFilePropertiesBroadcast;
-  settings.max_object_size = record->ext_stream_properties.max_object_size;
-  settings.avg_time_per_frame = record->ext_stream_properties.avg_time_per_frame;
-  for (uint32_t n = 1; n < static_cast<uint32_t>(kMaxStreams); n++) {
-    if (context->streams[n] != nullptr) demux_know_stream(&settings, n);
-  }
+  rebuild_headers(options, table, record, &settings, json);
+  describe_stream(context, record, &settings);
   FrameTimes times;
   if (files.timestamps != kInvalidFile) {
     frame_times_start(&times, files.timestamps, options->timestamps_path, context->preroll);
     settings.frame_times = &times;
   }
   settings.json = json;
-  settings.preroll = context->preroll;
   settings.output_path = options->output_path;
   DemuxCounters counters;
-  DemuxResult result = demux_data_object(&settings, &data_object, &reader, output, &counters);
+  DemuxResult result = demux_data_object(&settings, &data->info, &data->reader, files.output, &counters);
   // The times of the frames the stream holds, however the demux ended.
   bool times_written = files.timestamps == kInvalidFile || frame_times_finish(&times);
   platform_close(files.timestamps);
   // A stream that ends with whole frames can be muxed as it is: how.
   bool decodable = result != kDemuxWriteFailed && result != kDemuxNoMemory && result != kDemuxBadPacketSize;
-  RemuxArguments remux;
-  remux_arguments(options, table, record, &remux);
-  // Only a file that can be read again, by a name that stays its own, has a command.
-  if (decodable && platform_is_seekable(output) && !platform_path_is_stdout(options->output_path)) {
-    print_remux_command(options->output_path, &remux);
-  }
-  if (json != nullptr && decodable) json_remux(json, &remux);
-  platform_close(output);
+  if (decodable) tell_remux(options, table, record, files.output, json);
+  platform_close(files.output);
   return result == kDemuxCompleted && times_written ? kExitSuccess : kExitFailure;
 }

@@ -75,7 +75,8 @@ int run_elementary_stream_course(const Options* options, PlatformFile input, con
   }
   retrieved->count = got;
 
-  if (vc1_parse_headers(retrieved, table) != 1) {
+  // Headers cut short count as found: both start codes are there.
+  if (vc1_parse_headers(retrieved, table) == kVc1HeadersNotFound) {
     print_at_level(0, "Not Recognized as VC-1 elementary, no Sequence / Entry Point headers Found\n");
     json_container(json, nullptr);
     return kExitFailure;
@@ -238,7 +239,7 @@ int run_input(const Options* options, JsonWriter* json) {
   if (context == nullptr) {
     print_at_level(0, "Error: Out of memory\n");
     json_container(json, nullptr);
-  } else if (asf_read_header(context) == 0 && !context->header_read) {
+  } else if (!asf_read_header(context) && !context->header_read) {
     status = run_elementary_stream_course(options, input, &context->head, &table, &retrieved, json);
   } else {
     json_container(json, "asf");

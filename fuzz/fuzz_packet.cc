@@ -1,9 +1,10 @@
 // Property: for any bytes taken as data packets of any size, the packet walker reads only
 // the bytes it is given and places every payload it decodes inside its packet, and the
 // object assembler, fed those payloads in order, keeps its pieces sorted by offset, never
-// overlapping, inside their object, with the bytes held adding up, and hands an object on
-// to be written only when every byte of it is held.
+// overlapping, inside their object, with the bytes held adding up, and hands out an object
+// to be written (as the walk asks for them) only when it is complete, every byte of it held.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -12,8 +13,11 @@
 
 namespace {
 
-void check(bool condition) {
-  if (!condition) std::abort();
+// Stops the run when a check fails, naming its line.
+void check(bool condition, int line = __builtin_LINE()) {
+  if (condition) return;
+  std::fprintf(stderr, "fuzz_packet.cc:%d: check failed\n", line);
+  std::abort();
 }
 
 void check_assembler(const ObjectAssembler& assembler) {
@@ -31,8 +35,8 @@ void check_assembler(const ObjectAssembler& assembler) {
   }
 }
 
-// The object chosen to be written is complete from its first byte, and then forgotten.
-void check_written(ObjectAssembler* assembler) {
+// The object assembler_next chose: complete, every byte held, from offset 0 on.
+void write_completed(ObjectAssembler* assembler) {
   const OpenObject& done = *assembler_completed(assembler);
   check(done.active && done.complete && done.held == done.size);
   check(done.size == 0 || (done.piece_count > 0 && done.pieces[0].offset == 0));
@@ -51,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!assembler_init(&assembler, 4096)) return 0;
   const uint32_t known_streams[kMaxStreamNumbers / 32] = {0xFFFFFFFEu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
   ParsedPacket packet;
+  AssemblerResult given_up = {};  // what forced writing gave up: the walk counts it, we need not
   for (size_t at = 0; at < bytes.size(); at += packet_size) {
     uint32_t available =
         static_cast<uint32_t>(bytes.size() - at < packet_size ? bytes.size() - at : packet_size);
@@ -71,17 +76,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (!assembler_has_room(&assembler)) continue;
       }
-      AssemblerResult result = {};
-      // Objects waiting for their turn go first when the piece would find no place.
-      while (assembler_must_write(&assembler, &piece) && assembler_next(&assembler, true, &result)) {
-        check_written(&assembler);
+      // As the walk does: complete objects waiting for their turn go first when the piece
+      // needs their place, and the ones whose turn has come after it.
+      while (assembler_must_write(&assembler, &piece) &&
+             assembler_next(&assembler, true, &given_up)) {
+        write_completed(&assembler);
       }
-      result = assembler_take(&assembler, &piece);
+      AssemblerResult result = assembler_take(&assembler, &piece);
       check_assembler(assembler);
       check(result.dropped_count <= kOpenObjects + 1);
-      while (assembler_next(&assembler, false, &result)) check_written(&assembler);
+      while (assembler_next(&assembler, false, &given_up)) write_completed(&assembler);
     }
   }
+  assembler_abandon(&assembler);
+  while (assembler_next(&assembler, true, &given_up)) write_completed(&assembler);
   assembler_release(&assembler);
   return 0;
 }

@@ -1,8 +1,8 @@
 // Property: for any bytes (up to 1024) taken as VC-1 header data, parsing, writing both
 // header variants, inserting any frame period and aspect ratio, and printing stay inside
-// their buffers, and what the writer produces is stable: parsing it finds both start
-// codes, writing that parse again gives the same bytes, and the entry-point-only variant
-// is exactly the tail of the full variant.
+// their buffers, every write fits, and what the writer produces is stable: parsing it
+// finds both start codes and every field inside the bytes, writing that parse again gives
+// the same bytes, and the entry-point-only variant is exactly the tail of the full variant.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -29,8 +29,8 @@ void check(bool ok) {
 void check_written(const Vc1HeaderTable* table) {
   HeaderBuffer full;
   HeaderBuffer entry_point;
-  check(vc1_write_headers(0, table, &full) == 1);
-  check(vc1_write_headers(1, table, &entry_point) == 1);
+  check(vc1_write_headers(false, table, &full));
+  check(vc1_write_headers(true, table, &entry_point));
   check(full.count > 4 && full.count <= kHeaderBufferSize);
   check(entry_point.count > 4 && entry_point.count < full.count);
   for (uint32_t i = full.count; i < kHeaderBufferSize; i++) check(full.data[i] == 0);
@@ -38,9 +38,9 @@ void check_written(const Vc1HeaderTable* table) {
 
   Vc1HeaderTable again;
   vc1_table_init(&again);
-  check(vc1_parse_headers(&full, &again) == 1);
+  check(vc1_parse_headers(&full, &again) == kVc1HeadersWhole);
   HeaderBuffer rewritten;
-  vc1_write_headers(0, &again, &rewritten);
+  check(vc1_write_headers(false, &again, &rewritten));
   check(rewritten.count == full.count);
   check(std::memcmp(rewritten.data, full.data, full.count) == 0);
 }
@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Vc1HeaderTable table;
   vc1_table_init(&table);
-  int found = vc1_parse_headers(&buffer, &table);
-  check(found == 0 || found == 1);
+  Vc1ParseResult found = vc1_parse_headers(&buffer, &table);
+  check(found == kVc1HeadersWhole || found == kVc1HeadersCut || found == kVc1HeadersNotFound);
   check_written(&table);
 
   std::string console;

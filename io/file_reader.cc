@@ -13,8 +13,8 @@ namespace {
 // the next byte to consume at the buffer index that matches its input offset.
 constexpr uint32_t kPageSize = 4096;
 
-// Makes the buffer at least `size` bytes, keeping its first `keep` bytes. False when it
-// cannot be had.
+// Makes the buffer at least `size` bytes; a new buffer takes the unconsumed bytes to its
+// front. False when it cannot be had (the buffer is then as it was).
 bool grow_buffer(FileReader* reader, uint32_t size) {
   if (size <= reader->capacity) return true;
   // Whole pages, so that the new buffer starts on a page boundary as the first did.

@@ -37,7 +37,8 @@ PlatformFile fail(int code) {
   return kInvalidFile;
 }
 
-// Closes the descriptor and records `code` as the failure.
+// Closes the descriptor and records `code` as the failure; `errno` may be passed, as it is
+// read before the close can change it.
 PlatformFile close_and_fail(int fd, int code) {
   close(fd);
   return fail(code);
@@ -96,11 +97,7 @@ PlatformFile platform_open_read(const char* path) {
                                                   : open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return fail(errno);
   struct stat st;
-  if (fstat(fd, &st) != 0) {
-    int code = errno;
-    close(fd);
-    return fail(code);
-  }
+  if (fstat(fd, &st) != 0) return close_and_fail(fd, errno);
   if (S_ISDIR(st.st_mode)) return close_and_fail(fd, EISDIR);  // not a file to read, as elsewhere
   if (S_ISREG(st.st_mode) && !lock_file(fd, LOCK_SH)) return close_and_fail(fd, EBUSY);
   return fd;
@@ -141,16 +138,11 @@ PlatformFile platform_create(const char* path, CreateDisposition disposition, Pl
   int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return fail(errno);
   struct stat out_st;
-  if (fstat(fd, &out_st) != 0) {
-    int code = errno;
-    close(fd);
-    return fail(code);
-  }
+  if (fstat(fd, &out_st) != 0) return close_and_fail(fd, errno);
   struct stat in_st;
   if (protect != kInvalidFile && fstat(fd_of(protect), &in_st) == 0 && in_st.st_dev == out_st.st_dev &&
       in_st.st_ino == out_st.st_ino) {
-    close(fd);
-    return fail(EBUSY);
+    return close_and_fail(fd, EBUSY);  // the output is the input
   }
   if (S_ISREG(out_st.st_mode)) {
     if (!lock_file(fd, LOCK_EX)) return close_and_fail(fd, EBUSY);  // another run holds it

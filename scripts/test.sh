@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds tarvel and runs every test: the regular build, the same suite under
+# Builds tarvel and runs every test: the include layers, the regular build, the same suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the Windows build (MinGW-w64) with its
 # suite under Wine, a short libFuzzer run per target, and the packages (the Debian package
 # checked by lintian and by an install of the Release build).
@@ -8,6 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh test
 jobs=$(nproc)
+
+echo "== Include layers"
+bash scripts/check_layers.sh
 
 echo "== Regular build and tests"
 cmake -S . -B build -G Ninja -DTARVEL_WERROR=ON >/dev/null

@@ -120,13 +120,17 @@ struct Vc1HeaderTable {
 };
 
 // Bit position k is the bit with mask 128 >> (k % 8) of byte k / 8. The buffer ends at
-// `length` bytes; a field counts as inside only when the bit after it is inside too.
+// `length` bytes; a field counts as inside only when the bit after it is inside too. The
+// parser reads through a cursor on const bytes, the writer writes through one on its own.
+template <typename Byte>
 struct Vc1BitCursor {
-  uint8_t* data;
+  Byte* data;
   uint32_t length;    // valid bytes at data: the end
   uint32_t position;  // in bits
-  uint32_t overrun;   // 0 until a read or write meets the end, then 1 for good
+  bool overrun;       // false until a read or write meets the end, then true for good
 };
+using Vc1BitReader = Vc1BitCursor<const uint8_t>;
+using Vc1BitWriter = Vc1BitCursor<uint8_t>;
 
 // One entry of the pixel aspect ratio table that ASPECT_RATIO indexes (16 entries and an
 // end entry with an empty name).
@@ -158,28 +162,42 @@ uint32_t vc1_leaky_bucket_count(const Vc1HeaderTable* table);
 
 // Searches the cursor's bytes, from the byte holding its position, for the start code of
 // `code` (four bytes, most significant first) followed by at least two more bytes. On a
-// match moves the position to the first bit after it and returns 1; else returns 0 and
-// leaves the cursor as it was. The overrun flag plays no part.
-int find_start_code(uint32_t code, Vc1BitCursor* cursor);
+// match moves the position to the first bit after it and returns true; else returns false
+// and leaves the cursor as it was. The overrun flag plays no part.
+bool find_start_code(uint32_t code, Vc1BitReader* cursor);
 // Reads `width` bits at the position, most significant first, and advances the position
 // by `width` (wrapping at 32 bits). When width > 32, or the field or the bit after it lies
 // outside the buffer (a field that would wrap counts as outside), returns 0 and sets the
 // overrun flag; the position advances all the same.
-uint32_t read_bits(Vc1BitCursor* cursor, uint32_t width);
-// Fills the table from the first `count` bytes of the buffer. Returns 1 when both the
-// sequence-header and, after it, the entry-point start code were found.
-int vc1_parse_headers(const HeaderBuffer* buffer, Vc1HeaderTable* table);
+uint32_t read_bits(Vc1BitReader* cursor, uint32_t width);
+
+// What a parse of header bytes found.
+enum Vc1ParseResult {
+  kVc1HeadersWhole = 0,     // both start codes, and every field read lay inside the bytes
+  kVc1HeadersCut = 1,       // both start codes, but the bytes end before the last field the
+                            // walk reached: it and every field behind it read as 0
+  kVc1HeadersNotFound = 2,  // no sequence-header start code, or no entry-point start code
+                            // behind it; the fields hold whatever the walk read
+};
+
+// Fills the table from the first `count` bytes of the buffer (at most 1024), walking the
+// rows as the values read select them. Without a sequence-header start code the fields are
+// read from the first bit.
+Vc1ParseResult vc1_parse_headers(const HeaderBuffer* buffer, Vc1HeaderTable* table);
 
 // --- writer (vc1_write.cc) ---
 
-// Writes sequence header + entry-point header (entry_point_only == 0) or the entry-point
-// header alone into `out`, clearing it first and setting its count. Returns 1.
-int vc1_write_headers(int entry_point_only, const Vc1HeaderTable* table, HeaderBuffer* out);
+// Writes sequence header + entry-point header (entry_point_only false) or the entry-point
+// header alone into `out`, clearing it first and setting its count. Returns true when every
+// field fit in the buffer; false when one would not, which leaves out that field and all
+// behind it: the bytes are then no headers to use. (The rows' widths keep both headers to
+// a few hundred bytes, well inside the 1024.)
+bool vc1_write_headers(bool entry_point_only, const Vc1HeaderTable* table, HeaderBuffer* out);
 // ORs the low `width` bits of `value` in at the position, most significant first, and
 // advances the position by `width` (wrapping at 32 bits). When width > 32, or the field or
 // the bit after it lies outside the buffer, writes nothing and sets the overrun flag; the
 // position advances all the same.
-void write_bits(Vc1BitCursor* cursor, uint32_t value, uint32_t width);
+void write_bits(Vc1BitWriter* cursor, uint32_t value, uint32_t width);
 
 // --- editor (vc1_edit.cc) ---
 

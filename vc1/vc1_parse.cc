@@ -2,8 +2,8 @@
 #include "vc1/vc1.h"
 #include "vc1/vc1_walk.h"
 
-int find_start_code(uint32_t code, Vc1BitCursor* cursor) {
-  if (cursor->length <= 5) return 0;
+bool find_start_code(uint32_t code, Vc1BitReader* cursor) {
+  if (cursor->length <= 5) return false;
   const uint8_t pattern[4] = {static_cast<uint8_t>(code >> 24), static_cast<uint8_t>(code >> 16),
                               static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)};
   // At least two bytes must follow the start code, so the last offset examined is
@@ -12,20 +12,20 @@ int find_start_code(uint32_t code, Vc1BitCursor* cursor) {
     const uint8_t* p = cursor->data + i;
     if (p[0] == pattern[0] && p[1] == pattern[1] && p[2] == pattern[2] && p[3] == pattern[3]) {
       cursor->position = 8 * i + 32;
-      return 1;
+      return true;
     }
   }
-  return 0;
+  return false;
 }
 
-uint32_t read_bits(Vc1BitCursor* cursor, uint32_t width) {
+uint32_t read_bits(Vc1BitReader* cursor, uint32_t width) {
   uint64_t start = cursor->position;
   uint64_t end = start + width;
   cursor->position += width;
   // The bit just after the field must still lie inside the buffer; a position that would
   // wrap past 32 bits counts as outside.
   if (width > 32 || end > UINT32_MAX || end / 8 >= cursor->length) {
-    cursor->overrun = 1;
+    cursor->overrun = true;
     return 0;
   }
   uint32_t value = 0;
@@ -41,9 +41,9 @@ namespace {
 // Reads each row the walk reaches; the start codes are searched for instead of read.
 struct HeaderReader {
   Vc1HeaderTable* table;
-  Vc1BitCursor cursor;
-  int found_sequence;
-  int found_entry_point;
+  Vc1BitReader cursor;
+  bool found_sequence;
+  bool found_entry_point;
 
   // Without a sequence start code the fields are read from the first bit of the buffer.
   // The entry-point search starts at the byte that holds the position, which skips the
@@ -81,11 +81,11 @@ struct HeaderReader {
 
 }  // namespace
 
-int vc1_parse_headers(const HeaderBuffer* buffer, Vc1HeaderTable* table) {
-  // The parser only reads through the cursor; the cursor type is shared with the writer.
-  HeaderReader reader{table, {const_cast<uint8_t*>(buffer->data), buffer->count, 0, 0}, 0, 0};
+Vc1ParseResult vc1_parse_headers(const HeaderBuffer* buffer, Vc1HeaderTable* table) {
   // A count beyond the data would send reads into whatever follows the buffer.
-  if (reader.cursor.length > kHeaderBufferSize) reader.cursor.length = kHeaderBufferSize;
+  uint32_t length = buffer->count < kHeaderBufferSize ? buffer->count : kHeaderBufferSize;
+  HeaderReader reader{table, {buffer->data, length, 0, false}, false, false};
   vc1_walk_rows(table, VC1_SEQUENCE_HEADER, Vc1WalkOrder::kBitstream, reader);
-  return reader.found_sequence && reader.found_entry_point ? 1 : 0;
+  if (!reader.found_sequence || !reader.found_entry_point) return kVc1HeadersNotFound;
+  return reader.cursor.overrun ? kVc1HeadersCut : kVc1HeadersWhole;
 }

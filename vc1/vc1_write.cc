@@ -4,12 +4,12 @@
 #include "vc1/vc1.h"
 #include "vc1/vc1_walk.h"
 
-void write_bits(Vc1BitCursor* cursor, uint32_t value, uint32_t width) {
+void write_bits(Vc1BitWriter* cursor, uint32_t value, uint32_t width) {
   uint32_t position = cursor->position;
   uint64_t end = static_cast<uint64_t>(position) + width;
   cursor->position += width;
   if (width > 32 || end > UINT32_MAX || end / 8 >= cursor->length) {
-    cursor->overrun = 1;
+    cursor->overrun = true;
     return;
   }
   for (uint32_t i = 0; i < width; i++) {
@@ -25,7 +25,7 @@ namespace {
 // select is written, the start-code rows giving the start-code bytes.
 struct HeaderWriter {
   const Vc1HeaderTable* table;
-  Vc1BitCursor cursor;
+  Vc1BitWriter cursor;
 
   void start_code(int row) { field(row); }
 
@@ -58,13 +58,13 @@ struct HeaderWriter {
 
 }  // namespace
 
-int vc1_write_headers(int entry_point_only, const Vc1HeaderTable* table, HeaderBuffer* out) {
+bool vc1_write_headers(bool entry_point_only, const Vc1HeaderTable* table, HeaderBuffer* out) {
   std::memset(out->data, 0, sizeof out->data);
-  HeaderWriter writer{table, {out->data, kHeaderBufferSize, 0, 0}};
+  HeaderWriter writer{table, {out->data, kHeaderBufferSize, 0, false}};
   vc1_walk_rows(table, entry_point_only ? VC1_ENTRY_POINT_HEADER : VC1_SEQUENCE_HEADER,
                 Vc1WalkOrder::kBitstream, writer);
   write_bits(&writer.cursor, 1, 1);  // the entry-point header's stop bit
   uint32_t count = (writer.cursor.position + 7) / 8;
   out->count = count < kHeaderBufferSize ? count : kHeaderBufferSize;
-  return 1;
+  return !writer.cursor.overrun;
 }

@@ -14,7 +14,7 @@ namespace {
 // The header walk over a file of the header alone; `out` holds what it printed.
 struct Header {
   AsfParserContext* context = nullptr;
-  int result = -1;
+  bool result = false;
   std::string out;
   ~Header() { asf_context_free(context); }
   AsfStreamRecord* stream(uint32_t n) { return asf_get_stream(context, n); }
@@ -57,7 +57,7 @@ TEST(AsfWholeHeader, ObjectsBehindTheReportedStreamAreReadWithoutAMessage) {
   whole.push_back(build_stream_bitrate_properties({{.flags = 2, .average_bitrate = 300000}}));
   Header h;
   read_header(whole, &h);
-  EXPECT_EQ(h.result, 1);
+  EXPECT_TRUE(h.result);
   EXPECT_EQ(h.out, alone.out);
   ASSERT_NE(h.stream(2), nullptr);
   EXPECT_EQ(h.stream(2)->retrieved_headers.count, 30u);
@@ -156,7 +156,7 @@ TEST(AsfWholeHeader, EncryptionObjectsAndTheEncryptedFlagMarkTheStream) {
   for (const Case& c : cases) {
     Header h;
     read_header(c.children, &h);
-    ASSERT_EQ(h.result, 1);
+    ASSERT_TRUE(h.result);
     EXPECT_EQ(asf_stream_is_encrypted(h.context, h.stream(1)), c.encrypted) << &c - cases;
   }
 }

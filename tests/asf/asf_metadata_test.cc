@@ -13,7 +13,6 @@ namespace {
 struct Metadata {
   AsfParserContext* context = asf_context_create(kInvalidFile);
   std::string out;
-  int result = -1;
   ~Metadata() { asf_context_free(context); }
   AsfStreamRecord* stream(uint32_t n) { return asf_get_stream(context, n); }
 };
@@ -24,7 +23,7 @@ void run(const Bytes& object, Metadata* m, uint32_t verbosity = 2) {
   std::string console;
   report_set_verbosity(verbosity);
   console_capture(&console, &m->out);
-  m->result = asf_parse_metadata(copy.data(), static_cast<uint32_t>(copy.size()), m->context);
+  asf_parse_metadata(copy.data(), static_cast<uint32_t>(copy.size()), m->context);
   console_capture(nullptr, nullptr);
   report_set_verbosity(2);
   std::string head = "-- -- Found ASF_Metadata_Object; processing ";
@@ -41,7 +40,6 @@ TEST(AsfMetadata, AspectRatioSetsThePixelAspectRatioOfItsStream) {
                       {.stream_number = 2, .name = "AspectRatioY", .data = metadata_dword(33)},
                       {.stream_number = 3, .name = "aspectratiox", .data = metadata_dword(9)}}),
       &m);
-  EXPECT_EQ(m.result, 1);
   EXPECT_EQ(m.out,
             line(2, "AspectRatioX", "40") + line(2, "AspectRatioY", "33") + line(3, "aspectratiox", "9"));
   EXPECT_EQ(m.stream(2)->par_x, 40u);
@@ -147,7 +145,6 @@ TEST(AsfMetadata, RecordCountAndShortObjectBoundTheWalk) {
   Bytes tiny = build_object(kGuidMetadata, Bytes(1, 0));
   Metadata t;
   run(tiny, &t);
-  EXPECT_EQ(t.result, 0);
   EXPECT_EQ(t.out, "");
   Bytes named = build_metadata({{.name = "AspectRatioX"}}, 5);
   uint32_t remaining = static_cast<uint32_t>(named.size() - 26);

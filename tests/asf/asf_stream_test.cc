@@ -21,14 +21,14 @@ struct Capture {
 };
 
 struct Parsed {
-  int result = -1;
+  bool result = false;
   std::string out;
   AsfStreamRecord record;
 };
 
 // Runs the handler on exactly the object's bytes (a heap copy, so that a read past them
 // is caught by the address sanitizer).
-Parsed parse(const Bytes& object, int hidden = 0) {
+Parsed parse(const Bytes& object, bool hidden = false) {
   Parsed p;
   asf_stream_record_init(&p.record, 1);
   Bytes copy(object);
@@ -91,7 +91,7 @@ TEST(AsfStreamRecord, InitZeroesAllButTheNumber) {
 TEST(AsfStreamProperties, Wvc1StreamCopiesItsCodecDataAndPrintsEveryStep) {
   Bytes object = build_stream_properties({.flags = 0x8005, .codec_data = codec(40)});
   Parsed p = parse(object);
-  EXPECT_EQ(p.result, 1);
+  EXPECT_TRUE(p.result);
   EXPECT_EQ(p.out, std::string("-- Found ASF_Stream_Properties_Object for ASF stream 5\n"
                                "-- Stream type: ASF_Video_Media\n") +
                        kWvc1Lines + "-- -- Found Sequence and Entry Point Bytes; now copying...\n");
@@ -103,8 +103,8 @@ TEST(AsfStreamProperties, Wvc1StreamCopiesItsCodecDataAndPrintsEveryStep) {
 }
 
 TEST(AsfStreamProperties, HiddenObjectUsesTheDeepPrefixOnEveryLine) {
-  Parsed p = parse(build_stream_properties({.flags = 9, .codec_data = codec(3)}), 1);
-  EXPECT_EQ(p.result, 1);
+  Parsed p = parse(build_stream_properties({.flags = 9, .codec_data = codec(3)}), true);
+  EXPECT_TRUE(p.result);
   EXPECT_EQ(p.out,
             "-- -- -- Found ASF_Stream_Properties_Object for ASF stream 9\n"
             "-- -- -- Stream type: ASF_Video_Media\n"
@@ -116,7 +116,7 @@ TEST(AsfStreamProperties, HiddenObjectUsesTheDeepPrefixOnEveryLine) {
 
 TEST(AsfStreamProperties, NonVideoStreamStopsAfterTheTypeLine) {
   Parsed p = parse(build_stream_properties({.stream_type = kGuidPadding, .video_header = false}));
-  EXPECT_EQ(p.result, 0);
+  EXPECT_FALSE(p.result);
   EXPECT_EQ(p.out,
             "-- Found ASF_Stream_Properties_Object for ASF stream 1\n"
             "-- Stream type: <unknown>\n"
@@ -127,7 +127,7 @@ TEST(AsfStreamProperties, NonVideoStreamStopsAfterTheTypeLine) {
 TEST(AsfStreamProperties, FourccOtherThanExactlyWvc1IsRejected) {
   for (const char* fourcc : {"wvc1", "WMV3"}) {
     Parsed p = parse(build_stream_properties({.fourcc = fourcc, .codec_data = codec(40)}));
-    EXPECT_EQ(p.result, 0);
+    EXPECT_FALSE(p.result);
     EXPECT_EQ(p.out, std::string("-- Found ASF_Stream_Properties_Object for ASF stream 1\n"
                                  "-- Stream type: ASF_Video_Media\n"
                                  "-- -- FourCC: ") +
@@ -144,10 +144,10 @@ TEST(AsfStreamProperties, FourccOtherThanExactlyWvc1IsRejected) {
 TEST(AsfStreamProperties, CodecDataLengthBoundsDecideCopyAndResult) {
   struct Case {
     size_t codec_bytes;  // after the 52 bytes of video header
-    int result;
+    bool result;
     uint32_t count;
   };
-  for (Case c : {Case{0, 0, 0}, Case{1, 1, 1}, Case{1024, 1, 1024}, Case{1025, 1, 0}}) {
+  for (Case c : {Case{0, false, 0}, Case{1, true, 1}, Case{1024, true, 1024}, Case{1025, true, 0}}) {
     Parsed p = parse(build_stream_properties({.codec_data = codec(c.codec_bytes)}));
     EXPECT_EQ(p.result, c.result) << c.codec_bytes;
     EXPECT_EQ(p.record.is_wvc1, 1u);
@@ -161,7 +161,7 @@ TEST(AsfStreamProperties, CodecDataLengthBoundsDecideCopyAndResult) {
 
 TEST(AsfStreamProperties, TypeSpecificDataPastTheObjectIsReportedAndNotUsed) {
   Parsed p = parse(build_stream_properties({.codec_data = codec(40), .type_specific_length = 93}));
-  EXPECT_EQ(p.result, 0);
+  EXPECT_FALSE(p.result);
   EXPECT_EQ(p.out, std::string("-- Found ASF_Stream_Properties_Object for ASF stream 1\n"
                                "-- Stream type: ASF_Video_Media\n") +
                        kWvc1Lines +
@@ -170,17 +170,17 @@ TEST(AsfStreamProperties, TypeSpecificDataPastTheObjectIsReportedAndNotUsed) {
   EXPECT_EQ(p.record.retrieved_headers.count, 0u);
   // A length that fits exactly is used.
   p = parse(build_stream_properties({.codec_data = codec(40), .type_specific_length = 92}));
-  EXPECT_EQ(p.result, 1);
+  EXPECT_TRUE(p.result);
 }
 
 TEST(AsfStreamProperties, ObjectTooShortForItsFixedPartOrFourccIsNotUsed) {
   Bytes object = build_stream_properties({.video_header = false});
   ASSERT_EQ(object.size(), 78u);
   Parsed p = parse(Bytes(object.begin(), object.end() - 1));
-  EXPECT_EQ(p.result, 0);
+  EXPECT_FALSE(p.result);
   EXPECT_EQ(p.out, "");
   p = parse(object);  // video without room for the FourCC
-  EXPECT_EQ(p.result, 0);
+  EXPECT_FALSE(p.result);
   EXPECT_EQ(p.record.is_video, 1u);
   EXPECT_EQ(p.record.is_wvc1, 0u);
   EXPECT_EQ(p.out,

@@ -12,7 +12,7 @@
 namespace {
 
 struct Walk {
-  int result = -1;
+  bool result = false;
   std::string out;
   AsfParserContext* context = nullptr;
   uint64_t offset = 0;    // the file's offset after the walk
@@ -60,12 +60,12 @@ TEST(AsfHeaderWalk, ShortFileWrongGuidOrTinyObjectSizeIsNotAsf) {
         build_header_object({wvc1(1)}, {.size_override = 29})}) {
     Walk w;
     walk(bytes, &w);
-    EXPECT_EQ(w.result, 0);
+    EXPECT_FALSE(w.result);
   }
   Bytes alone = build_header_object({wvc1(1)});
   Walk cut;  // the child area runs past the end of the file
   walk(Bytes(alone.begin(), alone.end() - 1), &cut);
-  EXPECT_EQ(cut.result, 0);
+  EXPECT_FALSE(cut.result);
   EXPECT_EQ(cut.out, "Found ASF_Header_Object\n\n");
 }
 
@@ -73,7 +73,7 @@ TEST(AsfHeaderWalk, FirstUsableStreamEndsTheWalkAtTheDeclaredHeaderEnd) {
   Bytes header = build_header_object({build_file_properties(3200), wvc1(2), wvc1(3)});
   Walk w;
   walk(with_data_object(header), &w);
-  EXPECT_EQ(w.result, 1);
+  EXPECT_TRUE(w.result);
   EXPECT_EQ(w.out,
             "Found ASF_Header_Object\n\n"
             "-- Found ASF_File_Properties_Object\n"
@@ -96,12 +96,12 @@ TEST(AsfHeaderWalk, FirstUsableStreamEndsTheWalkAtTheDeclaredHeaderEnd) {
 TEST(AsfHeaderWalk, ChildCountBoundsTheWalk) {
   Walk none;
   walk(with_data_object(build_header_object({wvc1(1)}, {.child_count = 0})), &none);
-  EXPECT_EQ(none.result, 0);
+  EXPECT_FALSE(none.result);
   EXPECT_EQ(none.out, "Found ASF_Header_Object\n\n");
   Walk one;
   walk(with_data_object(build_header_object({build_file_properties(100), wvc1(1)}, {.child_count = 1})),
        &one);
-  EXPECT_EQ(one.result, 0);
+  EXPECT_FALSE(one.result);
   EXPECT_EQ(one.out, "Found ASF_Header_Object\n\n-- Found ASF_File_Properties_Object\n");
   EXPECT_EQ(asf_get_stream(one.context, 1), nullptr);
 }
@@ -123,14 +123,14 @@ TEST(AsfHeaderWalk, ChildTooSmallOrRunningPastTheAreaEndsTheWalk) {
     Bytes bad = build_object(kGuidPadding, Bytes(8, 0));
     for (int i = 0; i < 8; i++) bad[16 + i] = static_cast<uint8_t>(bad_size >> (8 * i));
     walk(with_data_object(build_header_object({bad, wvc1(1)})), &w);
-    EXPECT_EQ(w.result, 0) << bad_size;
+    EXPECT_FALSE(w.result) << bad_size;
     EXPECT_EQ(w.out, "Found ASF_Header_Object\n\n") << bad_size;
   }
   Bytes stream = wvc1(1);
   Walk past;  // the stream's declared end lies 1 byte beyond the area
   stream[16] = static_cast<uint8_t>(stream.size() + 1);
   walk(with_data_object(build_header_object({stream})), &past);
-  EXPECT_EQ(past.result, 0);
+  EXPECT_FALSE(past.result);
   EXPECT_EQ(asf_get_stream(past.context, 1), nullptr);
 }
 
@@ -138,32 +138,32 @@ TEST(AsfHeaderWalk, PacketSizeIsTakenWhereverFilePropertiesStands) {
   Bytes ext = build_header_extension({build_ext_stream_properties({.stream_number = 4})});
   Walk after_ext;  // the record of stream 4 is made before the File Properties Object
   walk(with_data_object(build_header_object({ext, build_file_properties(1600), wvc1(4)})), &after_ext);
-  EXPECT_EQ(after_ext.result, 1);
+  EXPECT_TRUE(after_ext.result);
   EXPECT_EQ(after_ext.context->max_packet_size, 1600u);
 
   Walk behind;  // standing behind the stream that ended the walk: found silently
   walk(with_data_object(build_header_object({ext, wvc1(4), build_file_properties(2400)})), &behind);
-  EXPECT_EQ(behind.result, 1);
+  EXPECT_TRUE(behind.result);
   EXPECT_EQ(behind.context->max_packet_size, 2400u);
   EXPECT_EQ(behind.out.find("File_Properties"), std::string::npos);
 
   Walk short_one;  // too short to hold the field
   walk(with_data_object(build_header_object({build_file_properties(2400, 99), wvc1(4)})), &short_one);
-  EXPECT_EQ(short_one.result, 1);
+  EXPECT_TRUE(short_one.result);
   EXPECT_EQ(short_one.context->max_packet_size, 0u);
 }
 
 TEST(AsfHeaderWalk, MaximumDataPacketSizeIsUsedNotTheMinimum) {
   Walk w;
   walk(with_data_object(build_header_object({build_file_properties(1600, 104, 1200), wvc1(1)})), &w);
-  EXPECT_EQ(w.result, 1);
+  EXPECT_TRUE(w.result);
   EXPECT_EQ(w.context->max_packet_size, 1600u);
 }
 
 TEST(AsfHeaderWalk, InvalidStreamNumberIsShownAtEveryVerbosity) {
   Walk w;
   walk(with_data_object(build_header_object({wvc1(0x80), wvc1(0x81)})), &w, 0);
-  EXPECT_EQ(w.result, 1);
+  EXPECT_TRUE(w.result);
   EXPECT_EQ(w.out, "Invalid stream #0\n");
   EXPECT_NE(asf_get_stream(w.context, 1), nullptr);
 }
@@ -174,7 +174,7 @@ TEST(AsfHeaderWalk, StreamOnlyEmbeddedInTheExtensionIsAsf) {
   Bytes header = build_header_object({ext});
   Walk w;
   walk(with_data_object(header), &w);
-  EXPECT_EQ(w.result, 1);
+  EXPECT_TRUE(w.result);
   ASSERT_NE(asf_get_stream(w.context, 6), nullptr);
   EXPECT_EQ(asf_get_stream(w.context, 6)->is_wvc1, 1u);
   EXPECT_EQ(w.offset, header.size());
@@ -183,7 +183,7 @@ TEST(AsfHeaderWalk, StreamOnlyEmbeddedInTheExtensionIsAsf) {
   walk(with_data_object(build_header_object({build_header_extension(
            {build_ext_stream_properties({.stream_number = 6, .embedded = wvc1(6, 0)})})})),
        &bare);
-  EXPECT_EQ(bare.result, 0);
+  EXPECT_FALSE(bare.result);
 }
 
 TEST(AsfHeaderWalk, LargeChildAreaIsReadWholeUpTo16MiB) {
@@ -191,7 +191,7 @@ TEST(AsfHeaderWalk, LargeChildAreaIsReadWholeUpTo16MiB) {
   Bytes padded = build_header_object({build_object(kGuidPadding, Bytes(200000, 0)), wvc1(1)});
   Walk w;
   walk(with_data_object(padded), &w);
-  EXPECT_EQ(w.result, 1);
+  EXPECT_TRUE(w.result);
   EXPECT_EQ(w.offset, padded.size());
 
   // Past the first 16 MiB of children nothing is visited; before it, a stream is found
@@ -200,17 +200,17 @@ TEST(AsfHeaderWalk, LargeChildAreaIsReadWholeUpTo16MiB) {
   Walk beyond;
   walk(with_data_object(build_header_object({build_object(kGuidPadding, Bytes(big - 24, 0)), wvc1(1)})),
        &beyond);
-  EXPECT_EQ(beyond.result, 0);
+  EXPECT_FALSE(beyond.result);
   Bytes trailing = build_header_object({wvc1(1), build_object(kGuidPadding, Bytes(big, 0))});
   Walk within;
   walk(with_data_object(trailing), &within);
-  EXPECT_EQ(within.result, 1);
+  EXPECT_TRUE(within.result);
   EXPECT_EQ(within.context->header_end, trailing.size());
   EXPECT_EQ(within.offset, trailing.size());
   EXPECT_TRUE(guid_equal(within.next, ASF_Data_Object));
   Walk cut;  // declared end beyond the file: cut short inside the header
   walk(Bytes(trailing.begin(), trailing.end() - 1), &cut);
-  EXPECT_EQ(cut.result, 0);
+  EXPECT_FALSE(cut.result);
 }
 
 TEST(AsfHeaderWalk, SampleFileYieldsItsWvc1StreamAndAspectRatio) {
@@ -218,7 +218,7 @@ TEST(AsfHeaderWalk, SampleFileYieldsItsWvc1StreamAndAspectRatio) {
   std::string base = dir != nullptr ? dir : TARVEL_SOURCE_DIR "/testdata";
   Walk w;
   walk_file(base + "/vc1ap_240x104.wmv", &w);
-  EXPECT_EQ(w.result, 1);
+  EXPECT_TRUE(w.result);
   EXPECT_EQ(w.out,
             "Found ASF_Header_Object\n\n"
             "-- Found ASF_File_Properties_Object\n"

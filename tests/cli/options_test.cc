@@ -219,7 +219,7 @@ TEST(WholeRun, FramePeriodIsRoundedToTheNearestMicrosecond) {
     std::memcpy(headers.data, output.data(), headers.count);
     Vc1HeaderTable table;
     vc1_table_init(&table);
-    ASSERT_EQ(vc1_parse_headers(&headers, &table), 1);
+    ASSERT_EQ(vc1_parse_headers(&headers, &table), kVc1HeadersWhole);
     EXPECT_EQ(vc1_get_field(&table, VC1_FRAMERATE_FLAG), 1u);
     EXPECT_EQ(vc1_get_field(&table, VC1_FRAMERATEIND), c.framerate_ind);
     EXPECT_EQ(c.framerate_ind == 0

@@ -20,16 +20,16 @@ HeaderBuffer make_buffer(const Bytes& bytes) {
 
 Bytes bytes_of(const HeaderBuffer& b) { return Bytes(b.data, b.data + b.count); }
 
-Bytes write(const Vc1HeaderTable& t, int entry_point_only) {
+Bytes write(const Vc1HeaderTable& t, bool entry_point_only) {
   HeaderBuffer out;
   std::memset(&out, 0xEE, sizeof out);
-  EXPECT_EQ(vc1_write_headers(entry_point_only, &t, &out), 1);
+  EXPECT_TRUE(vc1_write_headers(entry_point_only, &t, &out));
   EXPECT_LE(out.count, kHeaderBufferSize);
   for (uint32_t i = out.count; i < kHeaderBufferSize; i++) EXPECT_EQ(out.data[i], 0) << i;
   return bytes_of(out);
 }
 
-int parse(const Bytes& bytes, Vc1HeaderTable* t) {
+Vc1ParseResult parse(const Bytes& bytes, Vc1HeaderTable* t) {
   HeaderBuffer b = make_buffer(bytes);
   vc1_table_init(t);
   return vc1_parse_headers(&b, t);
@@ -90,7 +90,7 @@ Vc1HeaderTable plain_table() {
 
 TEST(Vc1Codec, CodecDataParsesIntoBothHeadersAndSkipsOptionalRows) {
   Vc1HeaderTable t;
-  ASSERT_EQ(parse(kCodecData, &t), 1);
+  ASSERT_EQ(parse(kCodecData, &t), kVc1HeadersWhole);
   for (const Field& f : kPlainFields) {
     EXPECT_TRUE(present(t, f.id)) << f.id;
     EXPECT_EQ(vc1_get_field(&t, f.id), f.value) << f.id;
@@ -105,7 +105,7 @@ TEST(Vc1Codec, CodecDataParsesIntoBothHeadersAndSkipsOptionalRows) {
 
 TEST(Vc1Codec, MissingEntryPointStartCodeReadsOnFromTheSequenceHeaderStopBit) {
   Vc1HeaderTable t;
-  EXPECT_EQ(parse(Bytes(kCodecData.begin(), kCodecData.begin() + 12), &t), 0);
+  EXPECT_EQ(parse(Bytes(kCodecData.begin(), kCodecData.begin() + 12), &t), kVc1HeadersNotFound);
   EXPECT_EQ(vc1_get_field(&t, VC1_MAX_CODED_HEIGHT), 539u);
   EXPECT_EQ(vc1_get_field(&t, VC1_BROKEN_LINK), 1u);
   for (int id = VC1_CLOSED_ENTRY; id <= VC1_RANGE_MAPUV_FLAG; id++) {
@@ -118,38 +118,50 @@ TEST(Vc1Codec, MissingEntryPointStartCodeReadsOnFromTheSequenceHeaderStopBit) {
 
 TEST(Vc1Codec, MissingSequenceStartCodeReadsFromFirstBitAndFails) {
   Vc1HeaderTable t;
-  EXPECT_EQ(parse(Bytes(kCodecData.begin() + 5, kCodecData.end()), &t), 0);
+  EXPECT_EQ(parse(Bytes(kCodecData.begin() + 5, kCodecData.end()), &t), kVc1HeadersNotFound);
   for (const Field& f : kPlainFields) EXPECT_EQ(vc1_get_field(&t, f.id), f.value) << f.id;
   for (uint32_t n = 0; n <= 5; n++) {  // too short to hold a start code and two bytes
-    EXPECT_EQ(parse(Bytes(kCodecData.begin() + 1, kCodecData.begin() + 1 + n), &t), 0) << n;
+    EXPECT_EQ(parse(Bytes(kCodecData.begin() + 1, kCodecData.begin() + 1 + n), &t), kVc1HeadersNotFound) << n;
   }
+}
+
+TEST(Vc1Codec, ParseTellsHeadersCutShortAndWriteTellsAFieldThatCannotFit) {
+  Vc1HeaderTable t;
+  // The entry-point header's fields stand in bytes 16-18: its last ones are cut off.
+  EXPECT_EQ(parse(Bytes(kCodecData.begin(), kCodecData.begin() + 18), &t), kVc1HeadersCut);
+  EXPECT_EQ(vc1_get_field(&t, VC1_MAX_CODED_HEIGHT), 539u);
+  t = plain_table();
+  t.rows[vc1_find_field(&t, VC1_LEVEL)].width = 33;  // wider than any field can be
+  HeaderBuffer out;
+  EXPECT_FALSE(vc1_write_headers(false, &t, &out));
+  EXPECT_TRUE(vc1_write_headers(true, &t, &out));  // the entry-point header alone does not hold it
 }
 
 TEST(Vc1Codec, StartCodeSearchNeedsTwoBytesAfterAndStartsAtThePositionByte) {
   uint8_t bytes[10] = {0x00, 0x00, 0x01, 0x0E, 0x00, 0x00, 0x01, 0x0E, 0x55, 0x66};
-  Vc1BitCursor cursor{bytes, 10, 7, 0};
-  ASSERT_EQ(find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor), 1);
+  Vc1BitReader cursor{bytes, 10, 7, false};
+  ASSERT_TRUE(find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor));
   EXPECT_EQ(cursor.position, 32u);
   cursor.position = 9;  // inside byte 1: the first code is passed over
-  ASSERT_EQ(find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor), 1);
-  EXPECT_EQ(cursor.position, 64u);        // the second one stands at length - 6
-  cursor = Vc1BitCursor{bytes, 9, 9, 0};  // now at length - 5
-  EXPECT_EQ(find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor), 0);
+  ASSERT_TRUE(find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor));
+  EXPECT_EQ(cursor.position, 64u);            // the second one stands at length - 6
+  cursor = Vc1BitReader{bytes, 9, 9, false};  // now at length - 5
+  EXPECT_FALSE(find_start_code(VC1_ENTRY_POINT_START_CODE, &cursor));
   EXPECT_EQ(cursor.position, 9u);
 }
 
 TEST(Vc1Codec, ReadsAndWritesStopShortOfTheBufferEndAndFlagIt) {
   uint8_t bytes[2] = {0xFF, 0xFF};
-  Vc1BitCursor cursor{bytes, 2, 0, 0};
+  Vc1BitReader cursor{bytes, 2, 0, false};
   EXPECT_EQ(read_bits(&cursor, 15), 0x7FFFu);
-  EXPECT_EQ(cursor.overrun, 0u);
+  EXPECT_FALSE(cursor.overrun);
   cursor.position = 0;
   EXPECT_EQ(read_bits(&cursor, 16), 0u);  // ends on the last bit: the bit after is outside
   EXPECT_EQ(cursor.position, 16u);
-  EXPECT_EQ(cursor.overrun, 1u);
+  EXPECT_TRUE(cursor.overrun);
   cursor.position = 0;
   EXPECT_EQ(read_bits(&cursor, 3), 7u);  // a read inside again: the flag stays
-  EXPECT_EQ(cursor.overrun, 1u);
+  EXPECT_TRUE(cursor.overrun);
   cursor.position = 0;
   EXPECT_EQ(read_bits(&cursor, 33), 0u);
   EXPECT_EQ(cursor.position, 33u);
@@ -157,27 +169,27 @@ TEST(Vc1Codec, ReadsAndWritesStopShortOfTheBufferEndAndFlagIt) {
   EXPECT_EQ(read_bits(&cursor, 32), 0u);
 
   uint8_t out[4] = {0, 0, 0, 0xFF};
-  cursor = Vc1BitCursor{out, 3, 4, 0};
-  write_bits(&cursor, 0xABC, 12);
+  Vc1BitWriter writer{out, 3, 4, false};
+  write_bits(&writer, 0xABC, 12);
   EXPECT_EQ(out[0], 0x0A);
   EXPECT_EQ(out[1], 0xBC);
-  EXPECT_EQ(cursor.position, 16u);
-  EXPECT_EQ(cursor.overrun, 0u);
-  write_bits(&cursor, 0x7F, 7);
+  EXPECT_EQ(writer.position, 16u);
+  EXPECT_FALSE(writer.overrun);
+  write_bits(&writer, 0x7F, 7);
   EXPECT_EQ(out[2], 0xFE);
-  EXPECT_EQ(cursor.overrun, 0u);
-  write_bits(&cursor, 1, 1);  // the bit after it is outside: dropped, still advanced
+  EXPECT_FALSE(writer.overrun);
+  write_bits(&writer, 1, 1);  // the bit after it is outside: dropped, still advanced
   EXPECT_EQ(out[2], 0xFE);
-  EXPECT_EQ(cursor.position, 24u);
-  EXPECT_EQ(cursor.overrun, 1u);
+  EXPECT_EQ(writer.position, 24u);
+  EXPECT_TRUE(writer.overrun);
   const struct {
     uint32_t position, value, width;
   } dropped[] = {{0, 0xFFFFFF, 24}, {0, 0xFFFFFFFF, 33}, {0xFFFFFFF8u, 0xFF, 16}};  // wraps
   for (const auto& d : dropped) {
-    cursor = Vc1BitCursor{out, 3, d.position, 0};
-    write_bits(&cursor, d.value, d.width);
-    EXPECT_EQ(cursor.overrun, 1u) << d.width;
-    EXPECT_EQ(cursor.position, d.position + d.width) << d.width;
+    writer = Vc1BitWriter{out, 3, d.position, false};
+    write_bits(&writer, d.value, d.width);
+    EXPECT_TRUE(writer.overrun) << d.width;
+    EXPECT_EQ(writer.position, d.position + d.width) << d.width;
   }
   EXPECT_EQ(out[0], 0x0A);
   EXPECT_EQ(out[2], 0xFE);
@@ -222,7 +234,7 @@ Bytes hrd_headers(uint32_t buckets) {
 TEST(Vc1Codec, LeakyBucketsAreReadAfterTheExponentsAndAfterQuantizer) {
   for (uint32_t buckets : {2u, 0u}) {
     Vc1HeaderTable t;
-    ASSERT_EQ(parse(hrd_headers(buckets), &t), 1);
+    ASSERT_EQ(parse(hrd_headers(buckets), &t), kVc1HeadersWhole);
     EXPECT_EQ(vc1_get_field(&t, VC1_HRD_NUM_LEAKY_BUCKETS), buckets);
     EXPECT_EQ(vc1_get_field(&t, VC1_BUFFER_SIZE_EXPONENT), 6u);
     EXPECT_EQ(t.hrd_rate_buffer[0].rate, buckets ? 0x1001 : 0);
@@ -246,14 +258,14 @@ TEST(Vc1Codec, OversizedCountIsHeldToTheBuffer) {
   b.count = 0xFFFFFFFFu;
   Vc1HeaderTable t;
   vc1_table_init(&t);
-  EXPECT_EQ(vc1_parse_headers(&b, &t), 0);
+  EXPECT_EQ(vc1_parse_headers(&b, &t), kVc1HeadersNotFound);
   for (int id = VC1_PROFILE; id <= VC1_HRD_PARAM_FLAG; id++) EXPECT_EQ(vc1_get_field(&t, id), 0u) << id;
 }
 
 TEST(Vc1Codec, PlainTableWritesEighteenAndSevenBytes) {
   Vc1HeaderTable t = plain_table();
-  EXPECT_EQ(write(t, 0), Bytes(kCodecData.begin() + 1, kCodecData.end()));  // stop byte 0x80
-  EXPECT_EQ(write(t, 1), kEntryPoint);
+  EXPECT_EQ(write(t, false), Bytes(kCodecData.begin() + 1, kCodecData.end()));  // stop byte 0x80
+  EXPECT_EQ(write(t, true), kEntryPoint);
 }
 
 TEST(Vc1Codec, InsertedFramePeriodAndCustomAspectRatioAreWritten) {
@@ -263,7 +275,7 @@ TEST(Vc1Codec, InsertedFramePeriodAndCustomAspectRatioAreWritten) {
   Bytes expected = {0x00, 0x00, 0x01, 0x0F, 0xDB, 0xFF, 0x3B, 0xF2, 0x1B, 0x0A,
                     0x3B, 0xF8, 0x86, 0xFF, 0x03, 0x02, 0x80, 0x48, 0x80};
   expected.insert(expected.end(), kEntryPoint.begin(), kEntryPoint.end());
-  EXPECT_EQ(write(t, 0), expected);
+  EXPECT_EQ(write(t, false), expected);
 }
 
 TEST(Vc1Codec, ValuesAreCutToTheirWidthAndPresenceIsIgnored) {
@@ -271,7 +283,7 @@ TEST(Vc1Codec, ValuesAreCutToTheirWidthAndPresenceIsIgnored) {
   vc1_set_field(&t, VC1_DQUANT, 5);
   t.rows[vc1_find_field(&t, VC1_BROKEN_LINK)].present = 0;
   t.rows[vc1_find_field(&t, VC1_BROKEN_LINK)].value = 1;
-  EXPECT_EQ(write(t, 1), (Bytes{0x00, 0x00, 0x01, 0x0E, 0xD8, 0xE8, 0x80}));
+  EXPECT_EQ(write(t, true), (Bytes{0x00, 0x00, 0x01, 0x0E, 0xD8, 0xE8, 0x80}));
 }
 
 // A table that visits every optional part of both headers.
@@ -319,7 +331,7 @@ Vc1HeaderTable rich_table() {
 TEST(Vc1Codec, ParsingWrittenHeadersGivesBackEveryWrittenValue) {
   for (const Vc1HeaderTable& t : {plain_table(), rich_table()}) {
     Vc1HeaderTable back;
-    ASSERT_EQ(parse(write(t, 0), &back), 1);
+    ASSERT_EQ(parse(write(t, false), &back), kVc1HeadersWhole);
     for (int row = 0; row < kVc1RowCount; row++) {
       if (t.rows[row].width == 0) continue;
       EXPECT_EQ(back.rows[row].present, t.rows[row].present) << t.rows[row].name;
@@ -332,12 +344,12 @@ TEST(Vc1Codec, ParsingWrittenHeadersGivesBackEveryWrittenValue) {
 
 TEST(Vc1Codec, HeadersEndingInStopBitsComeOutAsTheyWentIn) {
   for (const Bytes& in :
-       {Bytes(kCodecData.begin() + 1, kCodecData.end()), write(rich_table(), 0), hrd_headers(2)}) {
+       {Bytes(kCodecData.begin() + 1, kCodecData.end()), write(rich_table(), false), hrd_headers(2)}) {
     Bytes with_lead = {0x25};  // bytes before the first start code are not reproduced
     with_lead.insert(with_lead.end(), in.begin(), in.end());
     Vc1HeaderTable t;
-    ASSERT_EQ(parse(with_lead, &t), 1);
-    EXPECT_EQ(write(t, 0), in);
+    ASSERT_EQ(parse(with_lead, &t), kVc1HeadersWhole);
+    EXPECT_EQ(write(t, false), in);
   }
 }
 
@@ -346,7 +358,7 @@ TEST(Vc1Codec, OversizedBucketCountWritesWhatTheFiveBitFieldAnnounces) {
   // handle those 3 and never run past the 32 entries.
   Vc1HeaderTable t = rich_table();
   vc1_set_field(&t, VC1_HRD_NUM_LEAKY_BUCKETS, 35);
-  EXPECT_EQ(write(t, 0), write(rich_table(), 0));
+  EXPECT_EQ(write(t, false), write(rich_table(), false));
 }
 
 }  // namespace

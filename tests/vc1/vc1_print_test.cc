@@ -47,7 +47,7 @@ Vc1HeaderTable parsed_nineteen() {
   b.count = sizeof bytes;
   Vc1HeaderTable t;
   vc1_table_init(&t);
-  EXPECT_EQ(vc1_parse_headers(&b, &t), 1);
+  EXPECT_EQ(vc1_parse_headers(&b, &t), kVc1HeadersWhole);
   return t;
 }
 

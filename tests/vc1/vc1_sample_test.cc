@@ -60,7 +60,7 @@ HeaderBuffer make_buffer(const std::string& bytes) {
   return b;
 }
 
-std::string written(const Vc1HeaderTable& t, int entry_point_only) {
+std::string written(const Vc1HeaderTable& t, bool entry_point_only) {
   HeaderBuffer out;
   vc1_write_headers(entry_point_only, &t, &out);
   return std::string(reinterpret_cast<const char*>(out.data), out.count);
@@ -85,14 +85,14 @@ TEST(Vc1Sample, CodecDataIsReproducedExactlyWhenWrittenUnedited) {
   HeaderBuffer b = make_buffer(codec);
   Vc1HeaderTable t;
   vc1_table_init(&t);
-  ASSERT_EQ(vc1_parse_headers(&b, &t), 1);
+  ASSERT_EQ(vc1_parse_headers(&b, &t), kVc1HeadersWhole);
   EXPECT_EQ(vc1_get_field(&t, VC1_MAX_CODED_WIDTH), width / 2 - 1);
   EXPECT_EQ(vc1_get_field(&t, VC1_MAX_CODED_HEIGHT), height / 2 - 1);
-  EXPECT_EQ(written(t, 0), codec.substr(1));
-  EXPECT_EQ(written(t, 1), codec.substr(entry_point));
+  EXPECT_EQ(written(t, false), codec.substr(1));
+  EXPECT_EQ(written(t, true), codec.substr(entry_point));
   // The elementary-stream copy of the same video starts with the same two headers.
   std::string stream = load_file(testdata_path("vc1ap_240x104.vc1"));
-  EXPECT_EQ(written(t, 0), stream.substr(0, stream.find(kFrameCode)));
+  EXPECT_EQ(written(t, false), stream.substr(0, stream.find(kFrameCode)));
 }
 
 // The sample's headers with a frame period and aspect ratio put in, then its frames.
@@ -103,10 +103,10 @@ std::string rewritten_stream(uint32_t period_us, uint32_t x, uint32_t y) {
       make_buffer(video_codec_data(load_file(testdata_path("vc1ap_240x104.wmv")), &width, &height));
   Vc1HeaderTable t;
   vc1_table_init(&t);
-  EXPECT_EQ(vc1_parse_headers(&b, &t), 1);
+  EXPECT_EQ(vc1_parse_headers(&b, &t), kVc1HeadersWhole);
   vc1_insert_frame_period(period_us, &t);
   vc1_insert_par(x, y, &t);
-  return written(t, 0) + sample_frames();
+  return written(t, false) + sample_frames();
 }
 
 TEST(Vc1Sample, InsertedRateAndAspectRatioParseBack) {
@@ -114,7 +114,7 @@ TEST(Vc1Sample, InsertedRateAndAspectRatioParseBack) {
   HeaderBuffer b = make_buffer(stream.substr(0, stream.find(kFrameCode)));
   Vc1HeaderTable t;
   vc1_table_init(&t);
-  ASSERT_EQ(vc1_parse_headers(&b, &t), 1);
+  ASSERT_EQ(vc1_parse_headers(&b, &t), kVc1HeadersWhole);
   const int ids[] = {VC1_FRAMERATE_FLAG,    VC1_FRAMERATEIND, VC1_FRAMERATENR,    VC1_FRAMERATEDR,
                      VC1_ASPECT_RATIO_FLAG, VC1_ASPECT_RATIO, VC1_MAX_CODED_WIDTH};
   const uint32_t values[] = {1, 0, 1, 1, 1, 5, 119};
