@@ -59,6 +59,8 @@ struct Picture {
   double top_value;  // the rate scale's top, bit/s
   bool hrd;
   uint32_t buckets;  // drawn
+  uint32_t group;    // columns to a drawn column: a power of two
+  uint32_t drawn;    // drawn columns
 };
 
 void line(SvgWriter* w, double x1, double y1, double x2, double y2, const char* style) {
@@ -129,29 +131,60 @@ void bytes_axis(SvgWriter* w, const Picture& p) {
   svg_text(w, "frame bytes</text>\n");
 }
 
+// Drawn column i: the columns [i * group, (i + 1) * group) together, so that no drawn
+// column is narrower than a pixel.
+PlotColumn drawn_column(const Picture& p, uint32_t i) {
+  PlotColumn out = {};
+  for (uint32_t c = i * p.group; c < std::min(p.columns->count, (i + 1) * p.group); c++) {
+    const PlotColumn& from = p.columns->columns[c];
+    for (uint32_t k = 0; k < kPlotClassCount; k++) out.largest[k] = std::max(out.largest[k], from.largest[k]);
+    out.classes |= from.classes;
+    out.key |= from.key;
+  }
+  return out;
+}
+
+PlotLevel drawn_level(const Picture& p, uint32_t b, uint32_t i) {
+  PlotLevel out = {INT64_MIN, INT64_MAX};
+  for (uint32_t c = i * p.group; c < std::min(p.columns->count, (i + 1) * p.group); c++) {
+    out.high = std::max(out.high, p.columns->levels[b][c].high);
+    out.low = std::min(out.low, p.columns->levels[b][c].low);
+  }
+  return out;
+}
+
+// Where drawn column i (or a part of it) starts.
+double drawn_x(const Picture& p, double i) {
+  return at(p.x, static_cast<double>(p.columns->origin_ms) +
+                     i * p.group * static_cast<double>(p.columns->width_ms));
+}
+
+// The next smaller largest frame of another class in the column, which class k's segment
+// stands on.
+uint32_t below_of(const PlotColumn& col, uint32_t k) {
+  uint32_t below = 0;
+  for (uint32_t o = 0; o < kPlotClassCount; o++) {
+    bool smaller = col.largest[o] < col.largest[k] || (col.largest[o] == col.largest[k] && o > k);
+    if (o != k && (col.classes & (1u << o)) != 0 && smaller) below = std::max(below, col.largest[o]);
+  }
+  return below;
+}
+
 // One path per class: each column's classes stacked from the smaller largest frame up.
 void bars(SvgWriter* w, const Picture& p) {
-  const PlotColumns* c = p.columns;
-  double width =
-      std::max(static_cast<double>(c->width_ms), p.period_ms) * (kRight - kLeft) / (p.x.hi - p.x.lo);
+  double width = std::max(drawn_x(p, 1) - drawn_x(p, 0), p.period_ms * (kRight - kLeft) / (p.x.hi - p.x.lo));
   double drawn = width > 3 ? width * 0.8 : width;
   for (uint32_t k = 0; k < kPlotClassCount; k++) {
     bool open = false;
-    for (uint32_t i = 0; i < c->count; i++) {
-      const PlotColumn& col = c->columns[i];
+    for (uint32_t i = 0; i < p.drawn; i++) {
+      PlotColumn col = drawn_column(p, i);
       if ((col.classes & (1u << k)) == 0) continue;
-      uint32_t below = 0;  // the next smaller largest frame in this column
-      for (uint32_t o = 0; o < kPlotClassCount; o++) {
-        bool smaller = col.largest[o] < col.largest[k] || (col.largest[o] == col.largest[k] && o > k);
-        if (o != k && (col.classes & (1u << o)) != 0 && smaller) below = std::max(below, col.largest[o]);
-      }
-      double x = at(p.x, static_cast<double>(c->origin_ms + static_cast<int64_t>(i * c->width_ms)));
       double y_top = std::max(at(p.y, col.largest[k] * 8000.0 / p.period_ms), kMainTop);
-      double y_bottom = std::max(at(p.y, below * 8000.0 / p.period_ms), kMainTop);
+      double y_bottom = std::max(at(p.y, below_of(col, k) * 8000.0 / p.period_ms), kMainTop);
       if (!open) svg_printf(w, "<path fill=\"%s\" d=\"", kClassColour[k]);
       open = true;
       svg_text(w, "M");
-      svg_number(w, x);
+      svg_number(w, drawn_x(p, i));
       svg_text(w, " ");
       svg_number(w, y_bottom);
       svg_text(w, "V");
@@ -166,17 +199,18 @@ void bars(SvgWriter* w, const Picture& p) {
   }
 }
 
-// Key frames: a triangle under the time axis at each column that holds one.
+// Key frames: a triangle under the time axis at each column that holds one; a thin tick
+// where the columns stand too close for triangles.
 void key_marks(SvgWriter* w, const Picture& p) {
-  const PlotColumns* c = p.columns;
-  svg_text(w, "<path fill=\"#222\" d=\"");
-  for (uint32_t i = 0; i < c->count; i++) {
-    if (c->columns[i].key == 0) continue;
+  bool narrow = drawn_x(p, 1) - drawn_x(p, 0) < 4;
+  svg_printf(w, "<path %s d=\"", narrow ? "stroke=\"#222\" stroke-width=\"0.6\"" : "fill=\"#222\"");
+  for (uint32_t i = 0; i < p.drawn; i++) {
+    if (drawn_column(p, i).key == 0) continue;
     svg_text(w, "M");
-    svg_number(w, at(p.x, static_cast<double>(c->origin_ms + static_cast<int64_t>(i * c->width_ms))));
+    svg_number(w, drawn_x(p, i));
     svg_text(w, " ");
     svg_number(w, kMainBottom + 1);
-    svg_text(w, "l-3.5 7h7z");
+    svg_text(w, narrow ? "v6" : "l-3.5 7h7z");
   }
   svg_text(w, "\"/>\n");
 }
@@ -265,11 +299,12 @@ void labelled_lines(SvgWriter* w, const Picture& p) {
 }
 
 // The buckets' fullness: a line per bucket through each column's highest level before and
-// lowest after a frame left, its buffer size dashed.
+// lowest after a frame left (held inside the panel), its buffer size dashed.
 void fullness(SvgWriter* w, const Picture& p) {
-  const PlotColumns* c = p.columns;
   double step = nice_step(p.level.hi - p.level.lo, 4);
-  value_axis(w, p.level, step, "bucket fullness (Kb)");
+  bool megabits = std::max(p.level.hi, -p.level.lo) >= 1e7;
+  value_axis(w, megabits ? Axis{p.level.lo / 1000, p.level.hi / 1000, p.level.px_lo, p.level.px_hi} : p.level,
+             megabits ? step / 1000 : step, megabits ? "bucket fullness (Mb)" : "bucket fullness (Kb)");
   for (uint32_t b = 0; b < p.buckets; b++) {
     double y = at(p.level, static_cast<double>(p.r->buckets[b].buffer));
     svg_printf(w, "<path stroke=\"%s\" stroke-dasharray=\"4 3\" d=\"M%d ", kBucketColour[b],
@@ -277,18 +312,16 @@ void fullness(SvgWriter* w, const Picture& p) {
     svg_number(w, y);
     svg_printf(w, "H%d\"/>\n", static_cast<int>(kRight));
     svg_printf(w, "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.3\" points=\"", kBucketColour[b]);
-    for (uint32_t i = 0; i < c->count; i++) {
-      const PlotLevel& l = c->levels[b][i];
+    for (uint32_t i = 0; i < p.drawn; i++) {
+      PlotLevel l = drawn_level(p, b, i);
       if (l.high < l.low) continue;
-      double x = at(p.x, c->origin_ms + (i + 0.5) * static_cast<double>(c->width_ms));
-      svg_number(w, x);
-      svg_text(w, ",");
-      svg_number(w, at(p.level, static_cast<double>(l.high)));
-      svg_text(w, " ");
-      svg_number(w, x);
-      svg_text(w, ",");
-      svg_number(w, at(p.level, static_cast<double>(l.low)));
-      svg_text(w, " ");
+      double x = drawn_x(p, i + 0.5);
+      for (int64_t v : {l.high, l.low}) {
+        svg_number(w, x);
+        svg_text(w, ",");
+        svg_number(w, at(p.level, std::max(static_cast<double>(v), p.level.lo)));
+        svg_text(w, " ");
+      }
     }
     svg_text(w, "\"/>\n");
   }
@@ -309,25 +342,27 @@ void underflows(SvgWriter* w, const Picture& p) {
   }
 }
 
-// Rows of two above the fullness panel: each bucket's rate, buffer and outcome.
+// A row above the fullness panel for each bucket: its rate, buffer and outcome.
 void hrd_heading(SvgWriter* w, const Picture& p) {
   for (uint32_t b = 0; b < p.buckets; b++) {
     const BitrateBucketResult& r = p.r->buckets[b];
-    double x = kLeft + (b % 2) * (kRight - kLeft) / 2, y = kHrdHeading + 16.0 * (b / 2);
+    double y = kHrdHeading + 16.0 * b;
     char style[48];
     std::snprintf(style, sizeof style, "stroke-width=\"2\" stroke=\"%s\"", kBucketColour[b]);
-    line(w, x, y - 4, x + 22, y - 4, style);
-    svg_printf(w, "<text fill=\"%s\" x=\"%d\" y=\"%d\">bucket %u: rate %llu Kb/s, buffer %llu Kb, ",
-               kBucketColour[b], static_cast<int>(x + 28), static_cast<int>(y), b + 1,
+    line(w, kLeft, y - 4, kLeft + 22, y - 4, style);
+    svg_printf(w, "<text fill=\"%s\" x=\"%d\" y=\"%d\">leaky bucket %u: rate %llu Kb/s, buffer %llu Kb, ",
+               kBucketColour[b], static_cast<int>(kLeft + 28), static_cast<int>(y), b + 1,
                static_cast<unsigned long long>(bitrate_kilo(r.rate)),
                static_cast<unsigned long long>(bitrate_kilo(r.buffer)));
     if (r.holds) {
-      svg_text(w, "holds</text>\n");
+      svg_printf(w, "holds (lowest fullness %lld Kb)</text>\n",
+                 static_cast<long long>(r.lowest_fullness / 1000));
       continue;
     }
     svg_printf(w, "<tspan fill=\"#d00\" font-weight=\"bold\">underflow at frame %u (", r.underflow_frame);
     thousandths(w, static_cast<double>(r.underflow_time_ms), 3);
-    svg_text(w, " s)</tspan></text>\n");
+    svg_printf(w, " s)</tspan>, lowest fullness %lld Kb</text>\n",
+               static_cast<long long>(r.lowest_fullness / 1000));
   }
 }
 
@@ -391,7 +426,11 @@ void figures_line(SvgWriter* w, const Picture& p) {
 // The scales: time over the stream's span, rates up to the highest bar or second (and a
 // declared rate near them), the buckets' levels from the lowest to the largest buffer.
 Picture lay_out(const PlotColumns* c, const BitrateResults* r, const PlotLabels* labels) {
-  Picture p = {c, r, labels, {}, {}, {}, 1000, 0, false, 0};
+  Picture p = {c, r, labels, {}, {}, {}, 1000, 0, false, 0, 1, c->count};
+  while (p.drawn > kRight - kLeft) {
+    p.group *= 2;
+    p.drawn = (c->count + p.group - 1) / p.group;
+  }
   if (r->period.num != 0)
     p.period_ms = 1000.0 * static_cast<double>(r->period.num) / static_cast<double>(r->period.den);
   double end = std::max(static_cast<double>(r->latest_ms) + p.period_ms,
@@ -421,8 +460,9 @@ Picture lay_out(const PlotColumns* c, const BitrateResults* r, const PlotLabels*
     low = std::min(low, static_cast<double>(r->buckets[b].lowest_fullness));
     high = std::max(high, static_cast<double>(r->buckets[b].buffer));
   }
+  low = std::max(low, -high);  // a deeper deficit runs along the bottom; the heading gives it
   double level_step = nice_step((high - low) * 1.05, 4);
-  double top = kHrdHeading + 16.0 * ((p.buckets + 1) / 2);
+  double top = kHrdHeading + 16.0 * p.buckets;
   p.level = {std::floor(low / level_step) * level_step, std::ceil(high * 1.05 / level_step) * level_step,
              top + kHrdHeight, top};
   return p;
