@@ -49,21 +49,25 @@
 // at most; frames past that (a damaged timeline) are counted in seconds_missed only.
 // Times are held to +-2^36 ms (about two years).
 //
-// The hook-up into a run is five calls, all after the header is known and around the
-// demux:
+// The hook-up into a run, around the demux (the header is known by then):
 //
 //   BitrateSettings s = {};
-//   s.period = bitrate_period_from_100ns(avg_time_per_frame);      // the ASF frame period,
-//   if (!bitrate_period_known(s.period)) s.period = bitrate_period_from_frame_rate(...);  // or the header's
-//   bitrate_hrd_from_fields(...) or fill s.hrd from HRD_NUM_LEAKY_BUCKETS, the exponents,
-//       HRD_RATE / HRD_BUFFER (sequence header) and HRD_FULL (first entry point);
-//   s.plot = plot_columns_create(s.hrd.bucket_count);               // only with --plot
-//   BitrateCheck* check = bitrate_check_create(&s);                 // before the demux
-//   bitrate_check_frame(check, bytes, time_ms, type, key);          // each frame written
-//   BitrateResults r; bitrate_check_finish(check, &r);              // after the demux
-//   bitrate_format_summary / bitrate_format_bucket + print_at_level(1, "%s", line)
-//   bitrate_write_json(json, &r);                                   // "bitrate" and "hrd"
-//   plot_write_svg(s.plot, &r, &labels, sink);                      // --plot (plot.h)
+//   s.period = bitrate_period_from_100ns(settings.avg_time_per_frame);      // the ASF period,
+//   if (!bitrate_period_known(s.period))                                    // else the header's
+//     s.period = bitrate_period_from_frame_rate(fps_num, fps_den);         //   frame rate
+//   s.hrd = {HRD_NUM_LEAKY_BUCKETS, BIT_RATE_EXPONENT, BUFFER_SIZE_EXPONENT, HRD_RATE[],
+//            HRD_BUFFER[], HRD_FULL[]} from the output headers' table (all 0 without
+//            HRD_PARAM_FLAG);
+//   s.plot = plot_columns_create(s.hrd.bucket_count);   // only with --plot (plot.h)
+//   BitrateCheck* check = bitrate_check_create(&s);     // before the demux; null: no memory
+//   bitrate_check_frame(check, bytes, time_less_preroll(time, preroll), type, key);
+//                                                       // in the sink, for each frame written
+//   BitrateResults r;
+//   bitrate_check_finish(check, &r);                    // after the demux, before the summary
+//   bitrate_format_summary(&r, line, size), then bitrate_format_bucket(&r.buckets[n], ...)
+//                                                       // each printed at level 1 after it
+//   bitrate_write_json(json, &r);                       // after "summary"
+//   plot_write_svg(s.plot, &r, &labels, plot_file_sink(&file));  // --plot
 //   bitrate_check_release(check); plot_columns_release(s.plot);
 #ifndef TARVEL_REPORT_BITRATE_H_
 #define TARVEL_REPORT_BITRATE_H_

@@ -159,6 +159,11 @@ double drawn_x(const Picture& p, double i) {
                      i * p.group * static_cast<double>(p.columns->width_ms));
 }
 
+// A drawn column's width, or a frame period's where that is wider.
+double bar_width(const Picture& p) {
+  return std::max(drawn_x(p, 1) - drawn_x(p, 0), p.period_ms * (kRight - kLeft) / (p.x.hi - p.x.lo));
+}
+
 // The next smaller largest frame of another class in the column, which class k's segment
 // stands on.
 uint32_t below_of(const PlotColumn& col, uint32_t k) {
@@ -172,7 +177,7 @@ uint32_t below_of(const PlotColumn& col, uint32_t k) {
 
 // One path per class: each column's classes stacked from the smaller largest frame up.
 void bars(SvgWriter* w, const Picture& p) {
-  double width = std::max(drawn_x(p, 1) - drawn_x(p, 0), p.period_ms * (kRight - kLeft) / (p.x.hi - p.x.lo));
+  double width = bar_width(p);
   double drawn = width > 3 ? width * 0.8 : width;
   for (uint32_t k = 0; k < kPlotClassCount; k++) {
     bool open = false;
@@ -200,9 +205,9 @@ void bars(SvgWriter* w, const Picture& p) {
 }
 
 // Key frames: a triangle under the time axis at each column that holds one; a thin tick
-// where the columns stand too close for triangles.
+// where the bars stand too close for triangles.
 void key_marks(SvgWriter* w, const Picture& p) {
-  bool narrow = drawn_x(p, 1) - drawn_x(p, 0) < 4;
+  bool narrow = bar_width(p) < 4;
   svg_printf(w, "<path %s d=\"", narrow ? "stroke=\"#222\" stroke-width=\"0.6\"" : "fill=\"#222\"");
   for (uint32_t i = 0; i < p.drawn; i++) {
     if (drawn_column(p, i).key == 0) continue;
