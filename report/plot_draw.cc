@@ -1,30 +1,13 @@
-// The bitrate picture drawn from the columns and the figures: see plot.h.
+// The bitrate picture drawn from the columns and the figures (the fullness panel is in
+// plot_hrd.cc): see plot.h.
+#include "report/plot_draw.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "report/plot.h"
-#include "report/svg_writer.h"
-
-namespace {
-
-constexpr double kWidth = 1200, kLeft = 84, kRight = 1116;
-constexpr double kMainTop = 96, kMainBottom = 456;
-constexpr double kHrdHeading = 526,
-                 kHrdHeight = 160;  // the fullness panel, under the rows naming the buckets
-constexpr size_t kTitleChars = 100;
-
-const char* const kClassColour[kPlotClassCount] = {"#d62728", "#1f77b4", "#2ca02c",
-                                                   "#ff7f0e", "#8c8c8c", "#9467bd"};
-const char* const kClassName[kPlotClassCount] = {"I", "P", "B", "BI", "skipped", "other"};
-const char* const kBucketColour[kPlotMaxBuckets] = {"#6a3d9a", "#b15928", "#17becf", "#e377c2"};
-
-// A linear map from values to pixels.
-struct Axis {
-  double lo, hi;
-  double px_lo, px_hi;
-};
+namespace plot_draw {
 
 double at(const Axis& a, double v) { return a.px_lo + (v - a.lo) * (a.px_hi - a.px_lo) / (a.hi - a.lo); }
 
@@ -49,19 +32,6 @@ void thousandths(SvgWriter* w, double value, int decimals) {
   }
   svg_text(w, text);
 }
-
-struct Picture {
-  const PlotColumns* columns;
-  const BitrateResults* r;
-  const PlotLabels* labels;
-  Axis x, y, level;
-  double period_ms;  // a bar's frame period; 1000 when none is known
-  double top_value;  // the rate scale's top, bit/s
-  bool hrd;
-  uint32_t buckets;  // drawn
-  uint32_t group;    // columns to a drawn column: a power of two
-  uint32_t drawn;    // drawn columns
-};
 
 void line(SvgWriter* w, double x1, double y1, double x2, double y2, const char* style) {
   svg_text(w, "<line x1=\"");
@@ -115,6 +85,23 @@ void value_axis(SvgWriter* w, const Axis& a, double step, const char* unit) {
       static_cast<int>(middle), unit);
 }
 
+PlotLevel drawn_level(const Picture& p, uint32_t b, uint32_t i) {
+  PlotLevel out = {INT64_MIN, INT64_MAX};
+  for (uint32_t c = i * p.group; c < std::min(p.columns->count, (i + 1) * p.group); c++) {
+    out.high = std::max(out.high, p.columns->levels[b][c].high);
+    out.low = std::min(out.low, p.columns->levels[b][c].low);
+  }
+  return out;
+}
+
+// Where drawn column i (or a part of it) starts.
+double drawn_x(const Picture& p, double i) {
+  return at(p.x, static_cast<double>(p.columns->origin_ms) +
+                     i * p.group * static_cast<double>(p.columns->width_ms));
+}
+
+namespace {
+
 // The right-hand axis: the bar heights as frame bytes.
 void bytes_axis(SvgWriter* w, const Picture& p) {
   double top_bytes = p.top_value * p.period_ms / 8000;
@@ -142,21 +129,6 @@ PlotColumn drawn_column(const Picture& p, uint32_t i) {
     out.key |= from.key;
   }
   return out;
-}
-
-PlotLevel drawn_level(const Picture& p, uint32_t b, uint32_t i) {
-  PlotLevel out = {INT64_MIN, INT64_MAX};
-  for (uint32_t c = i * p.group; c < std::min(p.columns->count, (i + 1) * p.group); c++) {
-    out.high = std::max(out.high, p.columns->levels[b][c].high);
-    out.low = std::min(out.low, p.columns->levels[b][c].low);
-  }
-  return out;
-}
-
-// Where drawn column i (or a part of it) starts.
-double drawn_x(const Picture& p, double i) {
-  return at(p.x, static_cast<double>(p.columns->origin_ms) +
-                     i * p.group * static_cast<double>(p.columns->width_ms));
 }
 
 // A drawn column's width, or a frame period's where that is wider.
@@ -246,10 +218,6 @@ void second_steps(SvgWriter* w, const Picture& p) {
   svg_text(w, "\"/>\n");
 }
 
-}  // namespace
-
-namespace {
-
 struct Level {  // a labelled horizontal line
   double value;
   char label[80];
@@ -302,78 +270,6 @@ void labelled_lines(SvgWriter* w, const Picture& p) {
     svg_printf(w, "<tspan fill=\"%s\">%s</tspan></text>\n", lines[i].colour, lines[i].label);
   }
 }
-
-// The buckets' fullness: a line per bucket through each column's highest level before and
-// lowest after a frame left (held inside the panel), its buffer size dashed.
-void fullness(SvgWriter* w, const Picture& p) {
-  double step = nice_step(p.level.hi - p.level.lo, 4);
-  bool megabits = std::max(p.level.hi, -p.level.lo) >= 1e7;
-  value_axis(w, megabits ? Axis{p.level.lo / 1000, p.level.hi / 1000, p.level.px_lo, p.level.px_hi} : p.level,
-             megabits ? step / 1000 : step, megabits ? "bucket fullness (Mb)" : "bucket fullness (Kb)");
-  for (uint32_t b = 0; b < p.buckets; b++) {
-    double y = at(p.level, static_cast<double>(p.r->buckets[b].buffer));
-    svg_printf(w, "<path stroke=\"%s\" stroke-dasharray=\"4 3\" d=\"M%d ", kBucketColour[b],
-               static_cast<int>(kLeft));
-    svg_number(w, y);
-    svg_printf(w, "H%d\"/>\n", static_cast<int>(kRight));
-    svg_printf(w, "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.3\" points=\"", kBucketColour[b]);
-    for (uint32_t i = 0; i < p.drawn; i++) {
-      PlotLevel l = drawn_level(p, b, i);
-      if (l.high < l.low) continue;
-      double x = drawn_x(p, i + 0.5);
-      for (int64_t v : {l.high, l.low}) {
-        svg_number(w, x);
-        svg_text(w, ",");
-        svg_number(w, at(p.level, std::max(static_cast<double>(v), p.level.lo)));
-        svg_text(w, " ");
-      }
-    }
-    svg_text(w, "\"/>\n");
-  }
-}
-
-// Each bucket's first underflow: a red line across both panels, a ring on the zero line.
-void underflows(SvgWriter* w, const Picture& p) {
-  for (uint32_t b = 0; b < p.buckets; b++) {
-    const BitrateBucketResult& r = p.r->buckets[b];
-    if (r.holds) continue;
-    double x = at(p.x, static_cast<double>(r.underflow_time_ms));
-    line(w, x, kMainTop, x, p.level.px_lo, "stroke=\"#e00\" stroke-width=\"1.2\" stroke-dasharray=\"3 2\"");
-    svg_text(w, "<circle r=\"5\" fill=\"none\" stroke=\"#e00\" stroke-width=\"2\" cx=\"");
-    svg_number(w, x);
-    svg_text(w, "\" cy=\"");
-    svg_number(w, at(p.level, 0));
-    svg_text(w, "\"/>\n");
-  }
-}
-
-// A row above the fullness panel for each bucket: its rate, buffer and outcome.
-void hrd_heading(SvgWriter* w, const Picture& p) {
-  for (uint32_t b = 0; b < p.buckets; b++) {
-    const BitrateBucketResult& r = p.r->buckets[b];
-    double y = kHrdHeading + 16.0 * b;
-    char style[48];
-    std::snprintf(style, sizeof style, "stroke-width=\"2\" stroke=\"%s\"", kBucketColour[b]);
-    line(w, kLeft, y - 4, kLeft + 22, y - 4, style);
-    svg_printf(w, "<text fill=\"%s\" x=\"%d\" y=\"%d\">leaky bucket %u: rate %llu Kb/s, buffer %llu Kb, ",
-               kBucketColour[b], static_cast<int>(kLeft + 28), static_cast<int>(y), b + 1,
-               static_cast<unsigned long long>(bitrate_kilo(r.rate)),
-               static_cast<unsigned long long>(bitrate_kilo(r.buffer)));
-    if (r.holds) {
-      svg_printf(w, "holds (lowest fullness %lld Kb)</text>\n",
-                 static_cast<long long>(r.lowest_fullness / 1000));
-      continue;
-    }
-    svg_printf(w, "<tspan fill=\"#d00\" font-weight=\"bold\">underflow at frame %u (", r.underflow_frame);
-    thousandths(w, static_cast<double>(r.underflow_time_ms), 3);
-    svg_printf(w, " s)</tspan>, lowest fullness %lld Kb</text>\n",
-               static_cast<long long>(r.lowest_fullness / 1000));
-  }
-}
-
-}  // namespace
-
-namespace {
 
 // Swatches for the classes the stream holds (the five always), key frames and the lines.
 void legend(SvgWriter* w, const Picture& p) {
@@ -474,8 +370,10 @@ Picture lay_out(const PlotColumns* c, const BitrateResults* r, const PlotLabels*
 }
 
 }  // namespace
+}  // namespace plot_draw
 
 bool plot_write_svg(const PlotColumns* c, const BitrateResults* r, const PlotLabels* labels, PlotSink sink) {
+  using namespace plot_draw;
   SvgWriter w;
   svg_init(&w, sink);
   Picture p = lay_out(c, r, labels);
@@ -502,15 +400,7 @@ bool plot_write_svg(const PlotColumns* c, const BitrateResults* r, const PlotLab
   svg_printf(&w, "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"none\" stroke=\"#333\"/>\n",
              static_cast<int>(kLeft), static_cast<int>(kMainTop), static_cast<int>(kRight - kLeft),
              static_cast<int>(kMainBottom - kMainTop));
-  if (p.hrd) {
-    hrd_heading(&w, p);
-    time_axis(&w, p, p.level.px_hi, p.level.px_lo);
-    fullness(&w, p);
-    svg_printf(&w, "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"none\" stroke=\"#333\"/>\n",
-               static_cast<int>(kLeft), static_cast<int>(p.level.px_hi), static_cast<int>(kRight - kLeft),
-               static_cast<int>(kHrdHeight));
-    underflows(&w, p);
-  }
+  if (p.hrd) draw_hrd_panel(&w, p);
   svg_text(&w, "</svg>\n");
   return svg_finish(&w);
 }
