@@ -22,29 +22,13 @@ struct Frame {
   bool key = false;
 };
 
-struct Bucket {
-  uint32_t rate, buffer, full;
-};
-
 struct Checked {
   BitrateResults r;
   std::vector<uint64_t> seconds;
 };
 
-BitrateSettings settings_of(BitratePeriod period, uint32_t rate_exp, uint32_t buffer_exp,
-                            const std::vector<Bucket>& buckets) {
-  BitrateSettings s = {};
-  s.period = period;
-  s.hrd = {static_cast<uint32_t>(buckets.size()), rate_exp, buffer_exp, {}, {}, {}};
-  for (size_t n = 0; n < buckets.size(); n++) {
-    s.hrd.rate[n] = buckets[n].rate;
-    s.hrd.buffer[n] = buckets[n].buffer;
-    s.hrd.full[n] = buckets[n].full;
-  }
-  return s;
-}
-
-Checked run(const std::vector<Frame>& frames, const BitrateSettings& s) {
+Checked run(const std::vector<Frame>& frames, BitratePeriod period, const BitrateHrd& hrd) {
+  BitrateSettings s = {period, hrd, nullptr};
   BitrateCheck* check = bitrate_check_create(&s);
   for (const Frame& f : frames) bitrate_check_frame(check, f.bytes, f.time_ms, f.type, f.key);
   Checked out;
@@ -56,14 +40,13 @@ Checked run(const std::vector<Frame>& frames, const BitrateSettings& s) {
 }
 
 // Wide enough for any product here (the test is built by GCC or Clang only).
-__extension__ typedef unsigned __int128 u128;
 __extension__ typedef __int128 i128;
 
 // The figures straight from their definitions, over all frames at once.
-void expect_counted(const std::vector<Frame>& frames, BitratePeriod period, const BitrateSettings& s,
+void expect_counted(const std::vector<Frame>& frames, BitratePeriod period, const BitrateHrd& hrd,
                     const Checked& got) {
   std::vector<int64_t> times;
-  u128 total = 0;
+  i128 total = 0;
   size_t largest = 0;
   for (size_t i = 0; i < frames.size(); i++) {
     times.push_back(frames[i].time_ms);
@@ -72,7 +55,7 @@ void expect_counted(const std::vector<Frame>& frames, BitratePeriod period, cons
   }
   std::sort(times.begin(), times.end());
   uint64_t num = period.num, den = period.num == 0 ? 1 : period.den;
-  u128 duration = static_cast<u128>(times.back() - times.front()) * den + u128{1000} * num;
+  i128 duration = static_cast<i128>(times.back() - times.front()) * den + i128{1000} * num;
   EXPECT_EQ(got.r.average, duration == 0 ? 0 : static_cast<uint64_t>(total * 1000 * den / duration));
   EXPECT_EQ(got.r.largest_frame, largest + 1);
   std::vector<Frame> by_time = frames;
@@ -103,11 +86,11 @@ void expect_counted(const std::vector<Frame>& frames, BitratePeriod period, cons
   std::vector<uint64_t> seconds((times.back() - origin) / 1000 + 1, 0);
   for (const Frame& f : frames) seconds[(f.time_ms - origin) / 1000] += f.bytes * 8ull;
   EXPECT_EQ(got.seconds, seconds);
-  for (uint32_t n = 0; n < s.hrd.bucket_count; n++) {
+  for (uint32_t n = 0; n < hrd.bucket_count; n++) {
     SCOPED_TRACE("bucket " + std::to_string(n + 1));
-    i128 rate = i128{s.hrd.rate[n] + 1} << (6 + s.hrd.bit_rate_exponent);
-    i128 buffer = i128{s.hrd.buffer[n] + 1} << (4 + s.hrd.buffer_size_exponent);
-    i128 level = (s.hrd.full[n] + 1) * buffer / 256 * den, lowest = 0;  // in 1/den bit
+    i128 rate = i128{hrd.rate[n] + 1} << (6 + hrd.bit_rate_exponent);
+    i128 buffer = i128{hrd.buffer[n] + 1} << (4 + hrd.buffer_size_exponent);
+    i128 level = (hrd.full[n] + 1) * buffer / 256 * den, lowest = 0;  // in 1/den bit
     uint32_t underflow = 0;
     for (size_t k = 0; k < frames.size(); k++) {
       i128 bits = i128{frames[k].bytes} * 8 * den;
@@ -116,14 +99,13 @@ void expect_counted(const std::vector<Frame>& frames, BitratePeriod period, cons
       level = std::min(buffer * den, level - bits + rate * num);
     }
     const BitrateBucketResult& b = got.r.buckets[n];
-    EXPECT_EQ(b.rate, static_cast<uint64_t>(rate));
     EXPECT_EQ(b.underflow_frame, underflow);
     EXPECT_EQ(b.holds, underflow == 0);
     i128 floored = lowest >= 0 ? lowest / den : -((-lowest + den - 1) / den);
     EXPECT_EQ(b.lowest_fullness, static_cast<int64_t>(floored));
     if (underflow > 0) {
       EXPECT_EQ(b.underflow_time_ms,
-                frames[0].time_ms + static_cast<int64_t>(u128{underflow - 1} * num * 1000 / den));
+                frames[0].time_ms + static_cast<int64_t>(i128{underflow - 1} * num * 1000 / den));
     }
   }
 }
@@ -155,44 +137,44 @@ TEST(Bitrate, FiguresAreThoseOfAPlainCountOverEveryFrame) {
   std::vector<Frame> two_hours;  // 100 Mb/s, the largest buckets, a period of odd 100-ns units
   for (uint32_t i = 0; i < 172800; i++)
     two_hours.push_back({300000 + (i * 7919) % 400000, int64_t{i} * 41708 / 1000});
+  const BitratePeriod asf = bitrate_period_from_100ns(417083),
+                      ntsc = bitrate_period_from_frame_rate(30000, 1001);
   const struct {
     const char* name;
     std::vector<Frame> frames;
     BitratePeriod given, used;  // the settings' period, and the period the figures use
-    BitrateSettings hrd;
+    BitrateHrd hrd;
   } cases[] = {
       {"the sample at the ASF period, two buckets",
        sample,
-       bitrate_period_from_100ns(417083),
+       asf,
        {417083, 10000000},
-       settings_of({}, 2, 3, {{3000, 4000, 128}, {2500, 6000, 255}})},
+       {2, 2, 3, {3000, 2500}, {4000, 6000}, {128, 255}}},
       {"B frames sent before their time, no period given: the median spacing",
        reordered(90, 3100, 40, 1),
        {},
        {1, 25},
-       settings_of({}, 0, 0, {{399, 2000, 100}})},
+       {1, 0, 0, {399}, {2000}, {100}}},
       {"negative times, then a frame earlier than all, 29.97 fps",
        earlier_later,
-       bitrate_period_from_frame_rate(30000, 1001),
+       ntsc,
        {1001, 30000},
-       settings_of({}, 1, 1, {{3500, 9000, 10}})},
-      {"twelve seconds without frames", gapped, {}, {33, 1000}, settings_of({}, 3, 2, {{100, 30000, 255}})},
+       {1, 1, 1, {3500}, {9000}, {10}}},
+      {"twelve seconds without frames", gapped, {}, {33, 1000}, {1, 3, 2, {100}, {30000}, {255}}},
       {"two hours at 100 Mb/s, 2^37 bit/s and 2^35-bit buckets",
        two_hours,
-       bitrate_period_from_100ns(417083),
+       asf,
        {417083, 10000000},
-       settings_of({}, 15, 15, {{65535, 65535, 255}, {2000, 1000, 0}})},
+       {2, 15, 15, {65535, 2000}, {65535, 1000}, {255, 0}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    BitrateSettings s = c.hrd;
-    s.period = c.given;
-    Checked got = run(c.frames, s);
+    Checked got = run(c.frames, c.given, c.hrd);
     EXPECT_EQ(got.r.period.num, c.used.num);
     EXPECT_EQ(got.r.period.den, c.used.den);
     EXPECT_EQ(got.r.period_source,
               bitrate_period_known(c.given) ? kBitratePeriodGiven : kBitratePeriodMedian);
-    expect_counted(c.frames, c.used, s, got);
+    expect_counted(c.frames, c.used, c.hrd, got);
   }
 }
 
@@ -204,18 +186,18 @@ TEST(Bitrate, LeakyBucketsHoldOrUnderflowWhereTheirNumbersSay) {
   const int64_t bits = 12800, buffer = 64000;
   const struct {
     const char* name;
-    std::vector<Bucket> buckets;
+    BitrateHrd hrd;
     std::vector<int64_t> inflow;  // bits a frame period brings each bucket
   } cases[] = {
-      {"one bucket that holds: in as much as goes out", {{4999, 3999, 255}}, {12800}},
-      {"one that underflows: 2,560 bits short a frame", {{3999, 3999, 255}}, {10240}},
-      {"two buckets, the second short", {{4999, 3999, 255}, {3999, 3999, 255}}, {12800, 10240}},
+      {"one bucket that holds: in as much as goes out", {1, 0, 0, {4999}, {3999}, {255}}, {12800}},
+      {"one that underflows: 2,560 bits short a frame", {1, 0, 0, {3999}, {3999}, {255}}, {10240}},
+      {"two buckets, the second short", {2, 0, 0, {4999, 3999}, {3999, 3999}, {255, 255}}, {12800, 10240}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Checked got = run(frames, settings_of(bitrate_period_from_100ns(400000), 0, 0, c.buckets));
-    ASSERT_EQ(got.r.bucket_count, c.buckets.size());
-    for (size_t n = 0; n < c.buckets.size(); n++) {
+    Checked got = run(frames, bitrate_period_from_100ns(400000), c.hrd);
+    ASSERT_EQ(got.r.bucket_count, c.inflow.size());
+    for (size_t n = 0; n < c.inflow.size(); n++) {
       const BitrateBucketResult& b = got.r.buckets[n];
       int64_t deficit = bits - c.inflow[n];
       int64_t first_short =
@@ -237,8 +219,7 @@ TEST(Bitrate, SummaryLinesAndDocumentMembers) {
   for (uint32_t i = 1; i < 50; i++) frames.push_back({1000, -500 + 40 * int64_t{i}, 2, false});
   // R = 64 * 3008 = 192,512 bit/s and B = 16 * 4000 = 64,000 bits: 193 Kb/s and 64 Kb as
   // rounded; the second bucket is short from its first frame.
-  Checked got =
-      run(frames, settings_of(bitrate_period_from_100ns(400000), 0, 0, {{3007, 3999, 255}, {15, 99, 0}}));
+  Checked got = run(frames, bitrate_period_from_100ns(400000), {2, 0, 0, {3007, 15}, {3999, 99}, {255, 0}});
   char line[200];
   bitrate_format_summary(&got.r, line, sizeof line);
   // 51,000 bytes over 2 s; the first second holds 25 frames, one of them the large one.

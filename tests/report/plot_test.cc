@@ -31,6 +31,13 @@ std::vector<Frame> frames_over(uint32_t seconds, int64_t first_ms) {
   return frames;
 }
 
+std::string column_text(const PlotColumn& c, const PlotLevel& l) {
+  std::string text;
+  for (uint32_t v : c.largest) text += std::to_string(v) + " ";
+  return text + std::to_string(c.classes) + " " + std::to_string(c.key) + " " + std::to_string(l.high) + " " +
+         std::to_string(l.low);
+}
+
 TEST(PlotColumns, EachColumnKeepsItsClassesLargestFramesAndKeysWhateverTheMerging) {
   std::vector<Frame> back = frames_over(20, 0);
   back.push_back({99999, -7777, 1, true});  // before the origin: the columns move on
@@ -57,25 +64,17 @@ TEST(PlotColumns, EachColumnKeepsItsClassesLargestFramesAndKeysWhateverTheMergin
     std::vector<PlotColumn> expected(p->count, PlotColumn{});
     std::vector<PlotLevel> levels(p->count, PlotLevel{INT64_MIN, INT64_MAX});
     for (const Frame& f : c.frames) {
-      int64_t at = f.time_ms - p->origin_ms;
-      ASSERT_GE(at, 0);
-      ASSERT_LT(at / static_cast<int64_t>(p->width_ms), p->count);
-      PlotColumn& e = expected[at / p->width_ms];
+      int64_t at = (f.time_ms - p->origin_ms) / static_cast<int64_t>(p->width_ms);
+      ASSERT_TRUE(f.time_ms >= p->origin_ms && at < p->count) << f.time_ms;
       PlotClass k = plot_class_of(f.type);
-      e.largest[k] = std::max(e.largest[k], f.bytes);
-      e.classes |= static_cast<uint8_t>(1u << k);
-      e.key |= f.key;
-      PlotLevel& l = levels[at / p->width_ms];
-      l = {std::max<int64_t>(l.high, f.bytes), std::min(l.low, -int64_t{f.bytes})};
+      expected[at].largest[k] = std::max(expected[at].largest[k], f.bytes);
+      expected[at].classes |= static_cast<uint8_t>(1u << k);
+      expected[at].key |= f.key;
+      levels[at] = {std::max<int64_t>(levels[at].high, f.bytes), std::min(levels[at].low, -int64_t{f.bytes})};
     }
     for (uint32_t i = 0; i < p->count; i++) {
-      EXPECT_EQ(std::vector<uint32_t>(expected[i].largest, expected[i].largest + kPlotClassCount),
-                std::vector<uint32_t>(p->columns[i].largest, p->columns[i].largest + kPlotClassCount))
+      EXPECT_EQ(column_text(expected[i], levels[i]), column_text(p->columns[i], p->levels[0][i]))
           << "column " << i;
-      EXPECT_EQ(expected[i].classes, p->columns[i].classes) << "column " << i;
-      EXPECT_EQ(expected[i].key, p->columns[i].key) << "column " << i;
-      EXPECT_EQ(levels[i].high, p->levels[0][i].high) << "column " << i;
-      EXPECT_EQ(levels[i].low, p->levels[0][i].low) << "column " << i;
     }
     plot_columns_release(p);
   }
@@ -173,44 +172,25 @@ TEST(PlotSvg, ThePictureIsSelfContainedAndRendersWithEveryPictureType) {
     }
     std::string png = svg + ".png";
     ASSERT_EQ(shell_output("rsvg-convert '" + svg + "' -o '" + png + "' 2>&1 && echo drawn"), "drawn\n");
-    // The bar colours of I, P and B (BI, skipped too where the frames hold them), as solid
-    // areas of their exact colour beyond the legend's 12 x 12 swatch, among the many colours
-    // of lines, text and edges.
-    std::string found = checked(svg, png, "'#d62728' '#1f77b4' '#2ca02c' '#ff7f0e' '#8c8c8c'");
+    // Bars of I, P and B (BI, skipped too where the frames hold them) in their colours.
+    std::string found = checked(svg, png, "I=#d62728 P=#1f77b4 B=#2ca02c BI=#ff7f0e skipped=#8c8c8c");
     EXPECT_EQ(found.find("problem"), std::string::npos) << found;
-    unsigned width = 0, height = 0, colours = 0, i = 0, p = 0, b = 0, bi = 0, skipped = 0;
-    sscanf(found.substr(found.find("png:")).c_str(),
-           "png: %u %u %u\ncolour #d62728: %u\ncolour #1f77b4: %u\ncolour #2ca02c: %u\ncolour #ff7f0e: %u\n"
-           "colour #8c8c8c: %u",
-           &width, &height, &colours, &i, &p, &b, &bi, &skipped);
-    EXPECT_EQ(width, 1200u);
-    EXPECT_GT(colours, 100u);
-    EXPECT_GT(i, 300u);
-    EXPECT_GT(p, 300u);
-    EXPECT_EQ(b > 300, c.buckets > 0);  // the sample's picture types: I and P given only
-    EXPECT_EQ(bi > 300, c.buckets > 0);
-    EXPECT_EQ(skipped > 300, c.buckets > 0);
+    EXPECT_NE(found.find("png: 1200 "), std::string::npos) << found;
+    EXPECT_NE(found.find(c.buckets > 0 ? "drawn: I P B BI skipped\n" : "drawn: I P\n"), std::string::npos)
+        << found;
   }
   if (!renders) GTEST_SKIP() << "rsvg-convert is not installed: the pictures were parsed, not drawn";
 }
 
 TEST(PlotSvg, AFailingSinkStopsTheWriter) {
-  struct Budget {
-    size_t left, calls;
-  } budget = {1000, 0};
-  auto spend = [](void* context, const char*, size_t length) {
-    Budget* b = static_cast<Budget*>(context);
-    b->calls++;
-    if (length > b->left) return false;
-    b->left -= length;
-    return true;
-  };
+  int calls = 0;
   PlotColumns* p = plot_columns_create(0);
   plot_columns_add_frame(p, 0, 1000, 1, true);
   BitrateResults r = {};
   PlotLabels labels = {"x", 1, 0};
-  EXPECT_FALSE(plot_write_svg(p, &r, &labels, {spend, &budget}));
-  EXPECT_EQ(budget.calls, 1u);  // the first 4 KiB piece was refused: nothing was offered after it
+  EXPECT_FALSE(plot_write_svg(
+      p, &r, &labels, {[](void* n, const char*, size_t) { return ++*static_cast<int*>(n) < 0; }, &calls}));
+  EXPECT_EQ(calls, 1);  // the first piece was refused: nothing was offered after it
   plot_columns_release(p);
 }
 

@@ -1,11 +1,9 @@
 #!/usr/bin/env python3
-"""Checks a bitrate picture: the SVG parsed as XML, self-contained, and (with a PNG that a
-renderer made of it) that the PNG shows something. Prints one finding a line:
-  problem: TEXT           what is wrong (none when all is well)
-  title: HEX              the <title> text as UTF-8, in hex
-  png: WIDTH HEIGHT N     the image's size and how many colours it holds
-  colour #RRGGBB: N       pixels of exactly that colour, for each one asked for
-usage: svg_check.py FILE.svg [FILE.png [#RRGGBB ...]]"""
+"""usage: svg_check.py FILE.svg [FILE.png [NAME=#RRGGBB ...]]
+Checks a bitrate picture: the SVG parsed as XML and self-contained; the PNG a renderer made
+of it. Prints "problem: TEXT" for each fault, "title: HEX" (the <title> as UTF-8 in hex),
+"png: WIDTH HEIGHT COLOURS", and "drawn: NAME ..." for the colours given that cover more
+pixels than a 12 x 12 legend swatch: the solid areas drawn in them."""
 import struct
 import sys
 import xml.etree.ElementTree as ET
@@ -75,8 +73,8 @@ def main():
     for p in pixels:
         counts[p] = counts.get(p, 0) + 1
     print("png:", width, height, len(counts))
-    for colour in sys.argv[3:]:
-        print("colour %s: %d" % (colour, counts.get(bytes.fromhex(colour[1:]), 0)))
+    named = [a.split("=#") for a in sys.argv[3:]]
+    print("drawn:", " ".join(name for name, rgb in named if counts.get(bytes.fromhex(rgb), 0) > 300))
 
 
 if __name__ == "__main__":
