@@ -22,7 +22,8 @@
 # tarvel is faster), and the median of the per-round ratios is judged against its target,
 # with their spread shown. Peak resident memory comes from separate runs under
 # /usr/bin/time -v, for the large input, a smaller generated one and the sample, and for the
-# large input listed frame by frame in the JSON report (-v3 --json), and for a file of over
+# large input listed frame by frame in the JSON report and drawn (-v3 --json --plot, the
+# picture's size shown too), and for a file of over
 # 2,000,000 small frames converted with and without --timestamps.
 #
 # Environment:
@@ -280,6 +281,12 @@ done
 m=$(rss "$TARVEL" "$IN" nul -v3 --json)
 printf '  %-8s input %10d bytes: %6d kB  %s\n' "-v3 json" "$(stat -c %s "$IN")" "$m" \
   "$([[ $m -lt 5120 ]] && echo PASS || echo "MISS by $((m - 5120)) kB")"
+# The picture keeps its columns only, so memory stays as flat and the file small.
+m=$(rss "$TARVEL" "$IN" nul -v3 --json -y --plot="$TMP/plot.svg")
+svg=$(stat -c %s "$TMP/plot.svg")
+printf '  %-8s input %10d bytes: %6d kB  %s; picture %d bytes  %s\n' "+ plot" "$(stat -c %s "$IN")" "$m" \
+  "$([[ $m -lt 5120 ]] && echo PASS || echo "MISS by $((m - 5120)) kB")" "$svg" \
+  "$([[ $svg -lt 1000000 ]] && echo PASS || echo "MISS: 1 MB or more")"
 # The timestamps file is written as the frames are: no memory per frame.
 frames=$(head -1 "$FRAMES.info" | sed -n 's/.* \([0-9]*\) frames .*/\1/p')
 for times in "" "--timestamps=$TMP/ts.txt"; do

@@ -7,7 +7,7 @@ namespace {
 
 struct Target {
   const char* path;
-  const char* kind;   // in the messages: "output", "timestamps"
+  const char* kind;   // in the messages: "output", "timestamps", "plot"
   const char* title;  // the same at a line's start
   PlatformFile file;
   bool created;    // made by this run: deleted again when the run converts nothing
@@ -44,12 +44,15 @@ bool may_replace(const Target& t, bool assume_yes) {
   return key == 'y' || key == 'Y';
 }
 
-// Opens one file, nothing cut; `taken` is the output already open (or kInvalidFile).
-bool open_target(Target* t, PlatformFile input, PlatformFile taken, bool assume_yes) {
+// Opens one file, nothing cut; `taken` are the `taken_count` targets opened before it.
+bool open_target(Target* t, PlatformFile input, const Target* taken, int taken_count, bool assume_yes) {
   // Two outputs of one run never share a file, whatever paths name it.
-  if (taken != kInvalidFile && platform_path_names_file(t->path, taken)) {
-    print_at_level(0, "Error: %s file %s is the output file; nothing converted.\n", t->title, t->path);
-    return false;
+  for (int i = 0; i < taken_count; i++) {
+    if (taken[i].file != kInvalidFile && platform_path_names_file(t->path, taken[i].file)) {
+      print_at_level(0, "Error: %s file %s is the %s file; nothing converted.\n", t->title, t->path,
+                     taken[i].kind);
+      return false;
+    }
   }
   t->file = platform_create(t->path, kCreateNew, input);
   if (t->file != kInvalidFile) {
@@ -73,15 +76,26 @@ bool open_target(Target* t, PlatformFile input, PlatformFile taken, bool assume_
 
 }  // namespace
 
-bool open_outputs(const char* output_path, const char* timestamps_path, PlatformFile input, bool assume_yes,
-                  RunOutputs* outputs) {
-  Target targets[2] = {{output_path, "output", "Output", kInvalidFile, false, false},
-                       {timestamps_path, "timestamps", "Timestamps", kInvalidFile, false, false}};
-  int count = timestamps_path != nullptr ? 2 : 1;
+bool open_outputs(const OutputPaths* paths, PlatformFile input, bool assume_yes, RunOutputs* outputs) {
+  // The files asked for, in the order they are asked about; each one's place in `outputs`.
+  Target targets[3];
+  PlatformFile* places[3];
+  int count = 0;
+  targets[count] = {paths->output, "output", "Output", kInvalidFile, false, false};
+  places[count++] = &outputs->output;
+  if (paths->timestamps != nullptr) {
+    targets[count] = {paths->timestamps, "timestamps", "Timestamps", kInvalidFile, false, false};
+    places[count++] = &outputs->timestamps;
+  }
+  if (paths->plot != nullptr) {
+    targets[count] = {paths->plot, "plot", "Plot", kInvalidFile, false, false};
+    places[count++] = &outputs->plot;
+  }
+  outputs->timestamps = kInvalidFile;
+  outputs->plot = kInvalidFile;
   bool ok = true;
   for (int i = 0; i < count && ok; i++) ok = !refused(targets[i], input);
-  for (int i = 0; i < count && ok; i++)
-    ok = open_target(&targets[i], input, i == 0 ? kInvalidFile : targets[0].file, assume_yes);
+  for (int i = 0; i < count && ok; i++) ok = open_target(&targets[i], input, targets, i, assume_yes);
   for (int i = 0; i < count && ok; i++) {
     if (targets[i].replacing && !platform_truncate(targets[i].file)) {
       print_at_level(0, "Unable to overwrite %s file %s: %s", targets[i].kind, targets[i].path,
@@ -90,13 +104,12 @@ bool open_outputs(const char* output_path, const char* timestamps_path, Platform
     }
   }
   if (!ok) {
-    for (Target& t : targets) {
-      platform_close(t.file);
-      if (t.created) platform_remove(t.path);
+    for (int i = 0; i < count; i++) {
+      platform_close(targets[i].file);
+      if (targets[i].created) platform_remove(targets[i].path);
     }
     return false;
   }
-  outputs->output = targets[0].file;
-  outputs->timestamps = targets[1].file;
+  for (int i = 0; i < count; i++) *places[i] = targets[i].file;
   return true;
 }

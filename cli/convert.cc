@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/bitrate_run.h"
 #include "cli/console.h"
 #include "cli/driver.h"
 #include "cli/options.h"
@@ -221,11 +222,15 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
   // What can be known before the output is touched is checked first: a run that cannot
   // convert creates and replaces nothing.
   if (!packets_can_be_read(options, context, input, data)) return kExitFailure;
-  // The timestamps file is settled with the output, before the demux, so that a long run
-  // cannot end unable to write it, and neither is replaced unless both can be.
+  // The buckets and the frame rate the edits leave as they are: the check can be set up now.
+  RunBitrate bitrate;
+  if (!run_bitrate_start(options, table, record, &bitrate)) return kExitFailure;
+  // The timestamps file and the picture are settled with the output, before the demux, so
+  // that a long run cannot end unable to write them, and none is replaced unless all can be.
   RunOutputs files;
-  if (!open_outputs(options->output_path, options->timestamps_path, input,
-                    option_is_set(options, OPT_YES) != 0, &files)) {
+  OutputPaths paths = {options->output_path, options->timestamps_path, options->plot_path};
+  if (!open_outputs(&paths, input, option_is_set(options, OPT_YES) != 0, &files)) {
+    run_bitrate_release(&bitrate);
     return kExitFailure;
   }
   DemuxSettings settings = {};
@@ -237,15 +242,21 @@ int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParse
     settings.frame_times = &times;
   }
   settings.json = json;
+  settings.bitrate = bitrate.check;
   settings.output_path = options->output_path;
   DemuxCounters counters;
   DemuxResult result = demux_data_object(&settings, &data->info, &data->reader, files.output, &counters);
+  // The figures follow the summary, which a demux that could not start does not print.
+  bool summarised = result != kDemuxNoMemory && result != kDemuxBadPacketSize;
+  bool plotted = !summarised || run_bitrate_finish(&bitrate, options, record, files.plot, json);
+  run_bitrate_release(&bitrate);
+  platform_close(files.plot);
   // The times of the frames the stream holds, however the demux ended.
   bool times_written = files.timestamps == kInvalidFile || frame_times_finish(&times);
   platform_close(files.timestamps);
   // A stream that ends with whole frames can be muxed as it is: how.
-  bool decodable = result != kDemuxWriteFailed && result != kDemuxNoMemory && result != kDemuxBadPacketSize;
+  bool decodable = result != kDemuxWriteFailed && summarised;
   if (decodable) tell_remux(options, table, record, files.output, json);
   platform_close(files.output);
-  return result == kDemuxCompleted && times_written ? kExitSuccess : kExitFailure;
+  return result == kDemuxCompleted && times_written && plotted ? kExitSuccess : kExitFailure;
 }

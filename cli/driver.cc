@@ -3,6 +3,7 @@
 #include "cli/driver.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "cli/options.h"
 #include "report/json.h"
@@ -263,11 +264,15 @@ int run_tarvel(int argc, char** argv) {
   // included.
   Options options;
   int parsed = parse_command_line(argc, argv, &options);
-  const char* output_path = options.output_path;
-  const char* timestamps_path = options.timestamps_path;
-  // The elementary stream or the timestamps on standard output: the report moves aside.
-  bool output_is_stdout = (output_path != nullptr && platform_path_is_stdout(output_path)) ||
-                          (timestamps_path != nullptr && platform_path_is_stdout(timestamps_path));
+  // A picture asked for without an output: the stream is demuxed as for the null device,
+  // to draw the frames it would hold.
+  if (options.plot_path != nullptr && options.output_path == nullptr) options.output_path = "nul";
+  // The elementary stream, the timestamps or the picture on standard output: the report
+  // moves aside.
+  bool output_is_stdout = false;
+  for (const char* path : {options.output_path, options.timestamps_path, options.plot_path}) {
+    if (path != nullptr && platform_path_is_stdout(path)) output_is_stdout = true;
+  }
   report_use_standard_error(output_is_stdout);
   if (parsed != 0 && option_is_set(&options, OPT_VERSION)) {
     print_always("tarvel %s\n", TARVEL_VERSION);

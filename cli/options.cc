@@ -34,6 +34,13 @@ bool parse_timestamps(const char* value, Options* options) {
   return true;
 }
 
+// --plot=FILE: any path that is not empty.
+bool parse_plot(const char* value, Options* options) {
+  if (*value == '\0') return false;
+  options->plot_path = value;
+  return true;
+}
+
 const OptionEntry kOptions[] = {
     {OPT_HELP, "-h", "--help", nullptr},
     {OPT_NO_PAR, "-npar", "--no-par", nullptr},
@@ -49,6 +56,7 @@ const OptionEntry kOptions[] = {
     {OPT_TIMESTAMPS, "--timestamps=", "--timestamps=", parse_timestamps},
     {OPT_JSON, "--json", "--json", nullptr},
     {OPT_VERBOSE, "--verbose=", "--verbose=", parse_verbose},
+    {OPT_PLOT, "--plot=", "--plot=", parse_plot},
     {OPT_END, "", "", nullptr},
 };
 
@@ -135,6 +143,7 @@ const char kExtendedHelpText[] =
     "                    timestamp format v2, for a muxer to keep the timing.\n"
     "--version           Print the program's version and stop.\n"
     "--json              Report as one JSON document on stdout instead of text.\n"
+    "--plot=FILE.svg     Also draw the bitrate and buffer picture into FILE (SVG).\n"
     "\n"
     "Notes:\n"
     "[1] A concatenated VC-1 Sequence Header and Entry Point Hdr pair is inserted\n"
@@ -149,7 +158,9 @@ const char kExtendedHelpText[] =
     "    get extended details or simply to perform general testing.\n"
     "[4] \"-\" as the input reads standard input, as the output writes standard\n"
     "    output; \"--\" ends the options. A value may also be the next argument:\n"
-    "    --stream 2, --timestamps ts.txt, --verbose 3.\n";
+    "    --stream 2, --timestamps ts.txt, --verbose 3.\n"
+    "[5] The bitrate figures follow the summary; with --plot and no output file\n"
+    "    the stream is demuxed as for \"nul\", to draw the frames it would hold.\n";
 
 int parse_command_line(int argc, char** argv, Options* options) {
   std::memset(options, 0, sizeof *options);

@@ -20,7 +20,8 @@ enum OptionId : uint32_t {
   OPT_TIMESTAMPS = 11,  // --timestamps=FILE: also write the written frames' times to FILE
   OPT_JSON = 12,        // the report as one JSON document on standard output
   OPT_VERBOSE = 13,     // --verbose=N / --verbose N: the level N, as -vN
-  OPT_END = 14,
+  OPT_PLOT = 14,        // --plot=FILE.svg: also draw the bitrate and buffer picture into FILE
+  OPT_END = 15,
 };
 
 // Why the command line could not be parsed.
@@ -39,6 +40,7 @@ struct Options {
   uint32_t set[OPT_END];        // per option id: 1 when given
   uint32_t stream;              // --stream: the stream number 1..127; 0 when not given
   const char* timestamps_path;  // --timestamps: the file for the frames' times; null when not given
+  const char* plot_path;        // --plot: the file for the bitrate picture; null when not given
   // The first argument that could not be parsed, and why; null and kArgumentOk when none.
   // An option whose value came as the next argument names that too (else null).
   const char* bad_argument;

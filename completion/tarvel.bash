@@ -1,5 +1,6 @@
 # Bash completion for tarvel: its options, the .wmv, .asf and .vc1 files (and folders) it
-# reads and writes, any file name after --timestamps= or --timestamps, the levels after
+# reads and writes, any file name after --timestamps and --plot (with "=" or as the next
+# argument), the levels after
 # --verbose, and only file names after "--", which ends the options. Installed as
 # share/bash-completion/completions/tarvel, where the bash-completion package loads it on
 # first use; it calls none of that package's functions.
@@ -10,12 +11,13 @@ _tarvel() {
   if ((COMP_CWORD > 0)); then prev=${COMP_WORDS[COMP_CWORD - 1]}; fi
   COMPREPLY=()
 
-  # A value as the next argument: "--verbose 3", "--stream 2" or "-s 2", "--timestamps FILE".
+  # A value as the next argument: "--verbose 3", "--stream 2" or "-s 2", "--timestamps FILE",
+  # "--plot FILE".
   if [[ $cur != = ]]; then
     case $prev in
       --verbose) mapfile -t COMPREPLY < <(compgen -W "0 1 2 3" -- "$cur"); return ;;
       --stream | -s) return ;;
-      --timestamps) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
+      --timestamps | --plot) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
     esac
   fi
   local i options_ended=
@@ -37,20 +39,22 @@ _tarvel() {
     return
   fi
 
-  # "--timestamps=FILE" takes any file name (and folders on the way to it).
-  if [[ $cur == = && $prev == --timestamps ]]; then
+  # "--timestamps=FILE" and "--plot=FILE" take any file name (and folders on the way to it).
+  if [[ $cur == = && ($prev == --timestamps || $prev == --plot) ]]; then
     compopt -o filenames 2>/dev/null
     mapfile -t COMPREPLY < <(compgen -f -- "")
     return
   fi
-  if [[ $prev == = ]] && ((COMP_CWORD > 1)) && [[ ${COMP_WORDS[COMP_CWORD - 2]} == --timestamps ]]; then
+  if [[ $prev == = ]] && ((COMP_CWORD > 1)) &&
+     [[ ${COMP_WORDS[COMP_CWORD - 2]} == --timestamps || ${COMP_WORDS[COMP_CWORD - 2]} == --plot ]]; then
     compopt -o filenames 2>/dev/null
     mapfile -t COMPREPLY < <(compgen -f -- "$cur")
     return
   fi
-  if [[ $cur == --timestamps=* ]]; then  # "=" is not a word break here
+  if [[ $cur == --timestamps=* || $cur == --plot=* ]]; then  # "=" is not a word break here
+    local option=${cur%%=*}=
     compopt -o filenames 2>/dev/null
-    mapfile -t COMPREPLY < <(compgen -P --timestamps= -f -- "${cur#--timestamps=}")
+    mapfile -t COMPREPLY < <(compgen -P "$option" -f -- "${cur#*=}")
     return
   fi
 
@@ -58,7 +62,7 @@ _tarvel() {
     local options=(-h --help -npar --no-par -nfrm --no-framerate
                    -nseq --no-repeat-sequence-header -s --stream= -v0 -v1 -v2 -v3
                    --verbose=0 --verbose=1 --verbose=2 --verbose=3 --verbose -y --yes --version --timestamps=
-                   --timestamps --stream --json --)
+                   --timestamps --stream --json --plot= --plot --)
     mapfile -t COMPREPLY < <(compgen -W "${options[*]}" -- "$cur")
     if ((${#COMPREPLY[@]} == 1)) && [[ ${COMPREPLY[0]} == -s || ${COMPREPLY[0]} == *= ]]; then
       compopt -o nospace 2>/dev/null

@@ -25,6 +25,7 @@
 #include "platform/platform.h"
 #include "vc1/header_buffer.h"
 
+struct BitrateCheck;
 struct JsonWriter;
 
 // How a demux run ended. Only kDemuxCompleted is a success.
@@ -118,6 +119,7 @@ struct DemuxSettings {
   HeaderBuffer entry_point_headers;  // entry-point header alone, as rebuilt
   FrameTimes* frame_times;           // the timestamps file, given each written frame's time; null: none
   JsonWriter* json;                  // the run's JSON document (--json); null without one
+  BitrateCheck* bitrate;             // the bitrate figures, given each written frame; null: none
   uint64_t preroll;                  // File Properties Preroll, ms: the document's frame times start there
   const char* output_path;           // named in messages about the output
 };

@@ -7,6 +7,7 @@
 
 #include "demux/demux.h"
 #include "demux/demux_stages.h"
+#include "report/bitrate.h"
 #include "report/json.h"
 #include "report/report.h"
 
@@ -198,6 +199,10 @@ void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const Demu
   counters->frame_type_counts[type]++;
   counters->frames_written++;
   if (settings->frame_times != nullptr) frame_times_add(settings->frame_times, frame->presentation_time);
+  if (settings->bitrate != nullptr) {
+    bitrate_check_frame(settings->bitrate, frame->bytes, time_less_preroll(frame->presentation_time, settings->preroll),
+                        type, frame->key_frame != 0);
+  }
   if (display->frames != nullptr) json_frame(display->frames, number + 1, type, frame, settings->preroll);
 }
 

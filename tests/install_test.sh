@@ -44,7 +44,7 @@ test "$(complete_words tarvel --j)" = "--json"
 test "$(complete_words tarvel -n)" = "-npar -nfrm -nseq"
 test "$(complete_words tarvel a.wmv -)" = "-h --help -npar --no-par -nfrm --no-framerate -nseq \
 --no-repeat-sequence-header -s --stream= -v0 -v1 -v2 -v3 --verbose=0 --verbose=1 --verbose=2 \
---verbose=3 --verbose -y --yes --version --timestamps= --timestamps --stream --json --"
+--verbose=3 --verbose -y --yes --version --timestamps= --timestamps --stream --json --plot= --plot --"
 test "$(complete_words tarvel --st)" = "--stream= --stream"
 # A value as the next argument; after "--" only names.
 test "$(complete_words tarvel --verbose '')" = "0 1 2 3"
@@ -58,4 +58,7 @@ test "$(complete_words tarvel -v1 '' | tr ' ' '\n' | sort | tr '\n' ' ')" = "a.w
 # Any file takes the times, with "=" a word break or not.
 test "$(complete_words tarvel --timestamps = '' | tr ' ' '\n' | sort | tr '\n' ' ')" = "a.wmv b.VC1 c.txt d.Asf folder "
 test "$(complete_words tarvel --timestamps=c)" = "--timestamps=c.txt"
+# And the picture, in either form.
+test "$(complete_words tarvel --plot=c)" = "--plot=c.txt"
+test "$(complete_words tarvel a.wmv --plot c)" = "c.txt"
 echo "install layout ok"

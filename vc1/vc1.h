@@ -141,6 +141,9 @@ struct Vc1ParEntry {
 };
 constexpr int kVc1ParCount = 16;
 extern const Vc1ParEntry kVc1ParTable[kVc1ParCount + 1];
+// Frames per second times 1000 by FRAMERATENR code, and the divisor by FRAMERATEDR code.
+extern const uint32_t kVc1FramerateNr[8];
+extern const uint32_t kVc1FramerateDr[3];
 
 // --- table (vc1_table.cc) ---
 
@@ -208,6 +211,10 @@ void vc1_enable_display_ext(Vc1HeaderTable* table);
 void vc1_insert_frame_period(uint32_t period_us, Vc1HeaderTable* table);
 // Puts the pixel aspect ratio x:y into the aspect-ratio fields; nothing when x or y is 0.
 void vc1_insert_par(uint32_t x, uint32_t y, Vc1HeaderTable* table);
+// The frame rate the display extension codes, as num / den frames per second (24000 / 1001
+// for FRAMERATENR 1 and FRAMERATEDR 2; FRAMERATEEXP + 1 / 32); false when it codes none or
+// an illegal one.
+bool vc1_frame_rate(const Vc1HeaderTable* table, uint32_t* num, uint32_t* den);
 
 // --- printer (vc1_print.cc) ---
 

@@ -57,6 +57,21 @@ void vc1_insert_frame_period(uint32_t period_us, Vc1HeaderTable* table) {
   vc1_set_field(table, VC1_FRAMERATEEXP, exp);
 }
 
+bool vc1_frame_rate(const Vc1HeaderTable* table, uint32_t* num, uint32_t* den) {
+  if (vc1_get_field(table, VC1_DISPLAY_EXT) != 1 || vc1_get_field(table, VC1_FRAMERATE_FLAG) != 1) return false;
+  if (vc1_get_field(table, VC1_FRAMERATEIND) == 1) {
+    *num = vc1_get_field(table, VC1_FRAMERATEEXP) + 1;
+    *den = 32;
+    return true;
+  }
+  uint32_t nr = vc1_get_field(table, VC1_FRAMERATENR);
+  uint32_t dr = vc1_get_field(table, VC1_FRAMERATEDR);
+  if (nr < 1 || nr > 7 || dr < 1 || dr > 2) return false;
+  *num = kVc1FramerateNr[nr];
+  *den = kVc1FramerateDr[dr];
+  return true;
+}
+
 void vc1_insert_par(uint32_t x, uint32_t y, Vc1HeaderTable* table) {
   if (x == 0 || y == 0) return;
   vc1_enable_display_ext(table);

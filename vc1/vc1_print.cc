@@ -7,10 +7,6 @@ namespace {
 
 constexpr uint32_t kLevel = 2;
 
-// Frame rate numerator and denominator by FRAMERATENR and FRAMERATEDR code.
-constexpr uint32_t kFramerateNr[8] = {0, 24000, 25000, 30000, 50000, 60000, 48000, 72000};
-constexpr uint32_t kFramerateDr[3] = {0, 1000, 1001};
-
 constexpr const char* kTransferCharNames[9] = {
     "* illegal *",
     "ITU-R BT.709-5, SMPTE 274M-2005, SMPTE 296M-2001, SMPTE 293M-2003",
@@ -44,9 +40,9 @@ void print_framerate(const Vc1HeaderTable* table, const char* name, uint32_t v) 
   uint32_t nr = raw_value(table, VC1_FRAMERATENR);
   uint32_t dr = raw_value(table, VC1_FRAMERATEDR);
   if (nr >= 1 && nr <= 7 && dr >= 1 && dr <= 2) {
-    double fps = static_cast<double>(kFramerateNr[nr]) / static_cast<double>(kFramerateDr[dr]);
-    print_at_level(kLevel, "%s: %d (=%d/%d, =%2.3f FPS)\n", name, as_int(v), as_int(kFramerateNr[nr]),
-                   as_int(kFramerateDr[dr]), fps);
+    double fps = static_cast<double>(kVc1FramerateNr[nr]) / static_cast<double>(kVc1FramerateDr[dr]);
+    print_at_level(kLevel, "%s: %d (=%d/%d, =%2.3f FPS)\n", name, as_int(v), as_int(kVc1FramerateNr[nr]),
+                   as_int(kVc1FramerateDr[dr]), fps);
   } else {
     print_at_level(kLevel, "%s: %d (* illegal framerate *)\n", name, as_int(v));
   }

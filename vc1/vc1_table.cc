@@ -81,6 +81,9 @@ constexpr Vc1FieldDescriptor kTemplate[kVc1RowCount] = {
 
 }  // namespace
 
+const uint32_t kVc1FramerateNr[8] = {0, 24000, 25000, 30000, 50000, 60000, 48000, 72000};
+const uint32_t kVc1FramerateDr[3] = {0, 1000, 1001};
+
 const Vc1ParEntry kVc1ParTable[kVc1ParCount + 1] = {
     {"Unspecified", 0, 0},
     {"1:1(square)", 1, 1},

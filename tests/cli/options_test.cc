@@ -148,9 +148,9 @@ TEST(CommandLine, UnknownOptionIdIsNeverSet) {
 
 TEST(CommandLine, HelpTextListsEveryOption) {
   std::string help = kExtendedHelpText;
-  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 38);
+  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 41);
   for (const char* line : {"\n-sN or --stream=N ", "\n-h or --help ", "\n-y or --yes ", "\n--version ",
-                           "\n--timestamps=FILE ", "\n--json "}) {
+                           "\n--timestamps=FILE ", "\n--json ", "\n--plot=FILE.svg "}) {
     EXPECT_NE(help.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(help.front(), '\n');

@@ -1,8 +1,10 @@
-// The test files' leaky-bucket copies of the sample held to two readers: the built program
-// prints the buckets as they were written, and FFmpeg still decodes every frame (skipped,
-// with a message, where FFmpeg is not installed). Their streams, converted by the program,
-// give the bitrate check the figures that tests/tools/bitrate_figures.py computes on its
-// own from the written stream and the frames' times.
+// The bitrate figures and the leaky-bucket check through the built program, on the sample
+// and on copies of it whose headers carry leaky buckets (HRD parameters): the document's
+// "bitrate" and "hrd" members, and the text lines, against the figures that
+// tests/tools/bitrate_figures.py counts on its own from the written stream and the frames'
+// times. The copies are also held to two readers: the program prints the buckets as they
+// were written, and FFmpeg still decodes every frame (skipped, with a message, where FFmpeg
+// is not installed). The picture of each run is parsed as XML and drawn by rsvg-convert.
 #include "tests/support/hrd_copies.h"
 
 #include <gtest/gtest.h>
@@ -10,9 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "report/bitrate.h"
-#include "report/json.h"
-#include "report/report.h"
 #include "tests/support/frame_check.h"
 #include "tests/support/run_binary.h"
 
@@ -20,99 +19,92 @@ namespace {
 
 constexpr uint64_t kFramePeriod = 417083;  // 100-ns units, put in the copies' ASF header
 
-// The module's members for the converted stream: a frame's bytes are its start code and
-// data, and the headers before it after a key frame's entry point.
-std::string module_members(const Bytes& es, const std::vector<int64_t>& times, const HrdSpec& spec) {
-  BitrateSettings s = {};
-  s.period = bitrate_period_from_100ns(kFramePeriod);
-  s.hrd = {static_cast<uint32_t>(spec.buckets.size()),
-           spec.bit_rate_exponent,
-           spec.buffer_size_exponent,
-           {},
-           {},
-           {}};
+std::string python() { return file_exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
+
+// The header lines of the buckets, as the program prints them at -v2.
+std::string bucket_lines(const HrdSpec& spec) {
+  std::string lines = "HRD_PARAM_FLAG: 1\n-HRD_NUM_LEAKY_BUCKETS: " + std::to_string(spec.buckets.size()) +
+                      "\n-BIT_RATE_EXPONENT: " + std::to_string(spec.bit_rate_exponent) +
+                      "\n-BUFFER_SIZE_EXPONENT: " + std::to_string(spec.buffer_size_exponent) + "\n";
   for (size_t n = 0; n < spec.buckets.size(); n++) {
-    s.hrd.rate[n] = spec.buckets[n].rate, s.hrd.buffer[n] = spec.buckets[n].buffer,
-    s.hrd.full[n] = spec.buckets[n].full;
+    lines += "HRD_RATE[" + std::to_string(n + 1) + "]: " + std::to_string(spec.buckets[n].rate) + "\n";
+    lines += "HRD_BUFFER[" + std::to_string(n + 1) + "]: " + std::to_string(spec.buckets[n].buffer) + "\n";
   }
-  BitrateCheck* check = bitrate_check_create(&s);
-  EsFrames es_frames = split_elementary_stream(es);
-  size_t headers = 0;  // the bytes before the first frame start code, written before every key frame
-  while (headers + 3 < es.size() &&
-         !(es[headers] == 0 && es[headers + 1] == 0 && es[headers + 2] == 1 && es[headers + 3] == 0x0D)) {
-    headers++;
-  }
-  for (size_t i = 0; i < es_frames.frames.size() && i < times.size(); i++) {
-    size_t bytes = 4 + es_frames.frames[i].size() + (es_frames.after_headers[i] ? headers : 0);
-    bitrate_check_frame(check, static_cast<uint32_t>(bytes), times[i], 1, false);
-  }
-  BitrateResults r;
-  bitrate_check_finish(check, &r);
-  std::string console, out;
-  console_capture(&console, &out);
-  JsonWriter w;
-  json_init(&w);
-  json_begin_object(&w, nullptr);
-  bitrate_write_json(&w, &r);
-  json_end(&w);
-  console_capture(nullptr, nullptr);
-  bitrate_check_release(check);
-  return out;
+  return lines;
 }
 
-TEST(HrdCopies, ReadBackAsWrittenAndGiveTheCheckTheFiguresCountedFromTheStream) {
+TEST(HrdCopies, FiguresAndBucketsOfTheWrittenStreamAreTheOnesCountedFromIt) {
   const struct {
     const char* name;
-    HrdSpec spec;
-    std::vector<bool> holds;
+    HrdSpec spec;  // no buckets: the sample itself, whose ASF header gives no frame period
+    const char* outcomes;
+    const char* bucket_text;  // the text lines after the "Bitrate:" line
   } cases[] = {
-      {"one bucket that holds: 400 Kb/s, 200 Kb", {4, 4, {{390, 781, 255}}}, {true}},
-      {"one that underflows: 150 Kb/s, 100 Kb", {4, 4, {{146, 390, 255}}}, {false}},
-      {"two buckets, the second half full", {5, 3, {{240, 1500, 200}, {80, 2000, 127}}}, {true, false}},
+      {"the sample: no buckets, the period from the frames' times", {}, "", ""},
+      {"one bucket that holds: 400 Kb/s, 200 Kb",
+       {4, 4, {{390, 781, 255}}},
+       "holds",
+       "HRD leaky bucket 1 (rate 400 Kb/s, buffer 200 Kb): holds\n"},
+      {"one that underflows: 150 Kb/s, 100 Kb",
+       {4, 4, {{146, 390, 255}}},
+       "underflows",
+       "HRD leaky bucket 1 (rate 151 Kb/s, buffer 100 Kb): underflow at frame 28 (1.126 s)\n"},
+      {"two buckets, the second half full",
+       {5, 3, {{240, 1500, 200}, {80, 2000, 127}}},
+       "holds underflows",
+       "HRD leaky bucket 1 (rate 494 Kb/s, buffer 192 Kb): holds\n"
+       "HRD leaky bucket 2 (rate 166 Kb/s, buffer 256 Kb): underflow at frame 110 (4.546 s)\n"},
   };
+  bool renders = !shell_output("command -v rsvg-convert").empty();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_FALSE(with_hrd(sample_wmv().type_specific, c.spec).empty());
-    std::string dir = make_scratch_dir(), path = dir + "/hrd.wmv";
-    ASSERT_TRUE(write_file(path, sample_with_hrd(c.spec, {.video = {{.frame_period = kFramePeriod}}}).bytes));
-    std::string printed = run_tarvel_binary({"-v2", path}).out;
-    std::string expected =
-        "HRD_PARAM_FLAG: 1\n-HRD_NUM_LEAKY_BUCKETS: " + std::to_string(c.spec.buckets.size()) +
-        "\n-BIT_RATE_EXPONENT: " + std::to_string(c.spec.bit_rate_exponent) +
-        "\n-BUFFER_SIZE_EXPONENT: " + std::to_string(c.spec.buffer_size_exponent) + "\n";
-    for (size_t n = 0; n < c.spec.buckets.size(); n++) {
-      expected += "HRD_RATE[" + std::to_string(n + 1) + "]: " + std::to_string(c.spec.buckets[n].rate) + "\n";
-      expected +=
-          "HRD_BUFFER[" + std::to_string(n + 1) + "]: " + std::to_string(c.spec.buckets[n].buffer) + "\n";
-    }
-    EXPECT_NE(printed.find(expected), std::string::npos) << printed;
-    for (size_t n = 0; n < c.spec.buckets.size(); n++) {
-      std::string full =
-          "HRD_FULL[" + std::to_string(n + 1) + "]: " + std::to_string(c.spec.buckets[n].full) + "\n";
-      EXPECT_NE(printed.find(full), std::string::npos) << printed;
-    }
-    if (have_ffmpeg()) {
-      std::string md5 = shell_output("ffmpeg -v error -i '" + path + "' -f framemd5 - | grep -vc '^#'");
-      EXPECT_EQ(md5, "120\n");
+    std::string dir = make_scratch_dir(), path = dir + "/in.wmv";
+    bool copy = !c.spec.buckets.empty();
+    if (copy) {
+      ASSERT_TRUE(write_file(path, sample_with_hrd(c.spec, {.video = {{.frame_period = kFramePeriod}}}).bytes));
+      EXPECT_NE(run_tarvel_binary({"-v2", path}).out.find(bucket_lines(c.spec)), std::string::npos);
+      if (have_ffmpeg()) {
+        EXPECT_EQ(shell_output("ffmpeg -v error -i '" + path + "' -f framemd5 - | grep -vc '^#'"), "120\n");
+      }
+    } else {
+      save_file(path, load_file(testdata_path("vc1ap_240x104.wmv")));
     }
 
-    BinaryRun run = run_tarvel_binary({"--json", "-v3", path, dir + "/hrd.vc1"});
+    BinaryRun run = run_tarvel_binary({"--json", "-v3", path, dir + "/out.vc1", "--plot=" + dir + "/p.svg"});
+    EXPECT_EQ(run.status, 0);
     save_file(dir + "/doc.json", run.out);
-    std::vector<int64_t> times;
-    for (size_t at = run.out.find("\"time_ms\": "); at != std::string::npos;
-         at = run.out.find("\"time_ms\": ", at + 1))
-      times.push_back(std::stoll(run.out.substr(at + 11)));
-    ASSERT_EQ(times.size(), 120u);
-    save_file(dir + "/module.json", module_members(read_file(dir + "/hrd.vc1"), times, c.spec));
-    std::string counted =
-        shell_output("python3 " TARVEL_SOURCE_DIR "/tests/tools/bitrate_figures.py '" + dir + "/hrd.vc1' '" +
-                     dir + "/doc.json' --period-100ns " + std::to_string(kFramePeriod) + " --expect '" + dir +
-                     "/module.json' 2>&1");
-    std::string holds;
-    for (bool h : c.holds) holds += h ? " holds" : " underflows";
-    EXPECT_EQ(counted, "same:" + holds + "\n");
+    std::string period = copy ? " --period-100ns " + std::to_string(kFramePeriod) : "";
+    std::string counted = shell_output(python() + " " TARVEL_SOURCE_DIR "/tests/tools/bitrate_figures.py '" +
+                                       dir + "/out.vc1' '" + dir + "/doc.json'" + period + " --expect '" + dir +
+                                       "/doc.json' 2>&1");
+    EXPECT_EQ(counted, std::string("same: ") + c.outcomes + "\n");
+
+    // The text lines say the same, after the summary and before the remux advice.
+    std::string text = run_tarvel_binary({"-v1", "-y", path, dir + "/out.vc1"}).out;
+    size_t line = text.find("\nBitrate: average ");
+    ASSERT_NE(line, std::string::npos) << text;
+    EXPECT_LT(text.find("Total Bytes Written"), line);
+    EXPECT_EQ(text.compare(text.find('\n', line + 1) + 1, std::string(c.bucket_text).size(), c.bucket_text), 0)
+        << text.substr(line);
+    EXPECT_GT(text.find("\nRemux: "), line);
+
+    std::string svg = dir + "/p.svg";
+    EXPECT_LT(load_file(svg).size(), 1000000u);
+    // An information run draws the frames the conversion would write, and prints their figures.
+    BinaryRun info = run_tarvel_binary({"-v1", path, "--plot=" + dir + "/q.svg"});
+    EXPECT_EQ(info.status, 0);
+    EXPECT_NE(info.out.find(text.substr(line, text.find("\nRemux: ") - line)), std::string::npos) << info.out;
+    EXPECT_TRUE(load_file(dir + "/q.svg") == load_file(svg));
+    if (!renders) continue;
+    ASSERT_EQ(shell_output("rsvg-convert '" + svg + "' -o '" + svg + ".png' 2>&1 && echo drawn"), "drawn\n");
+    std::string found = shell_output(python() + " " TARVEL_SOURCE_DIR "/tests/report/svg_check.py '" + svg +
+                                     "' '" + svg + ".png' I=#d62728 P=#1f77b4 B=#2ca02c 2>&1");
+    EXPECT_NE(found.find("title: 696e2e776d76\n"), std::string::npos) << found;  // "in.wmv"
+    EXPECT_NE(found.find("drawn: I P B\n"), std::string::npos) << found;
+    EXPECT_EQ(found.find("problem"), std::string::npos) << found;
   }
   if (!have_ffmpeg()) GTEST_SKIP() << "FFmpeg is not installed: the copies were read by the program only";
+  if (!renders) GTEST_SKIP() << "rsvg-convert is not installed: the pictures were not drawn";
 }
 
 }  // namespace
