@@ -10,6 +10,7 @@
 // makes the object impossible to complete: it is dropped at once and its further pieces
 // are ignored, so the next object is not touched by it. Pieces without a number or offset
 // follow in arrival order.
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -41,8 +42,17 @@ bool has_ended(const ObjectAssembler* a, const MediaPiece* piece) {
   return e.size == piece->object_size && e.presentation_time == piece->presentation_time;
 }
 
+uint32_t index_of(const ObjectAssembler* a, const OpenObject* o) { return static_cast<uint32_t>(o - a->objects); }
+
+// Calls visit(object) for each active object, in index order; a visit may end the object.
+template <typename A, typename Visit>
+void for_each_open(A* a, Visit visit) {
+  for (uint32_t m = a->open_mask; m != 0; m &= m - 1) visit(a->objects[std::countr_zero(m)]);
+}
+
 void end_object(ObjectAssembler* a, OpenObject* o) {
   remember(a, o);
+  a->open_mask &= ~(1u << index_of(a, o));
   o->active = 0;
   o->complete = 0;
   o->piece_count = 0;
@@ -116,8 +126,9 @@ bool continues_exactly(const OpenObject* o, const MediaPiece* piece) {
 OpenObject* object_of(ObjectAssembler* a, const MediaPiece* piece) {
   OpenObject* newest = &a->objects[a->newest];
   if (newest->active && (piece->number_width == 0 || newest->number_width == 0)) return newest;
-  for (OpenObject& o : a->objects) {
-    if (o.active && o.number == piece->object_number && o.number_width == piece->number_width) return &o;
+  for (uint32_t m = a->open_mask; m != 0; m &= m - 1) {
+    OpenObject& o = a->objects[std::countr_zero(m)];
+    if (o.number == piece->object_number && o.number_width == piece->number_width) return &o;
   }
   if (!continues_exactly(newest, piece)) return nullptr;
   uint32_t in_line = (newest->previous + 1) & object_number_mask(piece->number_width);
@@ -142,7 +153,7 @@ void lose_missing(ObjectAssembler* a, uint32_t keep, AssemblerResult* result) {
   result->lost_top = a->last_number;
   result->lost_bits = lost;
   result->lost_mask = mask;
-  for (uint32_t i = 0; i < kRepeatWindow; ++i) {
+  for (uint32_t i = 0; lost != 0 && i < kRepeatWindow; ++i) {
     if (lost >> i & 1) remember_number(a, (a->last_number - 1 - i) & mask, a->last_width);
   }
   a->missing &= keep;
@@ -200,28 +211,23 @@ bool left_behind(const OpenObject* o, const MediaPiece* piece) {
 // Open objects left too far behind the piece's number, and the oldest when every place is
 // in use, are dropped; returns the place for the piece's object.
 OpenObject* make_room(ObjectAssembler* a, const MediaPiece* piece, AssemblerResult* result) {
-  OpenObject* free_place = nullptr;
-  OpenObject* oldest = nullptr;
-  for (OpenObject& o : a->objects) {
+  for_each_open(a, [&](OpenObject& o) {
     if (left_behind(&o, piece) && !o.complete) drop_object(a, &o, result);
-    if (!o.active) {
-      if (free_place == nullptr) free_place = &o;
-    } else if (oldest == nullptr || (oldest->complete && !o.complete) ||
-               (oldest->complete == o.complete && o.opened < oldest->opened)) {
+  });
+  uint32_t free_places = ~a->open_mask & ((1u << kOpenObjects) - 1);
+  if (free_places != 0) return &a->objects[std::countr_zero(free_places)];
+  OpenObject* oldest = nullptr;
+  for_each_open(a, [&](OpenObject& o) {
+    if (oldest == nullptr || (oldest->complete && !o.complete) ||
+        (oldest->complete == o.complete && o.opened < oldest->opened)) {
       oldest = &o;  // complete objects, waiting for their turn, are the last to go
     }
-  }
-  if (free_place != nullptr) return free_place;
+  });
   drop_object(a, oldest, result);
   return oldest;
 }
 
-bool any_open(const ObjectAssembler* a) {
-  for (const OpenObject& o : a->objects) {
-    if (o.active) return true;
-  }
-  return false;
-}
+bool any_open(const ObjectAssembler* a) { return a->open_mask != 0; }
 
 // Whether the piece repeats an object that ended. A piece of such an object's number that
 // starts an object far behind the furthest number while none is in progress starts the
@@ -237,6 +243,7 @@ bool is_repeat(const ObjectAssembler* a, const MediaPiece* piece) {
 OpenObject* open_object(ObjectAssembler* a, const MediaPiece* piece, AssemblerResult* result) {
   bool evidence = a->count_gap || any_open(a) || (piece->has_offset && piece->offset != 0);
   OpenObject* o = make_room(a, piece, result);
+  a->open_mask |= 1u << index_of(a, o);
   o->previous = a->last_number;
   o->have_previous = a->have_last && a->last_width == piece->number_width;
   count_numbers(a, piece, evidence, result);
@@ -261,7 +268,7 @@ OpenObject* open_object(ObjectAssembler* a, const MediaPiece* piece, AssemblerRe
 // The numbers awaited (passed over behind damage, a packet moved) that lie before the
 // object within the window, as a mask over `missing`.
 uint32_t awaited_before(const ObjectAssembler* a, const OpenObject* o) {
-  if (!a->have_last || o->number_width != a->last_width) return 0;
+  if (a->missing == 0 || !a->have_last || o->number_width != a->last_width) return 0;
   uint32_t mask = object_number_mask(o->number_width);
   uint32_t before = 0;
   for (uint32_t i = 0; i < kRepeatWindow; ++i) {
@@ -273,11 +280,12 @@ uint32_t awaited_before(const ObjectAssembler* a, const OpenObject* o) {
 
 // Whether an object still coming in lies before this one within the window.
 bool open_before(const ObjectAssembler* a, const OpenObject* o) {
-  for (const OpenObject& other : a->objects) {
-    if (!other.active || other.complete || other.number_width != o->number_width) continue;
-    if (in_repeat_window(other.number, o->number, o->number_width)) return true;
-  }
-  return false;
+  bool before = false;
+  for_each_open(a, [&](const OpenObject& other) {
+    if (other.complete || other.number_width != o->number_width) return;
+    before = before || in_repeat_window(other.number, o->number, o->number_width);
+  });
+  return before;
 }
 
 // Whether the complete object may be written now: nothing that should come before it is
@@ -292,10 +300,10 @@ bool in_turn(const ObjectAssembler* a, const OpenObject* o) {
 // Writing `o` out of its turn: what should have come before it is given up.
 void give_up_before(ObjectAssembler* a, const OpenObject* o, AssemblerResult* result) {
   if (o->number_width == 0) return;
-  for (OpenObject& other : a->objects) {
-    if (!other.active || other.complete || other.number_width != o->number_width) continue;
+  for_each_open(a, [&](OpenObject& other) {
+    if (other.complete || other.number_width != o->number_width) return;
     if (in_repeat_window(other.number, o->number, o->number_width)) drop_object(a, &other, result);
-  }
+  });
   uint32_t before = awaited_before(a, o);
   if (before != 0) lose_missing(a, ~before, result);
 }
@@ -341,10 +349,9 @@ void assembler_release(ObjectAssembler* assembler) {
 }
 
 bool assembler_has_room(const ObjectAssembler* assembler) {
-  for (const OpenObject& o : assembler->objects) {
-    if (o.piece_count >= kMaxObjectPieces) return false;
-  }
-  return true;
+  bool room = true;  // an object that is not active holds no pieces
+  for_each_open(assembler, [&](const OpenObject& o) { room = room && o.piece_count < kMaxObjectPieces; });
+  return room;
 }
 
 AssemblerResult assembler_take(ObjectAssembler* a, const MediaPiece* piece) {
@@ -361,8 +368,9 @@ AssemblerResult assembler_take(ObjectAssembler* a, const MediaPiece* piece) {
 
 bool assembler_in_line(const ObjectAssembler* a, const MediaPiece* piece) {
   if (piece->number_width == 0) return true;
-  for (const OpenObject& o : a->objects) {
-    if (o.active && o.number_width == piece->number_width && o.number == piece->object_number) return true;
+  for (uint32_t m = a->open_mask; m != 0; m &= m - 1) {
+    const OpenObject& o = a->objects[std::countr_zero(m)];
+    if (o.number_width == piece->number_width && o.number == piece->object_number) return true;
   }
   if (!a->have_last) return !any_open(a);
   uint32_t mask = object_number_mask(piece->number_width);
@@ -370,11 +378,9 @@ bool assembler_in_line(const ObjectAssembler* a, const MediaPiece* piece) {
 }
 
 bool assembler_met(const ObjectAssembler* a, const MediaPiece* piece) {
-  for (const OpenObject& o : a->objects) {
-    if (!o.active || o.number_width == 0 || o.number != piece->object_number ||
-        o.size != piece->object_size) {
-      continue;
-    }
+  for (uint32_t m = a->open_mask; m != 0; m &= m - 1) {
+    const OpenObject& o = a->objects[std::countr_zero(m)];
+    if (o.number_width == 0 || o.number != piece->object_number || o.size != piece->object_size) continue;
     // Its object is in progress: met where it holds bytes there, however it ended before.
     for (uint32_t i = 0; piece->has_offset && i < o.piece_count; ++i) {
       const ObjectPiece& held = o.pieces[i];
@@ -445,7 +451,8 @@ AssemblerResult assembler_abandon(ObjectAssembler* a) {
 
 bool assembler_next(ObjectAssembler* a, bool force, AssemblerResult* result) {
   const OpenObject* first = nullptr;
-  for (const OpenObject& o : a->objects) {
+  for (uint32_t m = a->open_mask; m != 0; m &= m - 1) {
+    const OpenObject& o = a->objects[std::countr_zero(m)];
     if (!o.complete) continue;
     // First in the numbers' order: no other complete object lies within the window before
     // it (objects without numbers go in the order they were opened).
@@ -465,14 +472,14 @@ bool assembler_next(ObjectAssembler* a, bool force, AssemblerResult* result) {
 
 bool assembler_must_write(const ObjectAssembler* a, const MediaPiece* piece) {
   bool complete = false;
-  bool full = true;
+  bool full = a->open_mask == (1u << kOpenObjects) - 1;
   bool behind_window = false;
-  for (const OpenObject& o : a->objects) {
+  for (uint32_t m = a->open_mask; m != 0; m &= m - 1) {
+    const OpenObject& o = a->objects[std::countr_zero(m)];
     complete = complete || o.complete;
-    full = full && o.active;
     behind_window = behind_window || (o.complete && left_behind(&o, piece));
     // A piece of an open object, or one that continues the newest, opens nothing.
-    if (o.active && o.number_width == piece->number_width &&
+    if (o.number_width == piece->number_width &&
         (piece->number_width == 0 || o.number == piece->object_number)) {
       return false;
     }

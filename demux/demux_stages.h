@@ -287,6 +287,7 @@ inline MediaPiece media_piece(const PacketPayload& p, const uint8_t* packet_byte
 }
 
 constexpr uint32_t kOpenObjects = kRepeatWindow;  // objects of the stream in progress at once
+static_assert(kOpenObjects <= 31, "the assembler keeps its open objects in a 32-bit mask");
 constexpr uint32_t kEndedMemory = 1024;      // objects remembered as ended, by number
 constexpr uint32_t kLargestCountGap = 1024;  // a number further ahead starts a new count: nothing lost
 
@@ -328,6 +329,7 @@ struct EndedObject {
 
 struct ObjectAssembler {
   OpenObject objects[kOpenObjects];
+  uint32_t open_mask;  // bit i: objects[i] is active (the loops visit these alone)
   uint32_t newest;     // the object the last piece went to: pieces without a number follow it
   uint32_t completed;  // the complete object assembler_next chose to be written
   uint64_t opened;     // objects opened so far

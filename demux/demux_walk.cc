@@ -89,7 +89,7 @@ void object_too_large(Demux* d, uint32_t size) {
 // frame with its warning.
 void report_losses(Demux* d, const AssemblerResult& result) {
   for (uint32_t i = 0; i < result.dropped_count; ++i) object_dropped(d, result.dropped_numbers[i]);
-  for (uint32_t i = kRepeatWindow; i-- > 0;) {
+  for (uint32_t i = result.lost_bits != 0 ? kRepeatWindow : 0; i-- > 0;) {
     if (result.lost_bits >> i & 1) object_dropped(d, (result.lost_top - 1 - i) & result.lost_mask);
   }
   for (uint32_t i = 0; i < result.lost_run; ++i) {

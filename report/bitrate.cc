@@ -2,6 +2,7 @@
 #include "report/bitrate.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -94,9 +95,13 @@ struct BitrateCheck {
   uint64_t total_bits;
   int64_t earliest, latest;
   uint32_t largest_frame, largest_bytes;
-  // Frames through the timeline.
+  // Frames through the timeline; frame `placed` leaves the buckets at first_time +
+  // leave_ms + leave_frac / period.den (kept so, not recomputed for each frame).
   uint32_t placed;
   int64_t first_time;
+  int64_t leave_ms;
+  uint64_t leave_frac;
+  uint64_t period_ms, period_ms_frac;  // one period: period_ms + period_ms_frac / period.den ms
   // Per second.
   int64_t origin;
   uint64_t* seconds;
@@ -105,6 +110,7 @@ struct BitrateCheck {
   // ms in [slot_base, slot_base + kBitratePeakSlots); window = the bits of [slot_base, +1000).
   uint64_t slot_bits[kBitratePeakSlots];
   uint32_t slot_frames[kBitratePeakSlots];
+  uint64_t occupied[kBitratePeakSlots / 64];  // bit slot % 64 of word slot / 64: slot_frames > 0
   int64_t slot_base;
   uint32_t ring_frames;
   uint64_t window;
@@ -129,13 +135,6 @@ BitratePeriod bitrate_period_from_frame_rate(uint64_t fps_num, uint64_t fps_den)
 uint64_t bitrate_kilo(uint64_t bits) { return bits / 1000 + (bits % 1000 >= 500); }
 
 namespace {
-
-// The period's milliseconds after `count` periods, rounded down.
-int64_t periods_ms(BitratePeriod period, uint64_t count) {
-  if (period.num == 0) return 0;
-  uint64_t ms = mul_div(count, period.num * 1000, period.den, nullptr);
-  return ms > static_cast<uint64_t>(kBitrateTimeLimit) ? kBitrateTimeLimit : static_cast<int64_t>(ms);
-}
 
 // The median of the positive spacings of the held frames' times, as a period.
 BitratePeriod median_spacing(const BitrateCheck* c) {
@@ -172,7 +171,13 @@ void start_bucket(BitrateCheck* c, uint32_t n) {
 
 // Frame k (0-based) leaves every bucket at t_first + k * T.
 void drain_buckets(BitrateCheck* c, uint64_t bits, uint32_t k) {
-  int64_t leaves_at = c->first_time + periods_ms(c->period, k);
+  int64_t leaves_at = c->first_time + std::min(c->leave_ms, kBitrateTimeLimit);
+  c->leave_ms += static_cast<int64_t>(c->period_ms);
+  c->leave_frac += c->period_ms_frac;
+  if (c->leave_frac >= c->period.den && c->period.den != 0) {
+    c->leave_frac -= c->period.den;
+    c->leave_ms++;
+  }
   for (uint32_t n = 0; n < c->bucket_count; n++) {
     Bucket* b = &c->buckets[n];
     if (b->result.holds && static_cast<int64_t>(bits) > b->level) {
@@ -240,18 +245,53 @@ void advance_peak(BitrateCheck* c) {
   c->ring_frames -= c->slot_frames[at];
   c->slot_bits[at] = 0;
   c->slot_frames[at] = 0;
+  c->occupied[at / 64] &= ~(uint64_t{1} << (at % 64));
   c->slot_base++;
   c->window += c->slot_bits[slot_of(c->slot_base + 999)];
 }
 
+// The first millisecond in [from, limit) whose slot holds a frame, else limit; the range
+// lies inside the ring. Looks at up to 64 slots at a time.
+int64_t next_occupied(const BitrateCheck* c, int64_t from, int64_t limit) {
+  while (from < limit) {
+    uint32_t at = slot_of(from);
+    uint64_t bits = c->occupied[at / 64] >> (at % 64);
+    if (bits != 0) return std::min(from + std::countr_zero(bits), limit);
+    from += 64 - at % 64;
+  }
+  return limit;
+}
+
+// Moves the window's start to `target`. The steps at which no frame leaves or enters the
+// window change nothing but the start: they are taken in one.
+void advance_peak_to(BitrateCheck* c, int64_t target) {
+  int64_t ring_end = c->slot_base + kBitratePeakSlots;
+  while (c->slot_base < target) {
+    uint32_t leaving = slot_of(c->slot_base), entering = slot_of(c->slot_base + 1000);
+    bool enters = c->slot_base + 1000 < ring_end && (c->occupied[entering / 64] >> (entering % 64) & 1);
+    if (enters || (c->occupied[leaving / 64] >> (leaving % 64) & 1)) {
+      advance_peak(c);
+      continue;
+    }
+    // A frame at ms s leaves at the step from s; one at e enters at the step from e - 1000.
+    int64_t leave = next_occupied(c, c->slot_base, std::min(target, ring_end));
+    int64_t enter = next_occupied(c, c->slot_base + 1000, std::min(target + 1000, ring_end)) - 1000;
+    int64_t next = std::min({leave, enter, target});
+    if (next > c->slot_base) {
+      c->slot_base = next;
+      continue;
+    }
+    advance_peak(c);
+  }
+}
+
 void count_peak(BitrateCheck* c, int64_t time_ms, uint64_t bits) {
-  while (time_ms >= c->slot_base + kBitratePeakSlots) {
+  if (time_ms >= c->slot_base + kBitratePeakSlots) {
+    if (c->ring_frames > 0) advance_peak_to(c, time_ms - (kBitratePeakSlots - 1));
     if (c->ring_frames == 0) {  // nothing held: the ring starts over, with room for late frames
       c->slot_base = time_ms - (kBitratePeakSlots - 1000);
       c->window = 0;
-      break;
     }
-    advance_peak(c);
   }
   if (time_ms < c->slot_base) {
     c->peak_missed++;
@@ -260,6 +300,7 @@ void count_peak(BitrateCheck* c, int64_t time_ms, uint64_t bits) {
   uint32_t at = slot_of(time_ms);
   c->slot_bits[at] += bits;
   c->slot_frames[at]++;
+  c->occupied[at / 64] |= uint64_t{1} << (at % 64);
   c->ring_frames++;
   if (time_ms < c->slot_base + 1000) c->window += bits;
 }
@@ -292,6 +333,7 @@ void lay_timeline(BitrateCheck* c) {
   for (uint32_t i = 0; i < c->head_count; i++) c->origin = std::min(c->origin, c->head[i].time_ms);
   if (c->settings.plot != nullptr) plot_columns_start(c->settings.plot, c->origin);
   for (uint32_t n = 0; n < c->bucket_count; n++) start_bucket(c, n);
+  if (c->period.num != 0) c->period_ms = mul_div(c->period.num, 1000, c->period.den, &c->period_ms_frac);
   for (uint32_t i = 0; i < c->head_count; i++) place(c, c->head[i]);
 }
 
@@ -329,7 +371,7 @@ void bitrate_check_frame(BitrateCheck* c, uint32_t bytes, int64_t time_ms, int p
 
 void bitrate_check_finish(BitrateCheck* c, BitrateResults* r) {
   if (!c->laid) lay_timeline(c);
-  while (c->ring_frames > 0) advance_peak(c);
+  if (c->ring_frames > 0) advance_peak_to(c, c->slot_base + kBitratePeakSlots);
   *r = {};
   r->frames = c->frames;
   r->total_bits = c->total_bits;
