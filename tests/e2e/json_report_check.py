@@ -172,6 +172,24 @@ def compare_with_text(doc, input_path, stdout, console):
         expect("damaged packets and dropped frames", (summary["damaged_packets"], summary["dropped_frames"]),
                (int(m[1]), int(m[2])) if m else (0, 0))
 
+    # The bitrate lines say what the document's members hold, in Kb/s and Kb rounded.
+    kilo = lambda bits: (bits + 500) // 1000
+    m = re.search(r"^Bitrate: average (\d+) Kb/s, peak (\d+) Kb/s \(1 s from (-?\d+)\.(\d{3}) s\), "
+                  r"largest frame (\d+) \((\d+) bytes\)$", stdout, re.M)
+    if m:
+        b = doc.get("bitrate") or {}
+        expect("bitrate line", (int(m[1]), int(m[2]), int(m[3] + m[4]), int(m[5]), int(m[6])),
+               (kilo(b.get("average", 0)), kilo(b.get("peak_1s", 0)), b.get("peak_1s_from_ms"),
+                b.get("largest_frame"), b.get("largest_frame_bytes")))
+    buckets = re.findall(r"^HRD leaky bucket (\d+) \(rate (\d+) Kb/s, buffer (\d+) Kb\): "
+                         r"(holds|underflow at frame (\d+) \((-?\d+)\.(\d{3}) s\))$", stdout, re.M)
+    if m:
+        expect("bucket lines", [(int(n), int(r), int(size), h == "holds", int(f) if f else None,
+                                 int(s + ms) if f else None) for n, r, size, h, f, s, ms in buckets],
+               [(e["bucket"], kilo(e["rate"]), kilo(e["buffer"]), e["holds"],
+                 e["underflow"] and e["underflow"]["frame"], e["underflow"] and e["underflow"]["time_ms"])
+                for e in doc.get("hrd", [])])
+
 
 def compare_with_written_bytes(doc, tarvel):
     """The document's "output" against the headers its bytes hold, as tarvel reads them back."""
