@@ -262,11 +262,12 @@ int64_t next_occupied(const BitrateCheck* c, int64_t from, int64_t limit) {
   return limit;
 }
 
-// Moves the window's start to `target`. The steps at which no frame leaves or enters the
-// window change nothing but the start: they are taken in one.
+// Moves the window's start towards `target`, until every frame held has left it. The steps
+// at which no frame leaves or enters the window change nothing but the start: they are
+// taken in one.
 void advance_peak_to(BitrateCheck* c, int64_t target) {
   int64_t ring_end = c->slot_base + kBitratePeakSlots;
-  while (c->slot_base < target) {
+  while (c->slot_base < target && c->ring_frames > 0) {
     uint32_t leaving = slot_of(c->slot_base), entering = slot_of(c->slot_base + 1000);
     bool enters = c->slot_base + 1000 < ring_end && (c->occupied[entering / 64] >> (entering % 64) & 1);
     if (enters || (c->occupied[leaving / 64] >> (leaving % 64) & 1)) {

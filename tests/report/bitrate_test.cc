@@ -134,6 +134,8 @@ TEST(Bitrate, FiguresAreThoseOfAPlainCountOverEveryFrame) {
   earlier_later.push_back({5000, -4321, 1, true});
   std::vector<Frame> gapped = reordered(300, 0, 33, 3);
   for (size_t i = 150; i < gapped.size(); i++) gapped[i].time_ms += 12000;  // the peak ring empties
+  std::vector<Frame> far = gapped;  // the window must not walk the empty hours a millisecond at a time
+  for (size_t i = 150; i < far.size(); i++) far[i].time_ms += 72000000;
   std::vector<Frame> two_hours;  // 100 Mb/s, the largest buckets, a period of odd 100-ns units
   for (uint32_t i = 0; i < 172800; i++)
     two_hours.push_back({300000 + (i * 7919) % 400000, int64_t{i} * 41708 / 1000});
@@ -161,6 +163,7 @@ TEST(Bitrate, FiguresAreThoseOfAPlainCountOverEveryFrame) {
        {1001, 30000},
        {1, 1, 1, {3500}, {9000}, {10}}},
       {"twelve seconds without frames", gapped, {}, {33, 1000}, {1, 3, 2, {100}, {30000}, {255}}},
+      {"twenty hours without frames", far, {}, {33, 1000}, {1, 3, 2, {100}, {30000}, {255}}},
       {"two hours at 100 Mb/s, 2^37 bit/s and 2^35-bit buckets",
        two_hours,
        asf,
