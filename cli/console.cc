@@ -15,40 +15,40 @@ struct Target {
 };
 
 // The reasons to refuse a path that need no question.
-bool refused(const Target& t, PlatformFile input) {
+bool refused(Report* report, const Target& t, PlatformFile input) {
   if (platform_path_names_file(t.path, input)) {
-    print_at_level(0, "Error: %s file %s is the input file; nothing converted.\n", t.title, t.path);
+    report_error(report, 0, "Error: %s file %s is the input file; nothing converted.\n", t.title, t.path);
     return true;
   }
   if (platform_path_is_directory(t.path)) {
-    print_at_level(0, "Error: %s file %s is a directory; nothing converted.\n", t.title, t.path);
+    report_error(report, 0, "Error: %s file %s is a directory; nothing converted.\n", t.title, t.path);
     return true;
   }
   return false;
 }
 
 // Whether an existing file may be replaced: -y, or the answer typed on the terminal.
-bool may_replace(const Target& t, bool assume_yes) {
+bool may_replace(Report* report, const Target& t, bool assume_yes) {
   if (assume_yes) return true;
   if (!platform_console_is_terminal()) {
-    print_at_level(0, "%s file %s exists; not overwritten (use -y to overwrite).\n", t.title, t.path);
+    report_error(report, 0, "%s file %s exists; not overwritten (use -y to overwrite).\n", t.title, t.path);
     return false;
   }
-  print_prompt("\n%s file %s already exists - Overwrite? (y/N):", t.title, t.path);
+  print_prompt(report, "\n%s file %s already exists - Overwrite? (y/N):", t.title, t.path);
   int key = platform_console_read_key();  // -1 when interrupted: No
   if (key >= 0) {
-    print_prompt("%c\n", key);
+    print_prompt(report, "%c\n", key);
   } else {
-    print_prompt("\n");
+    print_prompt(report, "\n");
   }
   return key == 'y' || key == 'Y';
 }
 
 // Opens one file, nothing cut; `taken` is the output already open (or kInvalidFile).
-bool open_target(Target* t, PlatformFile input, PlatformFile taken, bool assume_yes) {
+bool open_target(Report* report, Target* t, PlatformFile input, PlatformFile taken, bool assume_yes) {
   // Two outputs of one run never share a file, whatever paths name it.
   if (taken != kInvalidFile && platform_path_names_file(t->path, taken)) {
-    print_at_level(0, "Error: %s file %s is the output file; nothing converted.\n", t->title, t->path);
+    report_error(report, 0, "Error: %s file %s is the output file; nothing converted.\n", t->title, t->path);
     return false;
   }
   t->file = platform_create(t->path, kCreateNew, input);
@@ -57,14 +57,15 @@ bool open_target(Target* t, PlatformFile input, PlatformFile taken, bool assume_
     return true;
   }
   if (platform_last_error() != kErrorFileExists) {
-    print_at_level(0, "Unable to create %s file %s: %s", t->kind, t->path, system_error_text());
+    report_error(report, 0, "Unable to create %s file %s: %s", t->kind, t->path, system_error_text(report));
     return false;
   }
-  if (!may_replace(*t, assume_yes)) return false;
+  if (!may_replace(report, *t, assume_yes)) return false;
   // The replace refuses to touch the input file itself, whatever path names it.
   t->file = platform_create(t->path, kOpenToReplace, input);
   if (t->file == kInvalidFile) {
-    print_at_level(0, "Unable to overwrite %s file %s: %s", t->kind, t->path, system_error_text());
+    report_error(report, 0, "Unable to overwrite %s file %s: %s", t->kind, t->path,
+                 system_error_text(report));
     return false;
   }
   t->replacing = true;
@@ -73,19 +74,19 @@ bool open_target(Target* t, PlatformFile input, PlatformFile taken, bool assume_
 
 }  // namespace
 
-bool open_outputs(const char* output_path, const char* timestamps_path, PlatformFile input, bool assume_yes,
-                  RunOutputs* outputs) {
+bool open_outputs(Report* report, const char* output_path, const char* timestamps_path, PlatformFile input,
+                  bool assume_yes, RunOutputs* outputs) {
   Target targets[2] = {{output_path, "output", "Output", kInvalidFile, false, false},
                        {timestamps_path, "timestamps", "Timestamps", kInvalidFile, false, false}};
   int count = timestamps_path != nullptr ? 2 : 1;
   bool ok = true;
-  for (int i = 0; i < count && ok; i++) ok = !refused(targets[i], input);
+  for (int i = 0; i < count && ok; i++) ok = !refused(report, targets[i], input);
   for (int i = 0; i < count && ok; i++)
-    ok = open_target(&targets[i], input, i == 0 ? kInvalidFile : targets[0].file, assume_yes);
+    ok = open_target(report, &targets[i], input, i == 0 ? kInvalidFile : targets[0].file, assume_yes);
   for (int i = 0; i < count && ok; i++) {
     if (targets[i].replacing && !platform_truncate(targets[i].file)) {
-      print_at_level(0, "Unable to overwrite %s file %s: %s", targets[i].kind, targets[i].path,
-                     system_error_text());
+      report_error(report, 0, "Unable to overwrite %s file %s: %s", targets[i].kind, targets[i].path,
+                   system_error_text(report));
       ok = false;
     }
   }

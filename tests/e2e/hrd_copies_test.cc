@@ -13,6 +13,7 @@
 #include "report/bitrate.h"
 #include "report/json.h"
 #include "report/report.h"
+#include "tests/support/captured_report.h"
 #include "tests/support/frame_check.h"
 #include "tests/support/run_binary.h"
 
@@ -48,14 +49,12 @@ std::string module_members(const Bytes& es, const std::vector<int64_t>& times, c
   }
   BitrateResults r;
   bitrate_check_finish(check, &r);
-  std::string console, out;
-  console_capture(&console, &out);
+  std::string out;
   JsonWriter w;
-  json_init(&w);
+  json_init(&w, append_to_string, &out);
   json_begin_object(&w, nullptr);
   bitrate_write_json(&w, &r);
   json_end(&w);
-  console_capture(nullptr, nullptr);
   bitrate_check_release(check);
   return out;
 }
