@@ -242,8 +242,13 @@ void print_prompt(Report* report, const char* format, ...) {
 }
 
 const char* system_error_text(Report* report) {
-  std::snprintf(report->error_text, sizeof report->error_text, "%s",
-                platform_error_text(platform_last_error()));
+  // The system's whole text first (the Windows one is longer), then what the report keeps.
+  char text[1024];
+  platform_error_text(platform_last_error(), text, sizeof text);
+  size_t length = std::strlen(text);
+  if (length >= sizeof report->error_text) length = sizeof report->error_text - 1;
+  std::memcpy(report->error_text, text, length);
+  report->error_text[length] = '\0';
   return report->error_text;
 }
 
