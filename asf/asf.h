@@ -3,7 +3,7 @@
 // bitrates, the encoder's name, the encryption objects and the video stream choice.
 //
 // Every handler takes the object's bytes in memory with their length and never reads
-// past them. Messages go through print_at_level; nothing here stops the run.
+// past them. Messages go to the context's report; nothing here stops the run.
 #ifndef TARVEL_ASF_ASF_H_
 #define TARVEL_ASF_ASF_H_
 
@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "vc1/header_buffer.h"
 
+struct Report;
 struct JsonWriter;
 
 // 100-ns units to microseconds, rounded to the nearest, halves upward. The sum is taken in
@@ -155,6 +156,7 @@ constexpr uint32_t kMaxEncoderText = 256;  // bytes of the encoder's name, termi
 
 struct AsfParserContext {
   PlatformFile file;         // not owned
+  Report* report;            // the run's, where the header is reported; not owned
   uint32_t max_packet_size;  // 0 until a File Properties Object is seen
   AsfStreamRecord* streams[kMaxStreams];
   uint64_t header_end;  // the Header Object's declared end (its 64-bit Object Size)
@@ -181,7 +183,7 @@ struct AsfParserContext {
 };
 
 // Returns a new context, or null when it cannot be allocated.
-AsfParserContext* asf_context_create(PlatformFile file);
+AsfParserContext* asf_context_create(PlatformFile file, Report* report);
 void asf_context_free(AsfParserContext* context);
 
 // Reads and walks the Header Object at offset 0 with direct file reads. The children are
@@ -221,7 +223,8 @@ AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, uint32_t stream
 
 // True for "WVC1" video with more than 52 bytes of type-specific data; hidden (an object
 // embedded in an Extended Stream Properties Object) selects the deeper prefix.
-bool asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record, bool hidden);
+bool asf_parse_stream_properties(Report* report, const uint8_t* object, uint32_t size,
+                                 AsfStreamRecord* record, bool hidden);
 const char* asf_stream_type_name(const uint8_t* guid);
 // Takes the packet size, Preroll, Play Duration and Flags; an object shorter than 100
 // bytes gives none of them. Returns false.
@@ -230,12 +233,14 @@ bool asf_parse_file_properties(const uint8_t* object, uint32_t size, AsfParserCo
 bool asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context);
 // True when the object ends with an embedded Stream Properties Object of a usable WVC1
 // stream (asf_parse_stream_properties gave true).
-bool asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record);
+bool asf_parse_ext_stream_properties(Report* report, const uint8_t* object, uint32_t size,
+                                     AsfStreamRecord* record);
 // The pixel aspect ratios by stream. Returns false.
 bool asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* context);
 // Returns the bytes consumed of the `remaining` up to the object's end; 0 when the record
 // cannot be framed (then the metadata walk ends).
-uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord* record, uint32_t remaining);
+uint32_t asf_parse_metadata_record(Report* report, const uint8_t* record_bytes, AsfStreamRecord* record,
+                                   uint32_t remaining);
 
 // UTF-16LE texts (stream names, metadata names and values): `length` bytes, an odd last
 // byte ignored, read up to the first zero character.

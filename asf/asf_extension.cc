@@ -36,7 +36,8 @@ void decode_fixed_part(const uint8_t* object, AsfExtStreamProperties* out) {
 
 // Prints the stream names that start at `pos`; returns the position after them, or `size`
 // when a name runs past the object (the walk of this object's tail ends there).
-uint32_t print_stream_names(const uint8_t* object, uint32_t size, uint32_t pos, uint32_t count) {
+uint32_t print_stream_names(Report* report, const uint8_t* object, uint32_t size, uint32_t pos,
+                            uint32_t count) {
   for (uint32_t i = 0; i < count; i++) {
     if (size - pos < kStreamNameHeaderSize) return size;
     uint32_t language = read_le16(object + pos);
@@ -45,7 +46,7 @@ uint32_t print_stream_names(const uint8_t* object, uint32_t size, uint32_t pos, 
     uint32_t name_bytes = length < available ? length : available;
     char* name = asf_utf16_to_new_utf8(object + pos + kStreamNameHeaderSize, name_bytes);
     if (name != nullptr) {
-      print_at_level(2, "-- -- -- %d: Lang Idx %d, len %d, name: %s\r\n", static_cast<int>(i),
+      print_at_level(report, 2, "-- -- -- %d: Lang Idx %d, len %d, name: %s\r\n", static_cast<int>(i),
                      static_cast<int>(language), static_cast<int>(length), name);
       std::free(name);
     }
@@ -59,8 +60,8 @@ uint32_t print_stream_names(const uint8_t* object, uint32_t size, uint32_t pos, 
 
 // Stores and prints the payload extension systems that start at `pos`; returns the
 // position after them, or `size` when one runs past the object.
-uint32_t take_payload_ext_systems(const uint8_t* object, uint32_t size, uint32_t pos, uint32_t count,
-                                  AsfStreamRecord* record) {
+uint32_t take_payload_ext_systems(Report* report, const uint8_t* object, uint32_t size, uint32_t pos,
+                                  uint32_t count, AsfStreamRecord* record) {
   for (uint32_t k = 0; k < count; k++) {
     if (size - pos < kPayloadSystemHeaderSize) return size;
     const uint8_t* system = object + pos;
@@ -77,9 +78,9 @@ uint32_t take_payload_ext_systems(const uint8_t* object, uint32_t size, uint32_t
       if (stored > available) stored = available;
       std::memcpy(entry->info, system + kPayloadSystemHeaderSize, stored);
     }
-    print_at_level(2, "-- -- -- payload extension systems # %d:\n", static_cast<int>(k + 1));
-    print_at_level(2, "-- -- -- -- Data size: %d   Bytes of extra info: %d\n", static_cast<int>(data_size),
-                   static_cast<int>(info_length));
+    print_at_level(report, 2, "-- -- -- payload extension systems # %d:\n", static_cast<int>(k + 1));
+    print_at_level(report, 2, "-- -- -- -- Data size: %d   Bytes of extra info: %d\n",
+                   static_cast<int>(data_size), static_cast<int>(info_length));
     if (info_length > available) return size;
     pos += kPayloadSystemHeaderSize + info_length;
   }
@@ -93,17 +94,18 @@ bool asf_handle_ext_stream_properties(const uint8_t* object, uint32_t size, AsfP
   if (size < kExtStreamPropertiesFixedSize) return false;
   AsfStreamRecord* record =
       asf_find_or_create_stream(context, read_le16(object + kExtStreamPropertiesStreamNumberOffset));
-  if (record != nullptr && asf_parse_ext_stream_properties(object, size, record)) {
+  if (record != nullptr && asf_parse_ext_stream_properties(context->report, object, size, record)) {
     context->embedded_stream_found = 1;
   }
   return false;
 }
 
-bool asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record) {
+bool asf_parse_ext_stream_properties(Report* report, const uint8_t* object, uint32_t size,
+                                     AsfStreamRecord* record) {
   if (size < kExtStreamPropertiesFixedSize) return false;
   AsfExtStreamProperties fixed;
   decode_fixed_part(object, &fixed);
-  print_at_level(2, "-- -- Found ASF_Extended_Stream_Properties_Object for ASF stream %d\n",
+  print_at_level(report, 2, "-- -- Found ASF_Extended_Stream_Properties_Object for ASF stream %d\n",
                  static_cast<int>(fixed.stream_number));
 
   uint64_t time_per_frame = fixed.avg_time_per_frame;
@@ -111,23 +113,25 @@ bool asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfSt
     uint32_t period = asf_100ns_to_microseconds(time_per_frame);
     // A period that rounds to 0 has no rate to show.
     double rate = period != 0 ? 1000000.0 / static_cast<double>(period) : 0.0;
-    print_at_level(2, "-- -- -- avg object period: %d uSecs (%2.3f / sec)\n", static_cast<int>(period), rate);
+    print_at_level(report, 2, "-- -- -- avg object period: %d uSecs (%2.3f / sec)\n",
+                   static_cast<int>(period), rate);
   } else {
-    print_at_level(2, "-- -- -- Warning: average object period is zero.\n");
+    report_warning(report, 2, "-- -- -- Warning: average object period is zero.\n");
   }
-  print_at_level(2, "-- -- -- max object size: %d bytes\n", static_cast<int>(fixed.max_object_size));
-  print_at_level(2, "-- -- -- leaky bucket size: %d bytes\n", static_cast<int>(fixed.buffer_size));
-  print_at_level(2, "-- -- -- leaky bucket init fullness: %d bytes\n",
+  print_at_level(report, 2, "-- -- -- max object size: %d bytes\n", static_cast<int>(fixed.max_object_size));
+  print_at_level(report, 2, "-- -- -- leaky bucket size: %d bytes\n", static_cast<int>(fixed.buffer_size));
+  print_at_level(report, 2, "-- -- -- leaky bucket init fullness: %d bytes\n",
                  static_cast<int>(fixed.initial_buffer_fullness));
-  print_at_level(2, "-- -- -- leaky bucket bitrate: %d KB/s\n",
+  print_at_level(report, 2, "-- -- -- leaky bucket bitrate: %d KB/s\n",
                  static_cast<int>((fixed.data_bitrate + 500u) / 1000u));
   record->ext_stream_properties = fixed;
 
-  uint32_t pos = print_stream_names(object, size, kExtStreamPropertiesFixedSize, fixed.stream_name_count);
-  pos = take_payload_ext_systems(object, size, pos, fixed.payload_ext_system_count, record);
+  uint32_t pos =
+      print_stream_names(report, object, size, kExtStreamPropertiesFixedSize, fixed.stream_name_count);
+  pos = take_payload_ext_systems(report, object, size, pos, fixed.payload_ext_system_count, record);
 
   if (size - pos >= 16 && guid_equal(object + pos, ASF_Stream_Properties_Object)) {
-    print_at_level(2, "-- -- -- Found \"Hidden\" Stream Properties Object, now processing...\n");
+    print_at_level(report, 2, "-- -- -- Found \"Hidden\" Stream Properties Object, now processing...\n");
     // The embedded object ends at its own declared end or at this object's, whichever
     // comes first.
     uint32_t length = size - pos;
@@ -135,7 +139,7 @@ bool asf_parse_ext_stream_properties(const uint8_t* object, uint32_t size, AsfSt
       uint64_t declared = read_le64(object + pos + kAsfObjectSizeOffset);
       if (declared < length) length = static_cast<uint32_t>(declared);
     }
-    return asf_parse_stream_properties(object + pos, length, record, true);
+    return asf_parse_stream_properties(report, object + pos, length, record, true);
   }
   return false;
 }

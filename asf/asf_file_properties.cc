@@ -15,7 +15,7 @@ constexpr uint32_t kMinSize = 100;  // up to the Maximum Data Packet Size
 }  // namespace
 
 bool asf_parse_file_properties(const uint8_t* object, uint32_t size, AsfParserContext* context) {
-  print_at_level(2, "-- Found ASF_File_Properties_Object\n");
+  print_at_level(context->report, 2, "-- Found ASF_File_Properties_Object\n");
   if (size < kMinSize) return false;
   context->play_duration = read_le64(object + kPlayDurationOffset);
   context->preroll = read_le64(object + kPrerollOffset);

@@ -41,18 +41,19 @@ bool read_past(AsfParserContext* context, uint64_t n, uint8_t* scratch, uint32_t
 // hold is known without a line of text more. At most `count` children are visited.
 bool walk_children(const uint8_t* area, uint32_t length, uint32_t count, AsfParserContext* context) {
   bool result = false;
+  bool was_silent = context->report->silent;
   uint32_t off = 0;
   uint32_t size = 0;
   for (uint32_t i = 0; i < count && (size = asf_child_size(area, length, off)) != 0; i++) {
     if (!result) {
       result = asf_dispatch_object(kAsfHeaderObjects, area + off, size, context);
-      if (result) report_set_silent(true);
+      if (result) context->report->silent = true;
     } else {
       asf_dispatch_object(kAsfHeaderObjects, area + off, size, context);
     }
     off += size;
   }
-  report_set_silent(false);
+  context->report->silent = was_silent;
   return result;
 }
 
@@ -75,10 +76,11 @@ void settle_records(AsfParserContext* context) {
 
 }  // namespace
 
-AsfParserContext* asf_context_create(PlatformFile file) {
+AsfParserContext* asf_context_create(PlatformFile file, Report* report) {
   AsfParserContext* context = static_cast<AsfParserContext*>(std::calloc(1, sizeof(AsfParserContext)));
   if (context == nullptr) return nullptr;
   context->file = file;
+  context->report = report;
   context->max_packet_size = 0;
   context->header_end = 0;
   for (AsfStreamRecord*& slot : context->streams) slot = nullptr;
@@ -98,7 +100,7 @@ bool asf_read_header(AsfParserContext* context) {
   if (seekable && !platform_seek(context->file, 0)) return false;
   if (!read_exactly(context, fixed, kHeaderFixedSize)) return false;
   if (!guid_equal(fixed, ASF_Header_Object)) return false;
-  print_at_level(2, "Found ASF_Header_Object\n\n");
+  print_at_level(context->report, 2, "Found ASF_Header_Object\n\n");
 
   uint64_t object_size = read_le64(fixed + kAsfObjectSizeOffset);
   if (object_size < kHeaderFixedSize) return false;

@@ -74,14 +74,16 @@ void format_value(uint32_t type, const uint8_t* data, uint32_t length, char* tex
 bool asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* context) {
   if (size < kRecordsOffset) return false;  // no room for the record count
   uint32_t count = read_le16(object + kAsfObjectHeaderSize);
-  print_at_level(2, "-- -- Found ASF_Metadata_Object; processing %d objects\n", static_cast<int>(count));
+  print_at_level(context->report, 2, "-- -- Found ASF_Metadata_Object; processing %d objects\n",
+                 static_cast<int>(count));
   uint32_t remaining = size - kRecordsOffset;
   const uint8_t* record_bytes = object + kRecordsOffset;
   for (uint32_t i = 0; i < count && remaining >= kRecordHeaderSize; i++) {
     AsfStreamRecord* record = asf_find_or_create_stream(context, read_le16(record_bytes + 2));
     // A record of no usable stream is stepped over by its declared length.
-    uint32_t consumed = record != nullptr ? asf_parse_metadata_record(record_bytes, record, remaining)
-                                          : declared_length(record_bytes, remaining);
+    uint32_t consumed = record != nullptr
+                            ? asf_parse_metadata_record(context->report, record_bytes, record, remaining)
+                            : declared_length(record_bytes, remaining);
     if (consumed == 0) break;  // cannot be framed: the rest of the object is not read
     record_bytes += consumed;
     remaining -= consumed;
@@ -89,7 +91,8 @@ bool asf_parse_metadata(const uint8_t* object, uint32_t size, AsfParserContext* 
   return false;
 }
 
-uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord* record, uint32_t remaining) {
+uint32_t asf_parse_metadata_record(Report* report, const uint8_t* record_bytes, AsfStreamRecord* record,
+                                   uint32_t remaining) {
   if (remaining < kRecordHeaderSize) return 0;
   uint32_t reserved = read_le16(record_bytes);
   uint32_t stream_number = read_le16(record_bytes + 2);
@@ -112,7 +115,7 @@ uint32_t asf_parse_metadata_record(const uint8_t* record_bytes, AsfStreamRecord*
   format_value(type, data, data_length, text, sizeof text);
   char* name_text = asf_utf16_to_new_utf8(name, name_length);
   if (name_text != nullptr) {
-    print_at_level(2, "-- -- -- Metadata for stream %d: %s = %s\n", static_cast<int>(stream_number),
+    print_at_level(report, 2, "-- -- -- Metadata for stream %d: %s = %s\n", static_cast<int>(stream_number),
                    name_text, text);
     std::free(name_text);
   }

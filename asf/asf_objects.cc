@@ -46,7 +46,7 @@ bool asf_dispatch_object(const AsfObjectRow* rows, const uint8_t* object, uint32
 }
 
 bool asf_parse_header_extension(const uint8_t* object, uint32_t size, AsfParserContext* context) {
-  print_at_level(2, "-- Found ASF_Header_Extension_Object\n");
+  print_at_level(context->report, 2, "-- Found ASF_Header_Extension_Object\n");
   if (size < kExtensionDataOffset) return false;
   uint32_t length = 0;
   for (uint32_t cur = kExtensionDataOffset; (length = asf_child_size(object, size, cur)) != 0;

@@ -17,7 +17,7 @@ void list_usable_streams(const AsfParserContext* context) {
   if (usable < 2) return;
   for (const AsfStreamRecord* record : context->streams) {
     if (record == nullptr || !asf_stream_is_usable(record)) continue;
-    print_at_level(2, "-- Usable video stream %d: %d x %d, bitrate = %d Kb/s\n",
+    print_at_level(context->report, 2, "-- Usable video stream %d: %d x %d, bitrate = %d Kb/s\n",
                    static_cast<int>(record->stream_number), static_cast<int>(record->width),
                    static_cast<int>(record->height), kilobits(record->bitrate));
   }
@@ -40,9 +40,10 @@ void report_no_usable_stream(const AsfParserContext* context) {
                                               fourcc));
   }
   if (used == 0) {
-    print_at_level(0, "Error: No video stream in this ASF file; nothing converted.\n");
+    report_error(context->report, 0, "Error: No video stream in this ASF file; nothing converted.\n");
   } else {
-    print_at_level(0, "Error: No WVC1 video stream in this ASF file (%s); nothing converted.\n", names);
+    report_error(context->report, 0,
+                 "Error: No WVC1 video stream in this ASF file (%s); nothing converted.\n", names);
   }
 }
 
@@ -51,10 +52,11 @@ uint32_t requested_stream(const AsfParserContext* context, uint32_t requested) {
   const AsfStreamRecord* record =
       requested < static_cast<uint32_t>(kMaxStreams) ? context->streams[requested] : nullptr;
   if (record == nullptr || !asf_stream_is_usable(record)) {
-    print_at_level(0, "Error: Stream %d is not a usable WVC1 video stream.\n", static_cast<int>(requested));
+    report_error(context->report, 0, "Error: Stream %d is not a usable WVC1 video stream.\n",
+                 static_cast<int>(requested));
     return 0;
   }
-  print_at_level(2, "Video stream %d chosen on the command line (bitrate = %d Kb/s)\n",
+  print_at_level(context->report, 2, "Video stream %d chosen on the command line (bitrate = %d Kb/s)\n",
                  static_cast<int>(requested), kilobits(record->bitrate));
   return requested;
 }
@@ -74,11 +76,11 @@ uint32_t fastest_stream(const AsfParserContext* context) {
     }
   }
   if (best == 0) {
-    print_at_level(2, "No video streams found.\n");
+    print_at_level(context->report, 2, "No video streams found.\n");
     report_no_usable_stream(context);
     return 0;
   }
-  print_at_level(2, "Video stream with highest bitrate is stream %d (bitrate = %d Kb/s)\n",
+  print_at_level(context->report, 2, "Video stream with highest bitrate is stream %d (bitrate = %d Kb/s)\n",
                  static_cast<int>(best), kilobits(best_rate));
   return best;
 }

@@ -34,19 +34,20 @@ uint32_t sequence_header_at(const uint8_t* bytes, uint32_t length) {
   return length;
 }
 
-void print_type_specific_overrun(const char* prefix, AsfStreamRecord* record) {
-  print_at_level(2, "%s-- Error: Type-Specific Data runs past the end of the object; stream not used\n",
-                 prefix);
+void print_type_specific_overrun(Report* report, const char* prefix, AsfStreamRecord* record) {
+  report_error(report, 2, "%s-- Error: Type-Specific Data runs past the end of the object; stream not used\n",
+               prefix);
   record->is_wvc1 = 0;
 }
 
 // Copies the VC-1 headers out of the codec-specific data of a WVC1 Stream Properties
 // Object. True when the stream is usable: it has more than the video header's 52 bytes of
 // type-specific data, all inside the object.
-bool take_codec_data(const uint8_t* object, uint32_t size, AsfStreamRecord* record, const char* prefix) {
+bool take_codec_data(Report* report, const uint8_t* object, uint32_t size, AsfStreamRecord* record,
+                     const char* prefix) {
   uint32_t type_specific_length = read_le32(object + kStreamPropertiesTypeSpecificLengthOffset);
   if (type_specific_length > size - kStreamPropertiesFixedSize) {
-    print_type_specific_overrun(prefix, record);
+    print_type_specific_overrun(report, prefix, record);
     return false;
   }
   if (type_specific_length <= kStreamPropertiesVideoHeaderBytes) return false;
@@ -66,7 +67,7 @@ bool take_codec_data(const uint8_t* object, uint32_t size, AsfStreamRecord* reco
     n = kHeaderBufferSize;
   }
 
-  print_at_level(2, "%s-- Found Sequence and Entry Point Bytes; now copying...\n", prefix);
+  print_at_level(report, 2, "%s-- Found Sequence and Entry Point Bytes; now copying...\n", prefix);
   std::memcpy(record->retrieved_headers.data, codec + at, n);
   record->retrieved_headers.count = n;
   return true;
@@ -83,7 +84,7 @@ AsfStreamRecord* asf_stream_record_init(AsfStreamRecord* record, uint32_t stream
 AsfStreamRecord* asf_find_or_create_stream(AsfParserContext* context, uint32_t stream_number) {
   if (stream_number == 0 || stream_number >= static_cast<uint32_t>(kMaxStreams)) {
     // Shown at every verbosity level.
-    print_always("Invalid stream #%d\n", static_cast<int>(stream_number));
+    report_warning(context->report, kLevelAlways, "Invalid stream #%d\n", static_cast<int>(stream_number));
     return nullptr;
   }
   return asf_find_or_create_stream_quietly(context, stream_number);
@@ -117,7 +118,7 @@ bool asf_handle_stream_properties(const uint8_t* object, uint32_t size, AsfParse
   if (size < kStreamPropertiesFixedSize) return false;
   AsfStreamRecord* record = asf_find_or_create_stream(context, object[kStreamPropertiesFlagsOffset] & 0x7F);
   if (record == nullptr) return false;
-  return asf_parse_stream_properties(object, size, record, false);
+  return asf_parse_stream_properties(context->report, object, size, record, false);
 }
 
 const char* asf_stream_type_name(const uint8_t* guid) {
@@ -127,44 +128,46 @@ const char* asf_stream_type_name(const uint8_t* guid) {
   return "<unknown>";
 }
 
-bool asf_parse_stream_properties(const uint8_t* object, uint32_t size, AsfStreamRecord* record, bool hidden) {
+bool asf_parse_stream_properties(Report* report, const uint8_t* object, uint32_t size,
+                                 AsfStreamRecord* record, bool hidden) {
   // Shorter than its fixed part: not a Stream Properties Object that can be used.
   if (size < kStreamPropertiesFixedSize) return false;
   const char* prefix = hidden ? "-- -- -- " : "-- ";
   const uint8_t* stream_type = object + kStreamPropertiesStreamTypeOffset;
 
-  print_at_level(2, "%sFound ASF_Stream_Properties_Object for ASF stream %d\n", prefix,
+  print_at_level(report, 2, "%sFound ASF_Stream_Properties_Object for ASF stream %d\n", prefix,
                  object[kStreamPropertiesFlagsOffset] & 0x7F);
-  print_at_level(2, "%sStream type: %s\n", prefix, asf_stream_type_name(stream_type));
+  print_at_level(report, 2, "%sStream type: %s\n", prefix, asf_stream_type_name(stream_type));
   std::memcpy(record->stream_properties, object, kStreamPropertiesFixedSize);
   record->has_properties = 1;
   record->encrypted =
       (read_le16(object + kStreamPropertiesFlagsOffset) & kStreamPropertiesEncryptedFlag) != 0;
 
   if (!guid_equal(stream_type, ASF_Video_Media)) {
-    print_at_level(2, "%s-- (Non-video stream; no further processing)\n", prefix);
+    print_at_level(report, 2, "%s-- (Non-video stream; no further processing)\n", prefix);
     return false;
   }
   record->is_video = 1;
   // The FourCC lies in the video type-specific data; an object that ends before it
   // cannot be a usable video stream.
   if (size < kStreamPropertiesFourccEnd) {
-    print_type_specific_overrun(prefix, record);
+    print_type_specific_overrun(report, prefix, record);
     return false;
   }
   const uint8_t* fourcc = object + kStreamPropertiesFourccOffset;
   std::memcpy(record->fourcc, fourcc, 4);
   record->width = read_le32(object + kStreamPropertiesWidthOffset);
   record->height = read_le32(object + kStreamPropertiesHeightOffset);
-  print_at_level(2, "%s-- FourCC: %c%c%c%c\n", prefix, fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
+  print_at_level(report, 2, "%s-- FourCC: %c%c%c%c\n", prefix, fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
   if (std::memcmp(fourcc, "WVC1", 4) != 0) {
-    print_at_level(2, "%s-- Video stream has incorrect encoding format - should be \"WVC1\"\n", prefix);
-    print_at_level(2, "%s-- Will not attempt to use this stream...\n", prefix);
+    print_at_level(report, 2, "%s-- Video stream has incorrect encoding format - should be \"WVC1\"\n",
+                   prefix);
+    print_at_level(report, 2, "%s-- Will not attempt to use this stream...\n", prefix);
     return false;
   }
-  print_at_level(2, "%s-- Stream correctly marked as VC-1 Advanced Profile\n", prefix);
-  print_at_level(2, "%s-- Now looking for Sequence and Entry Point Bytes...\n", prefix);
+  print_at_level(report, 2, "%s-- Stream correctly marked as VC-1 Advanced Profile\n", prefix);
+  print_at_level(report, 2, "%s-- Now looking for Sequence and Entry Point Bytes...\n", prefix);
   record->is_wvc1 = 1;
 
-  return take_codec_data(object, size, record, prefix);
+  return take_codec_data(report, object, size, record, prefix);
 }

@@ -32,19 +32,19 @@ const char* base_name(const char* path) {
   return *name != '\0' ? name : path;
 }
 
-bool write_plot(const RunBitrate* run, const BitrateResults* results, const Options* options,
+bool write_plot(Report* report, const RunBitrate* run, const BitrateResults* results, const Options* options,
                 const AsfStreamRecord* record, PlatformFile plot_file) {
   const char* title = base_name(options->input_path);
   PlotLabels labels = {title, std::strlen(title), record->bitrate};
   if (plot_write_svg(run->plot, results, &labels, plot_file_sink(&plot_file))) return true;
-  print_at_level(0, "Error writing plot file %s: %s", options->plot_path, system_error_text());
+  report_error(report, 0, "Error writing plot file %s: %s", options->plot_path, system_error_text(report));
   return false;
 }
 
 }  // namespace
 
-bool run_bitrate_start(const Options* options, const Vc1HeaderTable* table, const AsfStreamRecord* record,
-                       RunBitrate* run) {
+bool run_bitrate_start(Report* report, const Options* options, const Vc1HeaderTable* table,
+                       const AsfStreamRecord* record, RunBitrate* run) {
   BitrateSettings settings = {};
   settings.period = bitrate_period_from_100ns(record->ext_stream_properties.avg_time_per_frame);
   uint32_t num = 0;
@@ -60,24 +60,24 @@ bool run_bitrate_start(const Options* options, const Vc1HeaderTable* table, cons
   }
   run->check = options->plot_path == nullptr || run->plot != nullptr ? bitrate_check_create(&settings) : nullptr;
   if (run->check != nullptr) return true;
-  print_at_level(0, "Error: Out of memory\n");
+  report_error(report, 0, "Error: Out of memory\n");
   run_bitrate_release(run);
   return false;
 }
 
-bool run_bitrate_finish(RunBitrate* run, const Options* options, const AsfStreamRecord* record,
-                        PlatformFile plot_file, JsonWriter* json) {
+bool run_bitrate_finish(Report* report, RunBitrate* run, const Options* options, const AsfStreamRecord* record,
+                        PlatformFile plot_file) {
   BitrateResults results;
   bitrate_check_finish(run->check, &results);
   char line[256];
   bitrate_format_summary(&results, line, sizeof line);
-  print_at_level(1, "\n%s", line);
+  print_at_level(report, 1, "\n%s", line);
   for (uint32_t n = 0; n < results.bucket_count; n++) {
     bitrate_format_bucket(&results.buckets[n], line, sizeof line);
-    print_at_level(1, "%s", line);
+    print_at_level(report, 1, "%s", line);
   }
-  if (json != nullptr) bitrate_write_json(json, &results);
-  return plot_file == kInvalidFile || write_plot(run, &results, options, record, plot_file);
+  if (report->document != nullptr) bitrate_write_json(report->document, &results);
+  return plot_file == kInvalidFile || write_plot(report, run, &results, options, record, plot_file);
 }
 
 void run_bitrate_release(RunBitrate* run) {

@@ -10,7 +10,7 @@
 #include "report/plot.h"
 #include "vc1/vc1.h"
 
-struct JsonWriter;
+struct Report;
 
 struct RunBitrate {
   BitrateCheck* check;
@@ -20,14 +20,14 @@ struct RunBitrate {
 // Sets the check up for the stream written with `table`: the frame period of the ASF file,
 // else of the header's frame rate; the header's leaky buckets. False after the error when
 // its memory cannot be had.
-bool run_bitrate_start(const Options* options, const Vc1HeaderTable* table, const AsfStreamRecord* record,
-                       RunBitrate* run);
+bool run_bitrate_start(Report* report, const Options* options, const Vc1HeaderTable* table,
+                       const AsfStreamRecord* record, RunBitrate* run);
 
-// After the demux's summary: the figures at level 1 and in the document, and the picture
-// into `plot_file` (kInvalidFile: none asked for). False after the error when the picture
-// could not be written.
-bool run_bitrate_finish(RunBitrate* run, const Options* options, const AsfStreamRecord* record,
-                        PlatformFile plot_file, JsonWriter* json);
+// After the demux's summary: the figures at level 1 and in the run's document, and the
+// picture into `plot_file` (kInvalidFile: none asked for). False after the error when the
+// picture could not be written.
+bool run_bitrate_finish(Report* report, RunBitrate* run, const Options* options, const AsfStreamRecord* record,
+                        PlatformFile plot_file);
 
 void run_bitrate_release(RunBitrate* run);
 

@@ -15,42 +15,43 @@ struct Target {
 };
 
 // The reasons to refuse a path that need no question.
-bool refused(const Target& t, PlatformFile input) {
+bool refused(Report* report, const Target& t, PlatformFile input) {
   if (platform_path_names_file(t.path, input)) {
-    print_at_level(0, "Error: %s file %s is the input file; nothing converted.\n", t.title, t.path);
+    report_error(report, 0, "Error: %s file %s is the input file; nothing converted.\n", t.title, t.path);
     return true;
   }
   if (platform_path_is_directory(t.path)) {
-    print_at_level(0, "Error: %s file %s is a directory; nothing converted.\n", t.title, t.path);
+    report_error(report, 0, "Error: %s file %s is a directory; nothing converted.\n", t.title, t.path);
     return true;
   }
   return false;
 }
 
 // Whether an existing file may be replaced: -y, or the answer typed on the terminal.
-bool may_replace(const Target& t, bool assume_yes) {
+bool may_replace(Report* report, const Target& t, bool assume_yes) {
   if (assume_yes) return true;
   if (!platform_console_is_terminal()) {
-    print_at_level(0, "%s file %s exists; not overwritten (use -y to overwrite).\n", t.title, t.path);
+    report_error(report, 0, "%s file %s exists; not overwritten (use -y to overwrite).\n", t.title, t.path);
     return false;
   }
-  print_prompt("\n%s file %s already exists - Overwrite? (y/N):", t.title, t.path);
+  print_prompt(report, "\n%s file %s already exists - Overwrite? (y/N):", t.title, t.path);
   int key = platform_console_read_key();  // -1 when interrupted: No
   if (key >= 0) {
-    print_prompt("%c\n", key);
+    print_prompt(report, "%c\n", key);
   } else {
-    print_prompt("\n");
+    print_prompt(report, "\n");
   }
   return key == 'y' || key == 'Y';
 }
 
 // Opens one file, nothing cut; `taken` are the `taken_count` targets opened before it.
-bool open_target(Target* t, PlatformFile input, const Target* taken, int taken_count, bool assume_yes) {
+bool open_target(Report* report, Target* t, PlatformFile input, const Target* taken, int taken_count,
+                 bool assume_yes) {
   // Two outputs of one run never share a file, whatever paths name it.
   for (int i = 0; i < taken_count; i++) {
     if (taken[i].file != kInvalidFile && platform_path_names_file(t->path, taken[i].file)) {
-      print_at_level(0, "Error: %s file %s is the %s file; nothing converted.\n", t->title, t->path,
-                     taken[i].kind);
+      report_error(report, 0, "Error: %s file %s is the %s file; nothing converted.\n", t->title, t->path,
+                   taken[i].kind);
       return false;
     }
   }
@@ -60,14 +61,15 @@ bool open_target(Target* t, PlatformFile input, const Target* taken, int taken_c
     return true;
   }
   if (platform_last_error() != kErrorFileExists) {
-    print_at_level(0, "Unable to create %s file %s: %s", t->kind, t->path, system_error_text());
+    report_error(report, 0, "Unable to create %s file %s: %s", t->kind, t->path, system_error_text(report));
     return false;
   }
-  if (!may_replace(*t, assume_yes)) return false;
+  if (!may_replace(report, *t, assume_yes)) return false;
   // The replace refuses to touch the input file itself, whatever path names it.
   t->file = platform_create(t->path, kOpenToReplace, input);
   if (t->file == kInvalidFile) {
-    print_at_level(0, "Unable to overwrite %s file %s: %s", t->kind, t->path, system_error_text());
+    report_error(report, 0, "Unable to overwrite %s file %s: %s", t->kind, t->path,
+                 system_error_text(report));
     return false;
   }
   t->replacing = true;
@@ -76,7 +78,8 @@ bool open_target(Target* t, PlatformFile input, const Target* taken, int taken_c
 
 }  // namespace
 
-bool open_outputs(const OutputPaths* paths, PlatformFile input, bool assume_yes, RunOutputs* outputs) {
+bool open_outputs(Report* report, const OutputPaths* paths, PlatformFile input, bool assume_yes,
+                  RunOutputs* outputs) {
   // The files asked for, in the order they are asked about; each one's place in `outputs`.
   Target targets[3];
   PlatformFile* places[3];
@@ -94,12 +97,12 @@ bool open_outputs(const OutputPaths* paths, PlatformFile input, bool assume_yes,
   outputs->timestamps = kInvalidFile;
   outputs->plot = kInvalidFile;
   bool ok = true;
-  for (int i = 0; i < count && ok; i++) ok = !refused(targets[i], input);
-  for (int i = 0; i < count && ok; i++) ok = open_target(&targets[i], input, targets, i, assume_yes);
+  for (int i = 0; i < count && ok; i++) ok = !refused(report, targets[i], input);
+  for (int i = 0; i < count && ok; i++) ok = open_target(report, &targets[i], input, targets, i, assume_yes);
   for (int i = 0; i < count && ok; i++) {
     if (targets[i].replacing && !platform_truncate(targets[i].file)) {
-      print_at_level(0, "Unable to overwrite %s file %s: %s", targets[i].kind, targets[i].path,
-                     system_error_text());
+      report_error(report, 0, "Unable to overwrite %s file %s: %s", targets[i].kind, targets[i].path,
+                   system_error_text(report));
       ok = false;
     }
   }

@@ -5,6 +5,8 @@
 
 #include "platform/platform.h"
 
+struct Report;
+
 // The files a conversion writes.
 struct RunOutputs {
   PlatformFile output;
@@ -28,6 +30,7 @@ struct OutputPaths {
 // only once all are open. Returns true with all open, or false after saying why (nothing is
 // printed for the answer No, or an interrupted prompt), every existing file as it was and
 // the files it created deleted again.
-bool open_outputs(const OutputPaths* paths, PlatformFile input, bool assume_yes, RunOutputs* outputs);
+bool open_outputs(Report* report, const OutputPaths* paths, PlatformFile input, bool assume_yes,
+                  RunOutputs* outputs);
 
 #endif  // TARVEL_CLI_CONSOLE_H_

@@ -12,7 +12,7 @@
 #include "vc1/header_buffer.h"
 #include "vc1/vc1.h"
 
-struct JsonWriter;
+struct Report;
 
 // Exit statuses of a run.
 enum ExitStatus {
@@ -22,8 +22,10 @@ enum ExitStatus {
   kExitInterrupted = 128,  // plus the signal number: stopped on request (Ctrl-C gives 130)
 };
 
-// Runs the program with its argument vector (UTF-8) and returns the exit status.
-int run_tarvel(int argc, char** argv);
+// Runs the program with its argument vector (UTF-8), reporting through `report`, and returns
+// the exit status. The report's verbosity and routes are set by the run; its capture strings
+// are the caller's.
+int run_tarvel(int argc, char** argv, Report* report);
 
 // The reader on the Data Object's packets, set up once: by a look at the first packets, or
 // by the conversion.
@@ -48,10 +50,10 @@ void release_data_start(DataStart* data);
 
 // The conversion course: finds the Data Object (unless `data` holds it already), opens the
 // output the options name, edits and rebuilds the VC-1 headers as the options ask and runs
-// the demux over the packets. With a JSON document (`json` not null), whose "vc1" member is
+// the demux over the packets. With a JSON document (the report's), whose "vc1" member is
 // open, the rebuilt headers become its "output" member and it is closed before the frames.
 // Returns the exit status.
 int run_conversion(const Options* options, Vc1HeaderTable* table, const AsfParserContext* context,
-                   const AsfStreamRecord* record, PlatformFile input, DataStart* data, JsonWriter* json);
+                   const AsfStreamRecord* record, PlatformFile input, DataStart* data, Report* report);
 
 #endif  // TARVEL_CLI_DRIVER_H_

@@ -12,14 +12,15 @@ int main(int argc, char** argv) {
   // converted, so any path works.
   platform_catch_interrupts();
   char** args = platform_utf8_arguments(&argc, argv);
-  int status = run_tarvel(argc, args);
+  Report report;
+  int status = run_tarvel(argc, args, &report);
   // A report that could not be written (a full disk, a closed pipe) is not a success.
-  bool flushed = console_flush_stdout();
+  bool flushed = console_flush_stdout(&report);
   int flush_error = errno;
   bool closed = std::fclose(stdout) == 0;
   if (!flushed || !closed) {
     platform_set_last_error_from_errno(flushed ? errno : flush_error);
-    print_at_level(0, "Error: Unable to write to standard output: %s", system_error_text());
+    report_error(&report, 0, "Error: Unable to write to standard output: %s", system_error_text(&report));
     return kExitFailure;
   }
   return status;

@@ -27,6 +27,7 @@
 
 struct BitrateCheck;
 struct JsonWriter;
+struct Report;
 
 // How a demux run ended. Only kDemuxCompleted is a success.
 enum DemuxResult {
@@ -51,7 +52,7 @@ constexpr uint32_t kMaxPacketSize = 16u << 20;
 inline bool demux_packet_size_ok(uint32_t size) { return size >= kMinPacketSize && size <= kMaxPacketSize; }
 
 // Says why a packet size cannot be used (level 0); nothing can be converted.
-void demux_report_bad_packet_size(uint32_t size);
+void demux_report_bad_packet_size(Report* report, uint32_t size);
 
 // The timestamps file, written as the demux goes: "# timestamp format v2", then one line
 // per frame of the elementary stream, its presentation time less the preroll in
@@ -68,6 +69,7 @@ constexpr uint32_t kTimestampWindow = 16;
 constexpr uint32_t kTimestampBufferBytes = 16384;
 
 struct FrameTimes {
+  Report* report;  // where its warnings and errors go
   PlatformFile file;
   const char* path;  // named in the messages
   uint64_t preroll;
@@ -84,8 +86,9 @@ struct FrameTimes {
   char buffer[kTimestampBufferBytes];
 };
 
-// Starts the file `file` (named `path` in messages) with its first line.
-void frame_times_start(FrameTimes* times, PlatformFile file, const char* path, uint64_t preroll);
+// Starts the file `file` (named `path` in messages to `report`) with its first line.
+void frame_times_start(FrameTimes* times, Report* report, PlatformFile file, const char* path,
+                       uint64_t preroll);
 // A frame written to the stream, with its presentation time in milliseconds.
 void frame_times_add(FrameTimes* times, uint32_t time_ms);
 // A payload of another stream, with its presentation time.
@@ -117,11 +120,17 @@ struct DemuxSettings {
   uint32_t known_streams[kMaxStreamNumbers / 32];
   HeaderBuffer output_headers;       // sequence + entry-point header, as rebuilt
   HeaderBuffer entry_point_headers;  // entry-point header alone, as rebuilt
-  FrameTimes* frame_times;           // the timestamps file, given each written frame's time; null: none
-  JsonWriter* json;                  // the run's JSON document (--json); null without one
-  BitrateCheck* bitrate;             // the bitrate figures, given each written frame; null: none
   uint64_t preroll;                  // File Properties Preroll, ms: the document's frame times start there
   const char* output_path;           // named in messages about the output
+};
+
+// Where the demux's work goes, beside the settings: everything it writes.
+struct DemuxOutputs {
+  Report* report;           // the run's report: the frame report, the summary, the messages
+  PlatformFile stream;      // the elementary stream
+  FrameTimes* frame_times;  // the timestamps file, given each written frame's time; null: none
+  JsonWriter* json;         // the run's JSON document (--json); null without one
+  BitrateCheck* bitrate;    // the bitrate figures, given each written frame; null: none
 };
 
 inline void demux_know_stream(DemuxSettings* settings, uint32_t number) {
@@ -187,10 +196,10 @@ struct StreamProbe {
 void demux_probe_stream(const ProbeRequest* request, FileReader* reader, StreamProbe* out);
 
 // Prints the Data Object, walks its packets from the reader (standing at the first
-// packet), writes the elementary stream to `output` and prints the frame report and the
-// summary. Returns how the walk ended; the counters hold what was written and lost.
-DemuxResult demux_data_object(const DemuxSettings* settings, const DataObjectInfo* info, FileReader* reader,
-                              PlatformFile output, DemuxCounters* counters);
+// packet), writes the elementary stream to the outputs' stream and prints the frame report
+// and the summary. Returns how the walk ended; the counters hold what was written and lost.
+DemuxResult demux_data_object(const DemuxSettings* settings, DemuxOutputs* outputs,
+                              const DataObjectInfo* info, FileReader* reader, DemuxCounters* counters);
 
 // Picture type 1..13 of a frame from its first byte (the picture header's first byte).
 int classify_picture_type(uint8_t first_byte, uint32_t interlaced);

@@ -100,47 +100,47 @@ int valid_type(int picture_type) {
   return picture_type >= 0 && picture_type < kPictureTypeCount ? picture_type : kPictureUnclassified;
 }
 
-void print_frame_type_counts(const uint32_t* count) {
-  print_at_level(2, "Summary of Frames Written:\n\n");
-  print_at_level(2, "  Progressive or Frame Coded Interlaced Frames\n");
-  print_at_level(2, "  --------------------------------------------\n");
-  if (report_verbosity() == 2) {
-    print_at_level(2, "  '|'  [I]  Intra-Coded (Keyframe)     : %d\n", count[kPictureI]);
-    print_at_level(2, "  '-'  [P]  Predictive                 : %d\n", count[kPictureP]);
-    print_at_level(2, "  '<'  [B]  Bidirectionally Predictive : %d\n", count[kPictureB]);
-    print_at_level(2, "  '^'  [BI] Intra-Coded [B]-Like Frames: %d\n", count[kPictureBI]);
-    print_at_level(2, "  '_'  [D]  Skipped (\"Duplicated\")     : %d\n", count[kPictureSkip]);
-  } else if (report_verbosity() == 3) {
-    print_at_level(3, "  [I]  Intra-Coded (Keyframe)       (K): %d\n", count[kPictureI]);
-    print_at_level(3, "  [P]  Predictive                      : %d\n", count[kPictureP]);
-    print_at_level(3, "  [B]  Bidirectionally Predictive      : %d\n", count[kPictureB]);
-    print_at_level(3, "  [BI] Intra-Coded [B]-Like Frames     : %d\n", count[kPictureBI]);
-    print_at_level(3, "  [D]  Skipped (\"Duplicated\")          : %d\n", count[kPictureSkip]);
+void print_frame_type_counts(Report* report, const uint32_t* count) {
+  print_at_level(report, 2, "Summary of Frames Written:\n\n");
+  print_at_level(report, 2, "  Progressive or Frame Coded Interlaced Frames\n");
+  print_at_level(report, 2, "  --------------------------------------------\n");
+  if (report->verbosity == 2) {
+    print_at_level(report, 2, "  '|'  [I]  Intra-Coded (Keyframe)     : %d\n", count[kPictureI]);
+    print_at_level(report, 2, "  '-'  [P]  Predictive                 : %d\n", count[kPictureP]);
+    print_at_level(report, 2, "  '<'  [B]  Bidirectionally Predictive : %d\n", count[kPictureB]);
+    print_at_level(report, 2, "  '^'  [BI] Intra-Coded [B]-Like Frames: %d\n", count[kPictureBI]);
+    print_at_level(report, 2, "  '_'  [D]  Skipped (\"Duplicated\")     : %d\n", count[kPictureSkip]);
+  } else if (report->verbosity == 3) {
+    print_at_level(report, 3, "  [I]  Intra-Coded (Keyframe)       (K): %d\n", count[kPictureI]);
+    print_at_level(report, 3, "  [P]  Predictive                      : %d\n", count[kPictureP]);
+    print_at_level(report, 3, "  [B]  Bidirectionally Predictive      : %d\n", count[kPictureB]);
+    print_at_level(report, 3, "  [BI] Intra-Coded [B]-Like Frames     : %d\n", count[kPictureBI]);
+    print_at_level(report, 3, "  [D]  Skipped (\"Duplicated\")          : %d\n", count[kPictureSkip]);
   }
 
-  print_at_level(2, "\n  Field Coded Interlaced Frames\n");
-  print_at_level(2, "  --------------------------------------------\n");
-  if (report_verbosity() == 2) {
+  print_at_level(report, 2, "\n  Field Coded Interlaced Frames\n");
+  print_at_level(report, 2, "  --------------------------------------------\n");
+  if (report->verbosity == 2) {
     uint32_t non_key_pairs = 0;
     for (int t = kPictureFieldPI; t <= kPictureFieldBIBI; ++t) non_key_pairs += count[t];
-    print_at_level(2, "  '!'  [I/I] or [I/P] (\"Keyframe\" Field Pairs): %d\n",
+    print_at_level(report, 2, "  '!'  [I/I] or [I/P] (\"Keyframe\" Field Pairs): %d\n",
                    count[kPictureFieldII] + count[kPictureFieldIP]);
-    print_at_level(2, "  '='  All VC-1 Supported \"Non-keyframe\" Pairs: %d\n", non_key_pairs);
-    print_at_level(2, "\n");
-    print_at_level(2,
+    print_at_level(report, 2, "  '='  All VC-1 Supported \"Non-keyframe\" Pairs: %d\n", non_key_pairs);
+    print_at_level(report, 2, "\n");
+    print_at_level(report, 2,
                    "      Note: [P/I], [P/P], [B/B], [B/BI], [BI/B] and [BI/BI] pairs are all "
                    "shown as '=' in the frame table.\n");
-    print_at_level(2, "      Use the \"-v3\" command line option for a specific breakdown.\n");
-  } else if (report_verbosity() == 3) {
-    print_at_level(3, "  [I/I]   Field 1=[I],  Field 2=[I] (K): %d\n", count[kPictureFieldII]);
-    print_at_level(3, "  [I/P]   Field 1=[I],  Field 2=[P] (K): %d\n", count[kPictureFieldIP]);
-    print_at_level(3, "  [P/I]   Field 1=[P],  Field 2=[I]    : %d\n", count[kPictureFieldPI]);
-    print_at_level(3, "  [P/P]   Field 1=[P],  Field 2=[P]    : %d\n", count[kPictureFieldPP]);
-    print_at_level(3, "  [B/B]   Field 1=[B],  Field 2=[B]    : %d\n", count[kPictureFieldBB]);
-    print_at_level(3, "  [B/BI]  Field 1=[B],  Field 2=[BI]   : %d\n", count[kPictureFieldBBI]);
-    print_at_level(3, "  [BI/B]  Field 1=[BI], Field 2=[B]    : %d\n", count[kPictureFieldBIB]);
-    print_at_level(3, "  [BI/BI] Field 1=[BI], Field 2=[BI]   : %d\n", count[kPictureFieldBIBI]);
-    print_at_level(3, "  \nNote: Frame types designated (K) are considered keyframes.\n");
+    print_at_level(report, 2, "      Use the \"-v3\" command line option for a specific breakdown.\n");
+  } else if (report->verbosity == 3) {
+    print_at_level(report, 3, "  [I/I]   Field 1=[I],  Field 2=[I] (K): %d\n", count[kPictureFieldII]);
+    print_at_level(report, 3, "  [I/P]   Field 1=[I],  Field 2=[P] (K): %d\n", count[kPictureFieldIP]);
+    print_at_level(report, 3, "  [P/I]   Field 1=[P],  Field 2=[I]    : %d\n", count[kPictureFieldPI]);
+    print_at_level(report, 3, "  [P/P]   Field 1=[P],  Field 2=[P]    : %d\n", count[kPictureFieldPP]);
+    print_at_level(report, 3, "  [B/B]   Field 1=[B],  Field 2=[B]    : %d\n", count[kPictureFieldBB]);
+    print_at_level(report, 3, "  [B/BI]  Field 1=[B],  Field 2=[BI]   : %d\n", count[kPictureFieldBBI]);
+    print_at_level(report, 3, "  [BI/B]  Field 1=[BI], Field 2=[B]    : %d\n", count[kPictureFieldBIB]);
+    print_at_level(report, 3, "  [BI/BI] Field 1=[BI], Field 2=[BI]   : %d\n", count[kPictureFieldBIBI]);
+    print_at_level(report, 3, "  \nNote: Frame types designated (K) are considered keyframes.\n");
   }
 }
 
@@ -160,17 +160,19 @@ const char* picture_type_name(int picture_type) { return kPictureNames[valid_typ
 
 char picture_type_char(int picture_type) { return kPictureChars[valid_type(picture_type)]; }
 
-void demux_open_frame_list(DemuxDisplay* display, const DemuxSettings* settings) {
-  if (settings->json == nullptr || report_verbosity() < 3) return;
-  json_begin_array(settings->json, "frames");
-  display->frames = settings->json;
+void demux_display_start(DemuxDisplay* display, DemuxOutputs* outputs) {
+  display->outputs = outputs;
+  if (outputs->json == nullptr || outputs->report->verbosity < 3) return;
+  json_begin_array(outputs->json, "frames");
+  display->frames = outputs->json;
 }
 
 void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const DemuxSettings* settings,
                       const FrameRecord* frame) {
+  Report* report = display->outputs->report;
   uint32_t number = counters->frames_written;
   if (number != 0 && number % kFrameLineLength == 0) {
-    if (report_verbosity() < 3) print_at_level(2, "%s\n", display->frame_line);
+    if (report->verbosity < 3) print_at_level(report, 2, "%s\n", display->frame_line);
     std::memset(display->frame_line, 0, sizeof display->frame_line);
   }
   int type = valid_type(frame->picture_type);
@@ -184,7 +186,7 @@ void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const Demu
       period != 0
           ? static_cast<double>(number) * period / 10000000.0
           : static_cast<double>(time_less_preroll(frame->presentation_time, settings->preroll)) / 1000.0;
-  print_at_level(3, "Frame:%6d  Time:%.3f sec  %c  Type:%s  Bytes:%d\n", number + 1, seconds,
+  print_at_level(report, 3, "Frame:%6d  Time:%.3f sec  %c  Type:%s  Bytes:%d\n", number + 1, seconds,
                  frame->key_frame ? 'K' : ' ', picture_type_name(type), frame->object_size);
 
   if (frame->key_frame) {
@@ -194,13 +196,15 @@ void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const Demu
     if (counters->keyframe_distance > counters->max_keyframe_distance) {
       counters->max_keyframe_distance = counters->keyframe_distance;
     }
-    if (number == 0) print_at_level(1, "Error: First frame in file is not a keyframe\n");
+    if (number == 0) report_error(report, 1, "Error: First frame in file is not a keyframe\n");
   }
   counters->frame_type_counts[type]++;
   counters->frames_written++;
-  if (settings->frame_times != nullptr) frame_times_add(settings->frame_times, frame->presentation_time);
-  if (settings->bitrate != nullptr) {
-    bitrate_check_frame(settings->bitrate, frame->bytes, time_less_preroll(frame->presentation_time, settings->preroll),
+  FrameTimes* times = display->outputs->frame_times;
+  if (times != nullptr) frame_times_add(times, frame->presentation_time);
+  BitrateCheck* bitrate = display->outputs->bitrate;
+  if (bitrate != nullptr) {
+    bitrate_check_frame(bitrate, frame->bytes, time_less_preroll(frame->presentation_time, settings->preroll),
                         type, frame->key_frame != 0);
   }
   if (display->frames != nullptr) json_frame(display->frames, number + 1, type, frame, settings->preroll);
@@ -208,23 +212,24 @@ void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const Demu
 
 void demux_print_summary(const DemuxDisplay* display, const DemuxCounters* counters,
                          const DemuxSettings* settings) {
+  Report* report = display->outputs->report;
   const uint32_t* count = counters->frame_type_counts;
-  if (report_verbosity() < 3) print_at_level(2, "%s\n", display->frame_line);
-  print_at_level(1, "\nDone.\n\n");
-  print_frame_type_counts(count);
+  if (report->verbosity < 3) print_at_level(report, 2, "%s\n", display->frame_line);
+  print_at_level(report, 1, "\nDone.\n\n");
+  print_frame_type_counts(report, count);
 
-  print_at_level(1, "\nOverall summary:\n\n");
-  print_at_level(1, "Interlaced Content     : %s\n", settings->interlaced ? "Yes" : "No");
-  print_at_level(1, "Max Keyframe Distance *: %d\n", counters->max_keyframe_distance + 1);
-  print_at_level(1, "Total Keyframes Written: %d\n",
+  print_at_level(report, 1, "\nOverall summary:\n\n");
+  print_at_level(report, 1, "Interlaced Content     : %s\n", settings->interlaced ? "Yes" : "No");
+  print_at_level(report, 1, "Max Keyframe Distance *: %d\n", counters->max_keyframe_distance + 1);
+  print_at_level(report, 1, "Total Keyframes Written: %d\n",
                  count[kPictureI] + count[kPictureFieldII] + count[kPictureFieldIP]);
-  print_at_level(1, "Total Frames Written   : %d\n", counters->frames_written);
-  print_at_level(1, "Total Bytes Written    : %" PRIu64 "\n\n", counters->bytes_written);
-  print_at_level(1,
+  print_at_level(report, 1, "Total Frames Written   : %d\n", counters->frames_written);
+  print_at_level(report, 1, "Total Bytes Written    : %" PRIu64 "\n\n", counters->bytes_written);
+  print_at_level(report, 1,
                  "* \"1-based\" - i.e. a file composed of 100%% keyframes displays \"1\", not "
                  "\"0\".\n");
-  if (settings->json != nullptr) {
+  if (display->outputs->json != nullptr) {
     if (display->frames != nullptr) json_end(display->frames);
-    json_summary(settings->json, counters, settings);
+    json_summary(display->outputs->json, counters, settings);
   }
 }

@@ -508,12 +508,13 @@ constexpr uint32_t kFrameLineLength = 64;  // frames per char-per-frame line
 
 struct DemuxDisplay {
   char frame_line[kFrameLineLength + 1];  // the char-per-frame line, zero-terminated
+  DemuxOutputs* outputs;                  // where the frames are shown and their times written
   JsonWriter* frames;                     // the document's frame list while it is open; else null
 };
 
-// With a JSON document at verbosity 3, opens its "frames" list: every frame shown is then
-// one element of it.
-void demux_open_frame_list(DemuxDisplay* display, const DemuxSettings* settings);
+// Starts the display on the run's outputs. With a JSON document at verbosity 3, opens its
+// "frames" list: every frame shown is then one element of it.
+void demux_display_start(DemuxDisplay* display, DemuxOutputs* outputs);
 
 // Shows a written frame (char-per-frame line, listing line, document element) and counts it.
 void demux_show_frame(DemuxDisplay* display, DemuxCounters* counters, const DemuxSettings* settings,

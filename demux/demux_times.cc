@@ -12,7 +12,8 @@ void write_out(FrameTimes* times) {
   if (times->failed || times->used == 0) return;
   uint32_t written = 0;
   if (!platform_write(times->file, times->buffer, times->used, &written)) {
-    print_at_level(0, "Error writing timestamps file %s: %s", times->path, system_error_text());
+    report_error(times->report, 0, "Error writing timestamps file %s: %s", times->path,
+                 system_error_text(times->report));
     times->failed = 1;
   }
   times->used = 0;
@@ -33,7 +34,7 @@ void settle_shift(FrameTimes* times) {
   if (times->other_seen && times->earliest_other < earliest) earliest = times->earliest_other;
   if (earliest >= 0) return;
   times->shift = -earliest;
-  print_at_level(1,
+  report_warning(times->report, 1,
                  "Warning: The file starts %lld ms before its preroll; timestamps file %s has every time "
                  "%lld ms later, in step with a copy of the audio that starts at 0.\n",
                  static_cast<long long>(-earliest), times->path, static_cast<long long>(-earliest));
@@ -52,8 +53,10 @@ void write_smallest(FrameTimes* times) {
 
 }  // namespace
 
-void frame_times_start(FrameTimes* times, PlatformFile file, const char* path, uint64_t preroll) {
+void frame_times_start(FrameTimes* times, Report* report, PlatformFile file, const char* path,
+                       uint64_t preroll) {
   std::memset(times, 0, sizeof *times);
+  times->report = report;
   times->file = file;
   times->path = path;
   times->preroll = preroll;
@@ -66,7 +69,7 @@ void frame_times_start(FrameTimes* times, PlatformFile file, const char* path, u
 void frame_times_add(FrameTimes* times, uint32_t time_ms) {
   times->frames++;
   if (times->started && time_less_preroll(time_ms, times->preroll) + times->shift < times->last) {
-    print_at_level(1,
+    report_warning(times->report, 1,
                    "Warning: frame %u is timed before frames shown ahead of it; timestamps file %s keeps "
                    "it in order.\n",
                    times->frames, times->path);

@@ -22,6 +22,8 @@ constexpr uint64_t kProgressStep = 256 * 1024;
 
 struct Demux {
   const DemuxSettings* settings;
+  DemuxOutputs* outputs;
+  Report* report;  // the outputs' report
   FileReader* reader;
   PlatformFile output;
   DemuxCounters* counters;
@@ -57,21 +59,22 @@ bool flush(Demux* d) {
     return false;
   }
   platform_set_last_error(result.error);
-  print_at_level(0, "Error writing output file %s: %s", d->settings->output_path, system_error_text());
+  report_error(d->report, 0, "Error writing output file %s: %s", d->settings->output_path,
+               system_error_text(d->report));
   return false;
 }
 
 // Before a message of this level: when it will show, the frames before it are written and
 // shown first. False when a write failed (the message is then not printed).
 bool before_message(Demux* d, uint32_t level) {
-  if (level != 0 && report_verbosity() < level) return d->write_failed == 0;
+  if (level != 0 && d->report->verbosity < level) return d->write_failed == 0;
   return flush(d);
 }
 
 void object_dropped(Demux* d, uint32_t number) {
   d->counters->dropped_frames++;
   if (before_message(d, 1)) {
-    print_at_level(1, "Warning: incomplete media object %u of stream %d dropped.\n", number,
+    report_warning(d->report, 1, "Warning: incomplete media object %u of stream %d dropped.\n", number,
                    static_cast<int>(d->settings->stream_number));
   }
 }
@@ -80,7 +83,8 @@ void object_dropped(Demux* d, uint32_t number) {
 void object_too_large(Demux* d, uint32_t size) {
   d->counters->dropped_frames++;
   if (before_message(d, 1)) {
-    print_at_level(1, "Warning: media object of %u bytes in stream %d is too large; frame skipped\n", size,
+    report_warning(d->report, 1,
+                   "Warning: media object of %u bytes in stream %d is too large; frame skipped\n", size,
                    static_cast<int>(d->settings->stream_number));
   }
 }
@@ -102,7 +106,7 @@ void report_losses(Demux* d, const AssemblerResult& result) {
 void packet_repaired(Demux* d) {
   d->counters->damaged_packets++;
   if (before_message(d, 1)) {
-    print_at_level(1, "Warning: data packet %llu is damaged; its sound payloads kept.\n",
+    report_warning(d->report, 1, "Warning: data packet %llu is damaged; its sound payloads kept.\n",
                    static_cast<unsigned long long>(d->packet_index + 1));
   }
 }
@@ -110,7 +114,7 @@ void packet_repaired(Demux* d) {
 void packet_damaged(Demux* d, uint64_t packets) {
   d->counters->damaged_packets += packets;
   if (before_message(d, 1)) {
-    print_at_level(1, "Warning: data packet %llu is damaged; rest of the packet skipped.\n",
+    report_warning(d->report, 1, "Warning: data packet %llu is damaged; rest of the packet skipped.\n",
                    static_cast<unsigned long long>(d->packet_index + 1));
   }
 }
@@ -198,8 +202,8 @@ bool take_payloads(Demux* d, const uint8_t* bytes, const ParsedPacket* packet, u
       // A payload of no known stream may have been ours: objects that lay whole in it
       // count as dropped, by the numbers the next object skips.
       if (p.foreign) d->assembler.count_gap = 1;
-      if (!p.foreign && d->settings->frame_times != nullptr) {
-        frame_times_note_other(d->settings->frame_times, p.presentation_time);
+      if (!p.foreign && d->outputs->frame_times != nullptr) {
+        frame_times_note_other(d->outputs->frame_times, p.presentation_time);
       }
       continue;
     }
@@ -245,8 +249,9 @@ void read_past_end(Demux* d, uint64_t declared_end) {
   d->past_end = 1;
   d->counters->damaged_packets++;
   if (before_message(d, 1)) {
-    print_at_level(
-        1, "Warning: data packets stand behind the Data Object's declared end (byte %llu); they are read.\n",
+    report_warning(
+        d->report, 1,
+        "Warning: data packets stand behind the Data Object's declared end (byte %llu); they are read.\n",
         static_cast<unsigned long long>(declared_end));
   }
 }
@@ -387,25 +392,26 @@ DemuxResult finish(Demux* d) {
   bool over = !d->write_failed && !d->truncated && !d->interrupted;
   if (over) report_losses(d, left);
   if (d->truncated) {
-    print_at_level(0, "Error: Input file ends inside the ASF Data Object; demux stopped early.\n");
+    report_error(d->report, 0, "Error: Input file ends inside the ASF Data Object; demux stopped early.\n");
   }
-  if (d->interrupted) print_at_level(0, "Error: Interrupted; demux stopped early.\n");
+  if (d->interrupted) report_error(d->report, 0, "Error: Interrupted; demux stopped early.\n");
   if (!d->write_failed) {
     uint32_t written = 0;
     bool ok = platform_write(d->output, kEndOfSequenceCode, sizeof kEndOfSequenceCode, &written);
     d->counters->bytes_written += written;
     if (!ok) {
-      print_at_level(0, "Error writing output file %s: %s", d->settings->output_path, system_error_text());
+      report_error(d->report, 0, "Error writing output file %s: %s", d->settings->output_path,
+                   system_error_text(d->report));
       d->write_failed = 1;
     }
   }
   DemuxCounters* c = d->counters;
   bool damaged = c->damaged_packets != 0 || c->dropped_frames != 0;
   if (damaged) {
-    print_at_level(0,
-                   "Error: Damaged input: %llu data packets damaged, %u frames dropped; every frame written "
-                   "is intact.\n",
-                   static_cast<unsigned long long>(c->damaged_packets), c->dropped_frames);
+    report_error(d->report, 0,
+                 "Error: Damaged input: %llu data packets damaged, %u frames dropped; every frame written "
+                 "is intact.\n",
+                 static_cast<unsigned long long>(c->damaged_packets), c->dropped_frames);
   }
   demux_print_summary(&d->display, c, d->settings);
   if (d->write_failed) return kDemuxWriteFailed;
@@ -415,19 +421,44 @@ DemuxResult finish(Demux* d) {
 }
 
 // The frame buffer's first size: the stream's maximum object size, within bounds.
-uint32_t first_buffer_size(const DemuxSettings* settings) {
+uint32_t first_buffer_size(Report* report, const DemuxSettings* settings) {
   uint32_t size = settings->max_object_size;
   if (size == 0) {
-    print_at_level(2, "Warning: no max object size for stream %d; using default\n",
+    report_warning(report, 2, "Warning: no max object size for stream %d; using default\n",
                    static_cast<int>(settings->stream_number));
     return kDefaultFrameBufferSize;
   }
   if (size > kDefaultFrameBufferSize) {
-    print_at_level(2, "Warning: max object size for stream %d too large; using default\n",
+    report_warning(report, 2, "Warning: max object size for stream %d too large; using default\n",
                    static_cast<int>(settings->stream_number));
     return kDefaultFrameBufferSize;
   }
   return size;
+}
+
+// Walks the packets from the reader's position on, with the progress line up to `end`.
+void walk_packets(Demux* d, uint64_t end) {
+  FileReader* reader = d->reader;
+  // The progress line costs the walk one comparison a packet; its clock is read only
+  // every kProgressStep bytes.
+  d->progress_at =
+      report_progress_begin(d->report, reader->position, end) ? reader->position + kProgressStep : kNoDataEnd;
+  uint64_t last = reader->position;
+  while (walk_packet(d)) {
+    // Every step moves on. Should one ever not, the byte there is taken for damage: no
+    // input may hold the walk in place.
+    if (reader->position == last) {
+      if (reader_buffered(reader) == 0) break;
+      count_damage(d, last, last + 1);
+      reader_consume(reader, 1);
+    }
+    last = reader->position;
+    if (reader->position >= d->progress_at) {
+      report_progress(d->report, reader->position);
+      d->progress_at = reader->position + kProgressStep;
+    }
+  }
+  report_progress_end(d->report);
 }
 
 }  // namespace
@@ -448,36 +479,40 @@ bool demux_find_data_object(FileReader* reader, DataObjectInfo* info) {
   return true;
 }
 
-void demux_report_bad_packet_size(uint32_t size) {
-  print_at_level(
-      0, "Error: Maximum Data Packet Size of %u bytes cannot frame data packets; nothing converted.\n", size);
+void demux_report_bad_packet_size(Report* report, uint32_t size) {
+  report_error(report, 0,
+               "Error: Maximum Data Packet Size of %u bytes cannot frame data packets; nothing converted.\n",
+               size);
 }
 
-DemuxResult demux_data_object(const DemuxSettings* settings, const DataObjectInfo* info, FileReader* reader,
-                              PlatformFile output, DemuxCounters* counters) {
+DemuxResult demux_data_object(const DemuxSettings* settings, DemuxOutputs* outputs,
+                              const DataObjectInfo* info, FileReader* reader, DemuxCounters* counters) {
+  Report* report = outputs->report;
   std::memset(counters, 0, sizeof *counters);
   if (!demux_packet_size_ok(settings->packet_size)) {
-    demux_report_bad_packet_size(settings->packet_size);
+    demux_report_bad_packet_size(report, settings->packet_size);
     return kDemuxBadPacketSize;
   }
-  print_at_level(2, "\nFound ASF_Data_Object\n");
+  print_at_level(report, 2, "\nFound ASF_Data_Object\n");
   if (!info->cut) {
-    print_at_level(2, "-- len = %" PRIu64 " bytes; contains %" PRIu64 " data packets\n", info->object_size,
-                   info->total_packets);
-    print_at_level(2, "Starting ASF demux / VC-1 write...\n\n");
+    print_at_level(report, 2, "-- len = %" PRIu64 " bytes; contains %" PRIu64 " data packets\n",
+                   info->object_size, info->total_packets);
+    print_at_level(report, 2, "Starting ASF demux / VC-1 write...\n\n");
   }
   Demux* d = static_cast<Demux*>(std::calloc(1, sizeof(Demux)));
   if (d == nullptr) return kDemuxNoMemory;
-  if (!assembler_init(&d->assembler, first_buffer_size(settings))) {
+  if (!assembler_init(&d->assembler, first_buffer_size(report, settings))) {
     std::free(d);
     return kDemuxNoMemory;
   }
   d->settings = settings;
   d->reader = reader;
-  d->output = output;
+  d->outputs = outputs;
+  d->report = report;
+  d->output = outputs->stream;
   d->counters = counters;
   sink_init(&d->sink);
-  demux_open_frame_list(&d->display, settings);
+  demux_display_start(&d->display, outputs);
 
   bool sized = info->object_size >= kDataObjectHeaderSize && !settings->walk_to_end;
   uint64_t data_end = sized ? reader->position + (info->object_size - kDataObjectHeaderSize) : kNoDataEnd;
@@ -486,27 +521,7 @@ DemuxResult demux_data_object(const DemuxSettings* settings, const DataObjectInf
   if (info->cut) {
     d->truncated = 1;
   } else {
-    // The progress line costs the walk one comparison a packet; its clock is read only
-    // every kProgressStep bytes.
-    uint64_t end = data_end != kNoDataEnd ? data_end : reader->file_size;
-    d->progress_at =
-        report_progress_begin(reader->position, end) ? reader->position + kProgressStep : kNoDataEnd;
-    uint64_t last = reader->position;
-    while (walk_packet(d)) {
-      // Every step moves on. Should one ever not, the byte there is taken for damage: no
-      // input may hold the walk in place.
-      if (reader->position == last) {
-        if (reader_buffered(reader) == 0) break;
-        count_damage(d, last, last + 1);
-        reader_consume(reader, 1);
-      }
-      last = reader->position;
-      if (reader->position >= d->progress_at) {
-        report_progress(reader->position);
-        d->progress_at = reader->position + kProgressStep;
-      }
-    }
-    report_progress_end();
+    walk_packets(d, data_end != kNoDataEnd ? data_end : reader->file_size);
   }
   DemuxResult result = finish(d);
   assembler_release(&d->assembler);

@@ -65,10 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (file == kInvalidFile) return 0;
 
   std::string console, out;
-  console_capture(&console, &out);
-  report_set_verbosity(3);
+  Report report;
+  report.verbosity = 3;
+  report.capture_console = &console;
+  report.capture_out = &out;
   {
-    AsfParserContext* context = asf_context_create(file);
+    AsfParserContext* context = asf_context_create(file, &report);
     if (context != nullptr) {
       if (asf_read_header(context)) {
         uint64_t offset = 0;
@@ -93,8 +95,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       asf_context_free(context);
     }
   }
-  console_capture(nullptr, nullptr);
-  report_set_verbosity(2);
   platform_close(file);
   return 0;
 }

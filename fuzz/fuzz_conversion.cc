@@ -87,9 +87,10 @@ Run convert(const uint8_t* data, size_t size) {
   args.push_back(output.path);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
-  console_capture(&run.console, &run.out);
-  run.status = run_tarvel(static_cast<int>(argv.size()), argv.data());
-  console_capture(nullptr, nullptr);
+  Report report;
+  report.capture_console = &run.console;
+  report.capture_out = &run.out;
+  run.status = run_tarvel(static_cast<int>(argv.size()), argv.data(), &report);
   run.stream = output.contents();
   run.times = times.contents();
   return run;

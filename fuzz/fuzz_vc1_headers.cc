@@ -62,10 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string console;
   std::string out;
-  uint32_t saved_verbosity = report_verbosity();
-  report_set_verbosity(3);
-  console_capture(&console, &out);
-  vc1_print_headers(&table);
+  Report report;
+  report.verbosity = 3;
+  report.capture_console = &console;
+  report.capture_out = &out;
+  vc1_print_headers(&report, &table);
 
   // Edit with numbers taken from the input itself, then check and print again.
   uint32_t period = take_le32(data, size, 0);
@@ -77,10 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vc1_insert_par(x, y, &table);
   check(vc1_get_field(&table, VC1_DISPLAY_EXT) == 1);
   check_written(&table);
-  vc1_print_headers(&table);
+  vc1_print_headers(&report, &table);
 
-  console_capture(nullptr, nullptr);
-  report_set_verbosity(saved_verbosity);
   check(console.empty());
   return 0;
 }

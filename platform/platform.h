@@ -4,7 +4,8 @@
 // integer type so that no system header leaks out of this folder. Paths are UTF-8 strings
 // everywhere; the Windows layer converts them to UTF-16 for the system. Every function
 // that can fail records the reason, which platform_last_error() returns until the next
-// failing call, and platform_error_text() turns into the system's own description.
+// failing call on the same thread (as errno does), and platform_error_text() turns into
+// the system's own description.
 // Large-file offsets are enabled here (the build defines _FILE_OFFSET_BITS=64) and
 // nowhere else matters.
 #ifndef TARVEL_PLATFORM_PLATFORM_H_
@@ -69,7 +70,7 @@ PlatformFile platform_open_read(const char* path);
 // request (see platform_catch_interrupts) ends the wait with kErrorInterrupted.
 PlatformFile platform_create(const char* path, CreateDisposition disposition, PlatformFile protect);
 
-// Whether the last successful platform_create made a new file (kCreateNew on a path that
+// Whether the calling thread's last successful platform_create made a new file (kCreateNew on a path that
 // named nothing), which a run that converts nothing deletes again.
 bool platform_created_new_file();
 
@@ -113,7 +114,8 @@ int platform_last_error();
 void platform_set_last_error(int code);
 // Records the failure of a C library call that left `errno_value` in errno.
 void platform_set_last_error_from_errno(int errno_value);
-const char* platform_error_text(int code);
+// Writes the text into `text` (`size` bytes, cut short there) and returns it.
+const char* platform_error_text(int code, char* text, size_t size);
 
 // Console: level-0 text goes to standard error, once, wherever that leads (the terminal, a
 // log file, a pipe; shown on a Windows console as Unicode); it is dropped when there is no

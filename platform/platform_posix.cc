@@ -25,8 +25,11 @@ static_assert(sizeof(off_t) == 8, "large-file offsets are required");
 
 namespace {
 
-int g_last_error = 0;
-bool g_created_new_file = false;
+// The outcome of the calling thread's last call, as errno is: each thread has its own, so
+// that no call can change what another thread is about to report.
+thread_local int g_last_error = 0;
+thread_local bool g_created_new_file = false;
+// Set by the signal handler, which can be given nothing: the one process-wide variable.
 volatile sig_atomic_t g_interrupt_signal = 0;
 
 // The descriptor a PlatformFile holds.
@@ -276,9 +279,8 @@ void platform_set_last_error(int code) { g_last_error = code; }
 
 void platform_set_last_error_from_errno(int errno_value) { g_last_error = errno_value; }
 
-const char* platform_error_text(int code) {
-  static char text[256];
-  std::snprintf(text, sizeof text, "%s\n", strerror(code));
+const char* platform_error_text(int code, char* text, size_t size) {
+  std::snprintf(text, size, "%s\n", strerror(code));
   return text;
 }
 

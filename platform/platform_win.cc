@@ -27,8 +27,10 @@ static_assert(sizeof(PlatformFile) == sizeof(HANDLE), "a file must hold a HANDLE
 
 namespace {
 
-int g_last_error = 0;
-bool g_created_new_file = false;
+// The outcome of the calling thread's last call, as GetLastError's is: each thread has its
+// own, so that no call can change what another thread is about to report.
+thread_local int g_last_error = 0;
+thread_local bool g_created_new_file = false;
 
 HANDLE handle_of(PlatformFile file) { return reinterpret_cast<HANDLE>(file); }
 PlatformFile file_of(HANDLE handle) { return reinterpret_cast<PlatformFile>(handle); }
@@ -41,7 +43,9 @@ PlatformFile fail(DWORD code) {
 // The first Ctrl-C or Ctrl-Break, as the signal number a POSIX system would give it.
 volatile LONG g_interrupt_signal = 0;
 constexpr LONG kSignalInterrupt = 2;  // SIGINT
-HANDLE g_main_thread = nullptr;       // the thread whose waits a request ends
+// The thread whose waits a request ends: set once when interrupts are caught, read by the
+// console handler, which runs on a thread of its own and can be given nothing else.
+HANDLE g_main_thread = nullptr;
 
 BOOL WINAPI on_console_event(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;  // closing: the default
@@ -104,6 +108,8 @@ PlatformFile open_path(const char* path, DWORD access, DWORD share, DWORD dispos
   return h == INVALID_HANDLE_VALUE ? fail(code) : file_of(h);
 }
 
+// The console's code page before the program set UTF-8: the console's, not a run's, state,
+// set once at start and put back by the exit handler, which can be given nothing else.
 UINT g_saved_output_code_page = 0;
 
 void restore_output_code_page() { SetConsoleOutputCP(g_saved_output_code_page); }
@@ -403,17 +409,16 @@ void platform_set_last_error_from_errno(int errno_value) {
   }
 }
 
-const char* platform_error_text(int code) {
-  static char text[1024];
+const char* platform_error_text(int code, char* text, size_t size) {
   wchar_t wide[512];
   DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                            static_cast<DWORD>(code), 0, wide, sizeof wide / sizeof wide[0], nullptr);
-  if (n == 0 || WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(n) + 1, text, sizeof text, nullptr,
-                                    nullptr) == 0) {
-    std::snprintf(text, sizeof text, "System error %d.\r\n", code);
+  if (n == 0 || WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(n) + 1, text, static_cast<int>(size),
+                                    nullptr, nullptr) == 0) {
+    std::snprintf(text, size, "System error %d.\r\n", code);
   }
   size_t length = std::strlen(text);
-  if (length == 0 || text[length - 1] != '\n') std::snprintf(text + length, sizeof text - length, "\r\n");
+  if (length == 0 || text[length - 1] != '\n') std::snprintf(text + length, size - length, "\r\n");
   return text;
 }
 

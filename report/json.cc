@@ -3,8 +3,6 @@
 
 #include <cstring>
 
-#include "report/report.h"
-
 namespace {
 
 void put(JsonWriter* w, const char* text, size_t length) {
@@ -142,7 +140,9 @@ void put_number(JsonWriter* w, const char* key, uint64_t magnitude, bool negativ
 
 }  // namespace
 
-void json_init(JsonWriter* w) {
+void json_init(JsonWriter* w, JsonOutput output, void* context) {
+  w->output = output;
+  w->output_context = context;
   w->used = 0;
   w->depth = 0;
   w->skipped = 0;
@@ -218,6 +218,6 @@ void json_null(JsonWriter* w, const char* key) {
 
 void json_flush(JsonWriter* w) {
   if (w->used == 0) return;
-  print_document(w->buffer, w->used);
+  w->output(w->output_context, w->buffer, w->used);
   w->used = 0;
 }

@@ -6,8 +6,8 @@
 // null for an array's element. Containers opened with kJsonOneLine keep their members on
 // one line (a frame, a message), the others put each member on a line of its own.
 //
-// The text goes to standard output through the report's sink (report.h), so that a test
-// can capture it like the text report.
+// The text goes to the output the writer is given: the run's report gives its own
+// (report_json_start), which sends it to standard output or a test's capture.
 #ifndef TARVEL_REPORT_JSON_H_
 #define TARVEL_REPORT_JSON_H_
 
@@ -15,14 +15,19 @@
 #include <cstdint>
 
 constexpr uint32_t kJsonMaxDepth = 8;       // containers open at once; deeper ones are not written
-constexpr uint32_t kJsonBufferSize = 4096;  // bytes held before they go to standard output
+constexpr uint32_t kJsonBufferSize = 4096;  // bytes held before they go to the output
 
 enum JsonLayout : uint8_t {
   kJsonLines = 0,    // one member per line, indented by depth
   kJsonOneLine = 1,  // every member on the container's own line
 };
 
+// Where the document's bytes go, with the context it was given.
+typedef void (*JsonOutput)(void* context, const char* text, size_t length);
+
 struct JsonWriter {
+  JsonOutput output;
+  void* output_context;
   char buffer[kJsonBufferSize];
   uint32_t used;
   uint32_t depth;                     // containers open
@@ -32,8 +37,8 @@ struct JsonWriter {
   uint8_t is_array[kJsonMaxDepth];    // per open container: an array
 };
 
-// Makes the writer empty, with nothing open.
-void json_init(JsonWriter* w);
+// Makes the writer empty, with nothing open, writing to `output`.
+void json_init(JsonWriter* w, JsonOutput output, void* context);
 
 // Opens an object or an array: the document itself when nothing is open (its key is then
 // ignored). Inside a one-line container the new one is one-line too.

@@ -12,41 +12,19 @@
 
 namespace {
 
-uint32_t g_verbosity = kDefaultVerbosity;
-bool g_silent = false;
-FILE* g_report_stream = nullptr;  // standard output unless the stream itself goes there
-std::string* g_capture_console = nullptr;
-std::string* g_capture_out = nullptr;
-char g_error_text[256];
-
-// -1 until asked, then 0 or 1: whether standard output is the terminal, in which case it
-// is flushed after every message so that it interleaves with level-0 text in order.
-int g_stdout_is_terminal = -1;
-
-// The progress line: what it measures, and how much of the terminal's line it covers now.
-struct Progress {
-  bool on;
-  uint64_t start_ms;
-  uint64_t last_ms;  // when it was last drawn; 0: not yet
-  uint64_t start_offset;
-  uint64_t end;
-  uint32_t shown;  // characters on the line, 0 when nothing is shown
-};
-Progress g_progress = {};
-
 constexpr uint64_t kProgressDelayMs = 1000;  // nothing shows during the first second
 constexpr uint64_t kProgressPeriodMs = 250;  // redrawn at most four times a second
 
 // Takes the progress line off the terminal, before other text or at the end.
-void erase_progress() {
-  if (g_progress.shown == 0) return;
+void erase_progress(ReportProgress* progress) {
+  if (progress->shown == 0) return;
   char blank[128];
-  uint32_t n = g_progress.shown < sizeof blank - 2 ? g_progress.shown : sizeof blank - 2;
+  uint32_t n = progress->shown < sizeof blank - 2 ? progress->shown : sizeof blank - 2;
   blank[0] = '\r';
   std::memset(blank + 1, ' ', n);
   blank[n + 1] = '\r';
   platform_terminal_write(blank, n + 2);
-  g_progress.shown = 0;
+  progress->shown = 0;
 }
 
 // "1.31 GB": bytes in decimal units, two decimals from kB on; `scale` picks the unit.
@@ -62,22 +40,22 @@ int format_bytes(char* out, size_t size, uint64_t bytes, uint64_t scale, int dec
   return std::snprintf(out, size, "%.*f %s", decimals, static_cast<double>(bytes) / divisor, kUnits[unit]);
 }
 
-void draw_progress(uint64_t offset, uint64_t now) {
+void draw_progress(ReportProgress* progress, uint64_t offset, uint64_t now) {
   char line[128];
   char done[32];
   char total[32];
   char speed[32];
-  uint64_t elapsed = now - g_progress.start_ms;
-  uint64_t read = offset > g_progress.start_offset ? offset - g_progress.start_offset : 0;
+  uint64_t elapsed = now - progress->start_ms;
+  uint64_t read = offset > progress->start_offset ? offset - progress->start_offset : 0;
   uint64_t per_second = read * 1000 / elapsed;
   format_bytes(speed, sizeof speed, per_second, per_second, 1);
   int n = 0;
-  if (g_progress.end > 0 && offset <= g_progress.end) {
-    uint64_t percent = offset * 100 / g_progress.end;
-    format_bytes(done, sizeof done, offset, g_progress.end, 2);
-    format_bytes(total, sizeof total, g_progress.end, g_progress.end, 2);
+  if (progress->end > 0 && offset <= progress->end) {
+    uint64_t percent = offset * 100 / progress->end;
+    format_bytes(done, sizeof done, offset, progress->end, 2);
+    format_bytes(total, sizeof total, progress->end, progress->end, 2);
     // Seconds left, rounded up; a minute or more in minutes.
-    uint64_t left = per_second > 0 ? (g_progress.end - offset + per_second - 1) / per_second : 0;
+    uint64_t left = per_second > 0 ? (progress->end - offset + per_second - 1) / per_second : 0;
     bool minutes = left >= 60;
     n = std::snprintf(line, sizeof line, "\r%4llu%%  %s of %s  %s/s  %llu %s left",
                       static_cast<unsigned long long>(percent), done, total, speed,
@@ -91,91 +69,57 @@ void draw_progress(uint64_t offset, uint64_t now) {
   uint32_t length = static_cast<uint32_t>(n) < sizeof line ? static_cast<uint32_t>(n) : sizeof line - 1;
   // A shorter line than the one shown covers the rest with spaces.
   uint32_t visible = length - 1;
-  while (visible < g_progress.shown && length < sizeof line - 1) {
+  while (visible < progress->shown && length < sizeof line - 1) {
     line[length++] = ' ';
     visible++;
   }
   platform_terminal_write(line, length);
-  g_progress.shown = visible;
-  g_progress.last_ms = now;
+  progress->shown = visible;
+  progress->last_ms = now;
 }
 
-void write_stdout(const char* text, size_t length) {
-  erase_progress();
-  if (g_capture_out != nullptr) {
-    g_capture_out->append(text, length);
+void write_stdout(Report* r, const char* text, size_t length) {
+  erase_progress(&r->progress);
+  if (r->capture_out != nullptr) {
+    r->capture_out->append(text, length);
     return;
   }
-  if (g_report_stream == stderr) {
+  if (r->to_standard_error) {
     std::fwrite(text, 1, length, stderr);  // unbuffered: nothing to flush
     return;
   }
   std::fwrite(text, 1, length, stdout);
-  if (g_stdout_is_terminal < 0) g_stdout_is_terminal = platform_stdout_is_terminal() ? 1 : 0;
-  if (g_stdout_is_terminal == 1) std::fflush(stdout);
+  if (r->stdout_is_terminal < 0) r->stdout_is_terminal = platform_stdout_is_terminal() ? 1 : 0;
+  if (r->stdout_is_terminal == 1) std::fflush(stdout);
 }
 
-void write_console(const char* text, size_t length) {
-  erase_progress();
-  if (g_capture_console != nullptr) {
-    g_capture_console->append(text, length);
+void write_console(Report* r, const char* text, size_t length) {
+  erase_progress(&r->progress);
+  if (r->capture_console != nullptr) {
+    r->capture_console->append(text, length);
     return;
   }
   platform_console_write(text, length);
 }
 
-void write_terminal(const char* text, size_t length) {
-  erase_progress();
-  if (g_capture_console != nullptr) {
-    g_capture_console->append(text, length);
+void write_terminal(Report* r, const char* text, size_t length) {
+  erase_progress(&r->progress);
+  if (r->capture_console != nullptr) {
+    r->capture_console->append(text, length);
     return;
   }
   platform_terminal_write(text, length);
 }
 
+// The document's bytes, given to its writer as its output.
+void write_document(void* report, const char* text, size_t length) {
+  write_stdout(static_cast<Report*>(report), text, length);
+}
+
 // ---- The document's messages ----
 
-JsonWriter* g_document = nullptr;  // the run's JSON document while one is written
-
-// Kept messages, one after the other: the level as one byte, the text, a zero byte.
-char g_message_store[kJsonMessageStoreBytes];
-size_t g_message_bytes = 0;
-uint32_t g_messages_kept = 0;  // of levels 1-3
-uint64_t g_messages_left_out = 0;
-
-// An existing file that is not replaced for want of a terminal to ask on.
-constexpr char kNotOverwritten[] = " exists; not overwritten ";
-
-bool starts_with(const char* text, const char* prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
-const char* after_line_breaks(const char* text) {
-  while (*text == '\n') text++;
-  return text;
-}
-
-// Whether a format can give a warning or an error: a cheap look before any formatting.
-bool may_be_message(const char* format) {
-  const char* text = after_line_breaks(format);
-  return std::strstr(text, "Error") != nullptr || std::strstr(text, "Warning") != nullptr ||
-         starts_with(text, "Unable") || starts_with(text, "Not Recognized") ||
-         starts_with(text, "Invalid stream") || std::strstr(text, kNotOverwritten) != nullptr;
-}
-
-bool is_message(const char* text) {
-  text = after_line_breaks(text);
-  if (starts_with(text, "Error writing ") || starts_with(text, "Unable to ") ||
-      starts_with(text, "Not Recognized ") || starts_with(text, "Invalid stream ") ||
-      std::strstr(text, kNotOverwritten) != nullptr) {
-    return true;
-  }
-  while (starts_with(text, "-- ")) text += 3;
-  return starts_with(text, "Warning:") || starts_with(text, "Error:");
-}
-
 // Keeps the message's text without the line breaks around it, or counts it as left out.
-void keep_message(uint32_t level, const char* text, size_t length) {
+void keep_message(Report* r, uint32_t level, const char* text, size_t length) {
   while (length > 0 && (*text == '\n' || *text == '\r')) {
     text++;
     length--;
@@ -183,38 +127,45 @@ void keep_message(uint32_t level, const char* text, size_t length) {
   while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) {
     length--;
   }
-  bool fits = g_message_bytes + length + 2 <= sizeof g_message_store;
-  if (!fits || (level != 0 && g_messages_kept >= kMaxJsonMessages)) {
-    g_messages_left_out++;
+  bool fits = r->message_store != nullptr && r->message_bytes + length + 2 <= kJsonMessageStoreBytes;
+  if (!fits || (level != 0 && r->messages_kept >= kMaxJsonMessages)) {
+    r->messages_left_out++;
     return;
   }
-  g_message_store[g_message_bytes] = static_cast<char>(level);
-  std::memcpy(g_message_store + g_message_bytes + 1, text, length);
-  g_message_store[g_message_bytes + 1 + length] = '\0';
-  g_message_bytes += length + 2;
-  if (level != 0) g_messages_kept++;
+  char* at = r->message_store + r->message_bytes;
+  at[0] = static_cast<char>(level);
+  std::memcpy(at + 1, text, length);
+  at[1 + length] = '\0';
+  r->message_bytes += length + 2;
+  if (level != 0) r->messages_kept++;
 }
 
 // ---- Formatting and routes ----
 
-typedef void (*Sink)(const char* text, size_t length, uint32_t level);
+// Where a formatted text goes; `kept`: a warning or error, for the document.
+typedef void (*Sink)(Report* r, const char* text, size_t length, uint32_t level, bool kept);
 
-void to_stdout(const char* text, size_t length, uint32_t) { write_stdout(text, length); }
+void to_stdout(Report* r, const char* text, size_t length, uint32_t, bool) { write_stdout(r, text, length); }
 
-void to_console(const char* text, size_t length, uint32_t) { write_console(text, length); }
+void to_console(Report* r, const char* text, size_t length, uint32_t, bool) {
+  write_console(r, text, length);
+}
 
-void to_terminal(const char* text, size_t length, uint32_t) { write_terminal(text, length); }
+void to_terminal(Report* r, const char* text, size_t length, uint32_t, bool) {
+  write_terminal(r, text, length);
+}
 
 // A run with a document: level-0 text still reaches the console; warnings and errors are
 // kept for the document.
-void to_document(const char* text, size_t length, uint32_t level) {
-  if (level == 0) write_console(text, length);
-  if (is_message(text)) keep_message(level, text, length);
+void to_document(Report* r, const char* text, size_t length, uint32_t level, bool kept) {
+  if (level == 0) write_console(r, text, length);
+  if (kept) keep_message(r, level, text, length);
 }
 
 // Formats into a stack buffer, or a heap one for the rare longer message, and hands the
 // text to `sink`.
-TARVEL_PRINTF(3, 0) void emit(Sink sink, uint32_t level, const char* format, va_list args) {
+TARVEL_PRINTF(5, 0)
+void emit(Report* r, Sink sink, uint32_t level, bool kept, const char* format, va_list args) {
   char small[1024];
   va_list copy;
   va_copy(copy, args);
@@ -222,136 +173,162 @@ TARVEL_PRINTF(3, 0) void emit(Sink sink, uint32_t level, const char* format, va_
   va_end(copy);
   if (length < 0) return;
   if (static_cast<size_t>(length) < sizeof small) {
-    sink(small, static_cast<size_t>(length), level);
+    sink(r, small, static_cast<size_t>(length), level, kept);
     return;
   }
   char* large = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
   if (large == nullptr) return;
   std::vsnprintf(large, static_cast<size_t>(length) + 1, format, args);
-  sink(large, static_cast<size_t>(length), level);
+  sink(r, large, static_cast<size_t>(length), level, kept);
   std::free(large);
 }
 
 }  // namespace
 
-uint32_t report_verbosity() { return g_verbosity; }
-
-void report_set_verbosity(uint32_t level) { g_verbosity = level; }
-
-void report_set_silent(bool on) { g_silent = on; }
-
-void print_at_level(uint32_t level, const char* format, ...) {
-  if (g_silent) return;
-  va_list args;
-  if (g_document != nullptr) {
+void report_vprint(Report* report, MessageKind kind, uint32_t level, const char* format, va_list args) {
+  if (report->silent) return;
+  bool kept = kind == kMessageWarning || kind == kMessageError;
+  uint32_t shown_level = level == kLevelAlways ? 1 : level;
+  if (report->document != nullptr) {
     // Whatever the verbosity: the text goes nowhere, the messages into the document.
-    if (level != 0 && !may_be_message(format)) return;
-    va_start(args, format);
-    emit(to_document, level, format, args);
-    va_end(args);
+    if (level != 0 && !kept) return;
+    emit(report, to_document, shown_level, kept, format, args);
     return;
   }
-  if (level != 0 && g_verbosity < level) return;
-  va_start(args, format);
-  emit(level == 0 ? to_console : to_stdout, level, format, args);
-  va_end(args);
+  if (level != 0 && level != kLevelAlways && report->verbosity < level) return;
+  emit(report, level == 0 ? to_console : to_stdout, shown_level, kept, format, args);
 }
 
-void print_prompt(const char* format, ...) {
+void print_at_level(Report* report, uint32_t level, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  emit(to_terminal, 0, format, args);
+  report_vprint(report, kMessageText, level, format, args);
   va_end(args);
 }
 
-void print_always(const char* format, ...) {
-  if (g_silent) return;
+void report_note(Report* report, uint32_t level, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  // In a document, the text shown at every level counts as level 1.
-  emit(g_document != nullptr ? to_document : to_stdout, 1, format, args);
+  report_vprint(report, kMessageNote, level, format, args);
   va_end(args);
 }
 
-const char* system_error_text() {
-  std::snprintf(g_error_text, sizeof g_error_text, "%s", platform_error_text(platform_last_error()));
-  return g_error_text;
+void report_warning(Report* report, uint32_t level, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  report_vprint(report, kMessageWarning, level, format, args);
+  va_end(args);
 }
 
-void console_capture(std::string* console, std::string* out) {
-  g_capture_console = console;
-  g_capture_out = out;
+void report_error(Report* report, uint32_t level, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  report_vprint(report, kMessageError, level, format, args);
+  va_end(args);
 }
 
-void report_use_standard_error(bool on) { g_report_stream = on ? stderr : nullptr; }
+void print_always(Report* report, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  report_vprint(report, kMessageText, kLevelAlways, format, args);
+  va_end(args);
+}
 
-void report_reset_terminal_state() { g_stdout_is_terminal = -1; }
+void print_prompt(Report* report, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  emit(report, to_terminal, 0, false, format, args);
+  va_end(args);
+}
 
-bool console_flush_stdout() {
-  FILE* stream = g_report_stream != nullptr ? g_report_stream : stdout;
+const char* system_error_text(Report* report) {
+  // The system's whole text first (the Windows one is longer), then what the report keeps.
+  char text[1024];
+  platform_error_text(platform_last_error(), text, sizeof text);
+  size_t length = std::strlen(text);
+  if (length >= sizeof report->error_text) length = sizeof report->error_text - 1;
+  std::memcpy(report->error_text, text, length);
+  report->error_text[length] = '\0';
+  return report->error_text;
+}
+
+bool console_flush_stdout(const Report* report) {
+  FILE* stream = report->to_standard_error ? stderr : stdout;
   return std::fflush(stream) == 0 && !std::ferror(stream);
 }
 
-bool report_progress_begin(uint64_t offset, uint64_t end) {
-  g_progress = {};
-  if (g_silent || g_verbosity > 1 || g_capture_console != nullptr || !platform_console_is_terminal()) {
+bool report_progress_begin(Report* report, uint64_t offset, uint64_t end) {
+  ReportProgress* progress = &report->progress;
+  *progress = {};
+  if (report->silent || report->verbosity > 1 || report->capture_console != nullptr ||
+      !platform_console_is_terminal()) {
     return false;
   }
-  g_progress.on = true;
-  g_progress.start_ms = platform_monotonic_ms();
-  g_progress.start_offset = offset;
-  g_progress.end = end;
+  progress->on = true;
+  progress->start_ms = platform_monotonic_ms();
+  progress->start_offset = offset;
+  progress->end = end;
   return true;
 }
 
-void report_progress(uint64_t offset) {
-  if (!g_progress.on) return;
+void report_progress(Report* report, uint64_t offset) {
+  ReportProgress* progress = &report->progress;
+  if (!progress->on) return;
   uint64_t now = platform_monotonic_ms();
-  if (now - g_progress.start_ms < kProgressDelayMs) return;
-  if (g_progress.last_ms != 0 && now - g_progress.last_ms < kProgressPeriodMs) return;
-  draw_progress(offset, now);
+  if (now - progress->start_ms < kProgressDelayMs) return;
+  if (progress->last_ms != 0 && now - progress->last_ms < kProgressPeriodMs) return;
+  draw_progress(progress, offset, now);
 }
 
-void report_progress_end() {
-  erase_progress();
-  g_progress = {};
+void report_progress_end(Report* report) {
+  erase_progress(&report->progress);
+  report->progress = {};
 }
 
-void report_json_start(JsonWriter* document) {
-  g_document = document;
-  g_message_bytes = 0;
-  g_messages_kept = 0;
-  g_messages_left_out = 0;
-  json_init(document);
+void report_json_start(Report* report, JsonWriter* document) {
+  report->document = document;
+  // One store for the run's messages; without it every message counts as left out.
+  std::free(report->message_store);
+  report->message_store = static_cast<char*>(std::malloc(kJsonMessageStoreBytes));
+  report->message_bytes = 0;
+  report->messages_kept = 0;
+  report->messages_left_out = 0;
+  json_init(document, write_document, report);
   json_begin_object(document, nullptr);
 }
 
-void report_json_finish(int status) {
-  JsonWriter* w = g_document;
+namespace {
+
+void json_message(JsonWriter* w, uint32_t level, const char* text) {
+  json_begin_object(w, nullptr, kJsonOneLine);
+  json_uint(w, "level", level);
+  json_string(w, "text", text);
+  json_end(w);
+}
+
+}  // namespace
+
+void report_json_finish(Report* report, int status) {
+  JsonWriter* w = report->document;
   if (w == nullptr) return;
-  g_document = nullptr;
+  report->document = nullptr;
   while (w->skipped > 0 || w->depth > 1) json_end(w);
   json_begin_array(w, "messages");
-  for (size_t at = 0; at < g_message_bytes;) {
-    const char* text = g_message_store + at + 1;
-    json_begin_object(w, nullptr, kJsonOneLine);
-    json_uint(w, "level", static_cast<uint8_t>(g_message_store[at]));
-    json_string(w, "text", text);
-    json_end(w);
+  for (size_t at = 0; at < report->message_bytes;) {
+    const char* text = report->message_store + at + 1;
+    json_message(w, static_cast<uint8_t>(report->message_store[at]), text);
     at += std::strlen(text) + 2;
   }
-  if (g_messages_left_out != 0) {
+  if (report->messages_left_out != 0) {
     char note[64];
     std::snprintf(note, sizeof note, "%llu more messages not listed.",
-                  static_cast<unsigned long long>(g_messages_left_out));
-    json_begin_object(w, nullptr, kJsonOneLine);
-    json_uint(w, "level", 1);
-    json_string(w, "text", note);
-    json_end(w);
+                  static_cast<unsigned long long>(report->messages_left_out));
+    json_message(w, 1, note);
   }
   json_end(w);
   json_int(w, "status", status);
   json_end(w);
+  std::free(report->message_store);
+  report->message_store = nullptr;
+  report->message_bytes = 0;
 }
-
-void print_document(const char* text, size_t length) { write_stdout(text, length); }

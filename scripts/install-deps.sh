@@ -18,9 +18,9 @@ build_packages=(g++ cmake ninja-build)
 # dpkg-dev for the Debian package's dependencies and lintian to check the package;
 # MinGW-w64 and Wine for the Windows build and its tests; mkvtoolnix for the timestamps
 # remux; Python's JSON Schema checker for the --json documents; librsvg's rsvg-convert to draw
-# the bitrate pictures the tests make.
+# the bitrate pictures the tests make; clang-format for the format check.
 test_packages=(clang libgtest-dev googletest ffmpeg mkvtoolnix dpkg-dev lintian g++-mingw-w64-x86-64 wine64
-               python3-jsonschema librsvg2-bin)
+               python3-jsonschema librsvg2-bin clang-format)
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

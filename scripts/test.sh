@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds tarvel and runs every test: the include layers, the regular build, the same suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the Windows build (MinGW-w64) with its
-# suite under Wine, a short libFuzzer run per target, and the packages (the Debian package
-# checked by lintian and by an install of the Release build).
+# Builds tarvel and runs every test: the include layers, the format (.clang-format), the
+# regular build, the same suite under AddressSanitizer + UndefinedBehaviorSanitizer, the
+# Windows build (MinGW-w64) with its suite under Wine, a short libFuzzer run per target,
+# and the packages (the Debian package checked by lintian and by an install of the Release
+# build).
 # FUZZ_SECONDS sets the fuzzing time per target (default 20; 0 skips fuzzing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,6 +12,10 @@ jobs=$(nproc)
 
 echo "== Include layers"
 bash scripts/check_layers.sh
+
+echo "== Format (.clang-format)"
+find asf cli demux io platform report vc1 tests fuzz bench -type f \( -name '*.cc' -o -name '*.h' \) -print0 |
+  xargs -0 clang-format --dry-run --Werror
 
 echo "== Regular build and tests"
 cmake -S . -B build -G Ninja -DTARVEL_WERROR=ON >/dev/null

@@ -13,6 +13,8 @@
 
 #include "vc1/header_buffer.h"
 
+struct Report;
+
 struct JsonWriter;
 
 // Field ids. Field rows carry 3..37 and 39..56, the header rows 2 and 38, the control rows
@@ -221,11 +223,11 @@ bool vc1_frame_rate(const Vc1HeaderTable* table, uint32_t* num, uint32_t* den);
 // Prints, at level 2 and in table order whatever the conditions, one line per row with a
 // width ("NAME: --" when absent), the rate and buffer lines of each leaky bucket before
 // the entry-point header and their fullness lines at the end.
-void vc1_print_headers(const Vc1HeaderTable* table);
+void vc1_print_headers(Report* report, const Vc1HeaderTable* table);
 // Prints the line of one present row (level 2); nothing for an index outside the table.
-void vc1_print_field(const Vc1HeaderTable* table, int row);
+void vc1_print_field(Report* report, const Vc1HeaderTable* table, int row);
 // Prints the first count bytes as "%02x " groups, 24 to a line, then "\n\n" (level 2).
-void dump_header_bytes(const HeaderBuffer* buffer);
+void dump_header_bytes(Report* report, const HeaderBuffer* buffer);
 
 // --- document (vc1_json.cc) ---
 

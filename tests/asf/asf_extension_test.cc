@@ -7,12 +7,14 @@
 #include "asf/asf.h"
 #include "report/report.h"
 #include "tests/support/asf_builder.h"
+#include "tests/support/captured_report.h"
 
 namespace {
 
 struct Extension {
-  AsfParserContext* context = asf_context_create(kInvalidFile);
-  std::string out;
+  CapturedReport captured;
+  AsfParserContext* context = asf_context_create(kInvalidFile, &captured.report);
+  std::string& out = captured.out;
   ~Extension() { asf_context_free(context); }
   AsfStreamRecord* stream(uint32_t n) { return asf_get_stream(context, n); }
 };
@@ -20,11 +22,7 @@ struct Extension {
 // Runs the Header Extension walk on exactly the object's bytes, around the given children.
 void run(const std::vector<Bytes>& children, Extension* e) {
   Bytes object = build_header_extension(children);
-  std::string console;
-  report_set_verbosity(2);
-  console_capture(&console, &e->out);
   asf_parse_header_extension(object.data(), static_cast<uint32_t>(object.size()), e->context);
-  console_capture(nullptr, nullptr);
 }
 
 // The lines of an Extended Stream Properties Object without names or extension systems.
@@ -234,14 +232,10 @@ TEST(AsfHeaderExtension, ChildrenAreFramedWithinTheObject) {
 
 TEST(AsfHeaderExtension, InvalidStreamNumberIsShownAtEveryVerbosity) {
   Bytes object = build_header_extension({build_ext_stream_properties({.stream_number = 300})});
-  AsfParserContext* context = asf_context_create(kInvalidFile);
-  std::string console, out;
-  report_set_verbosity(0);
-  console_capture(&console, &out);
+  CapturedReport captured(0);
+  AsfParserContext* context = asf_context_create(kInvalidFile, &captured.report);
   asf_parse_header_extension(object.data(), static_cast<uint32_t>(object.size()), context);
-  console_capture(nullptr, nullptr);
-  report_set_verbosity(2);
-  EXPECT_EQ(out, "Invalid stream #300\n");
+  EXPECT_EQ(captured.out, "Invalid stream #300\n");
   asf_context_free(context);
 }
 

@@ -8,11 +8,13 @@
 #include "asf/asf.h"
 #include "report/report.h"
 #include "tests/support/asf_builder.h"
+#include "tests/support/captured_report.h"
 
 namespace {
 
 // The header walk over a file of the header alone; `out` holds what it printed.
 struct Header {
+  CapturedReport captured{3};
   AsfParserContext* context = nullptr;
   bool result = false;
   std::string out;
@@ -24,14 +26,9 @@ void read_header(const std::vector<Bytes>& children, Header* h) {
   std::string path = write_temp_file(build_header_object(children));
   PlatformFile file = platform_open_read(path.c_str());
   ASSERT_NE(file, kInvalidFile);
-  h->context = asf_context_create(file);
-  std::string console;
-  report_set_verbosity(3);
-  console_capture(&console, &h->out);
+  h->context = asf_context_create(file, &h->captured.report);
   h->result = asf_read_header(h->context);
-  console_capture(nullptr, nullptr);
-  report_set_verbosity(2);
-  h->out += console;
+  h->out = h->captured.out + h->captured.console;
   platform_close(file);
   remove_temp_file(path);
 }

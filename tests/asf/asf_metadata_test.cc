@@ -7,12 +7,14 @@
 #include "asf/asf.h"
 #include "report/report.h"
 #include "tests/support/asf_builder.h"
+#include "tests/support/captured_report.h"
 
 namespace {
 
 struct Metadata {
-  AsfParserContext* context = asf_context_create(kInvalidFile);
-  std::string out;
+  CapturedReport captured;
+  AsfParserContext* context = asf_context_create(kInvalidFile, &captured.report);
+  std::string& out = captured.out;
   ~Metadata() { asf_context_free(context); }
   AsfStreamRecord* stream(uint32_t n) { return asf_get_stream(context, n); }
 };
@@ -20,12 +22,8 @@ struct Metadata {
 // Runs the metadata walk on exactly the object's bytes; `out` holds the record lines only.
 void run(const Bytes& object, Metadata* m, uint32_t verbosity = 2) {
   Bytes copy(object);
-  std::string console;
-  report_set_verbosity(verbosity);
-  console_capture(&console, &m->out);
+  m->captured.report.verbosity = verbosity;
   asf_parse_metadata(copy.data(), static_cast<uint32_t>(copy.size()), m->context);
-  console_capture(nullptr, nullptr);
-  report_set_verbosity(2);
   std::string head = "-- -- Found ASF_Metadata_Object; processing ";
   if (m->out.compare(0, head.size(), head) == 0) m->out.erase(0, m->out.find('\n') + 1);
 }
@@ -150,11 +148,9 @@ TEST(AsfMetadata, RecordCountAndShortObjectBoundTheWalk) {
   uint32_t remaining = static_cast<uint32_t>(named.size() - 26);
   AsfStreamRecord record;
   asf_stream_record_init(&record, 1);
-  EXPECT_EQ(asf_parse_metadata_record(named.data() + 26, &record, 11), 0u);
-  std::string console, out;
-  console_capture(&console, &out);
-  EXPECT_EQ(asf_parse_metadata_record(named.data() + 26, &record, remaining), remaining);
-  console_capture(nullptr, nullptr);
+  CapturedReport captured;
+  EXPECT_EQ(asf_parse_metadata_record(&captured.report, named.data() + 26, &record, 11), 0u);
+  EXPECT_EQ(asf_parse_metadata_record(&captured.report, named.data() + 26, &record, remaining), remaining);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "asf/asf.h"
 #include "report/report.h"
+#include "tests/support/captured_report.h"
 
 namespace {
 
@@ -25,7 +26,8 @@ struct StreamSetup {
 };
 
 Choice choose(std::initializer_list<StreamSetup> streams, uint32_t requested = 0) {
-  AsfParserContext* context = asf_context_create(kInvalidFile);
+  CapturedReport captured;
+  AsfParserContext* context = asf_context_create(kInvalidFile, &captured.report);
   for (const StreamSetup& s : streams) {
     AsfStreamRecord* record = asf_find_or_create_stream(context, s.number);
     record->is_video = s.is_video;
@@ -35,10 +37,9 @@ Choice choose(std::initializer_list<StreamSetup> streams, uint32_t requested = 0
     record->height = 50;
   }
   Choice c;
-  report_set_verbosity(2);
-  console_capture(&c.console, &c.out);
   c.stream = asf_select_video_stream(context, requested);
-  console_capture(nullptr, nullptr);
+  c.console = captured.console;
+  c.out = captured.out;
   EXPECT_EQ(context->chosen_stream, c.stream);
   c.on_command_line = context->chosen_on_command_line;
   asf_context_free(context);

@@ -8,17 +8,9 @@
 #include "asf/asf.h"
 #include "report/report.h"
 #include "tests/support/asf_builder.h"
+#include "tests/support/captured_report.h"
 
 namespace {
-
-struct Capture {
-  std::string console, out;
-  Capture() {
-    report_set_verbosity(2);
-    console_capture(&console, &out);
-  }
-  ~Capture() { console_capture(nullptr, nullptr); }
-};
 
 struct Parsed {
   bool result = false;
@@ -32,8 +24,9 @@ Parsed parse(const Bytes& object, bool hidden = false) {
   Parsed p;
   asf_stream_record_init(&p.record, 1);
   Bytes copy(object);
-  Capture capture;
-  p.result = asf_parse_stream_properties(copy.data(), static_cast<uint32_t>(copy.size()), &p.record, hidden);
+  CapturedReport capture;
+  p.result = asf_parse_stream_properties(&capture.report, copy.data(), static_cast<uint32_t>(copy.size()),
+                                         &p.record, hidden);
   p.out = capture.out;
   return p;
 }

@@ -8,12 +8,14 @@
 #include "asf/asf.h"
 #include "report/report.h"
 #include "tests/support/asf_builder.h"
+#include "tests/support/captured_report.h"
 
 namespace {
 
 struct Walk {
   bool result = false;
-  std::string out;
+  CapturedReport captured;
+  std::string& out = captured.out;
   AsfParserContext* context = nullptr;
   uint64_t offset = 0;    // the file's offset after the walk
   uint8_t next[16] = {};  // the 16 bytes at that offset
@@ -23,15 +25,11 @@ struct Walk {
 void walk_file(const std::string& path, Walk* w, uint32_t verbosity = 2) {
   PlatformFile file = platform_open_read(path.c_str());
   ASSERT_NE(file, kInvalidFile);
-  w->context = asf_context_create(file);
+  w->captured.report.verbosity = verbosity;
+  w->context = asf_context_create(file, &w->captured.report);
   ASSERT_NE(w->context, nullptr);
-  std::string console;
-  report_set_verbosity(verbosity);
-  console_capture(&console, &w->out);
   w->result = asf_read_header(w->context);
-  console_capture(nullptr, nullptr);
-  report_set_verbosity(2);
-  EXPECT_EQ(console, "");
+  EXPECT_EQ(w->captured.console, "");
   platform_tell(file, &w->offset);
   uint32_t got = 0;
   platform_read(file, w->next, 16, &got);

@@ -174,9 +174,10 @@ WholeRunResult run_in_process(const std::vector<std::string>& args) {
   std::vector<char*> argv;
   for (std::string& s : storage) argv.push_back(s.data());
   WholeRunResult run;
-  console_capture(&run.console, &run.out);
-  run.status = run_tarvel(static_cast<int>(argv.size()), argv.data());
-  console_capture(nullptr, nullptr);
+  Report report;
+  report.capture_console = &run.console;
+  report.capture_out = &run.out;
+  run.status = run_tarvel(static_cast<int>(argv.size()), argv.data(), &report);
   return run;
 }
 

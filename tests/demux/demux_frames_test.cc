@@ -289,7 +289,7 @@ TEST(DemuxFramesTest, WriteFailureOnAFullDeviceStopsTheWalk) {
   run.output_headers = kHeaders;
   ASSERT_TRUE(run_demux(stream_of(frames, {true, false, true}), &run));
   EXPECT_EQ(run.result, kDemuxWriteFailed);
-  EXPECT_EQ(run.console, std::string("Error writing output file /dev/full: ") + platform_error_text(ENOSPC));
+  EXPECT_EQ(run.console, std::string("Error writing output file /dev/full: ") + system_text(ENOSPC));
   EXPECT_EQ(run.frames_written, 0u);
   EXPECT_EQ(run.bytes_written, 0u);
   EXPECT_NE(run.out.find("\nDone.\n\n"), std::string::npos);
@@ -376,7 +376,7 @@ TEST(DemuxFramesTest, WriteFailureInsideABatchShowsAndCountsOnlyTheFramesBeforeI
     EXPECT_EQ(run.bytes_written, c.limit);
     EXPECT_EQ(run.frames_written, c.frames_whole);
     EXPECT_EQ(run.console.rfind("Error writing output file ", 0), 0u);
-    EXPECT_EQ(run.console.substr(run.console.find(": ") + 2), platform_error_text(EFBIG));
+    EXPECT_EQ(run.console.substr(run.console.find(": ") + 2), system_text(EFBIG));
     // Only what was written is shown: the frames written whole, not the one the failure
     // cut, nor any after it; the summary counts the whole ones.
     EXPECT_EQ(count_of(run.out, "Frame: "), c.frames_whole);

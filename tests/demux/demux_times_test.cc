@@ -7,6 +7,7 @@
 
 #include "demux/demux.h"
 #include "report/report.h"
+#include "tests/support/captured_report.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -32,18 +33,16 @@ TEST(Timestamps, WrittenSortedAsTheFramesComeAndNeverBelowZero) {
       {1000, far_back, -1, far_back_lines, "frame 19 is timed before frames shown ahead of it"},
   };
   for (const Row& row : rows) {
-    std::string path = temp_path("ts.txt"), out, console;
+    std::string path = temp_path("ts.txt");
     PlatformFile file = platform_create(path.c_str(), kCreateAlways, kInvalidFile);
     ASSERT_NE(file, kInvalidFile);
-    console_capture(&console, &out);
-    report_set_verbosity(1);
+    CapturedReport captured(1);
+    const std::string& out = captured.out;
     FrameTimes times;
-    frame_times_start(&times, file, "t", row.preroll);
+    frame_times_start(&times, &captured.report, file, "t", row.preroll);
     if (row.other >= 0) frame_times_note_other(&times, static_cast<uint32_t>(row.other));
     for (uint32_t t : row.times) frame_times_add(&times, t);
     EXPECT_TRUE(frame_times_finish(&times));
-    report_set_verbosity(kDefaultVerbosity);
-    console_capture(nullptr, nullptr);
     platform_close(file);
     EXPECT_EQ(load_file(path), "# timestamp format v2\n" + row.lines);
     EXPECT_EQ(out.empty(), row.warning.empty()) << out;

@@ -302,8 +302,7 @@ TEST(WindowsRun, UnicodeNamesAreOpenedCreatedAndPrinted) {
 
   run = run_tarvel_binary({"見つからない.wmv"}, dir);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err,
-            "Unable to open input file 見つからない.wmv: " + text_lines(platform_error_text(2)) + "\n");
+  EXPECT_EQ(run.err, "Unable to open input file 見つからない.wmv: " + text_lines(system_text(2)) + "\n");
 }
 
 TEST(WindowsRun, NulIsTheNullDeviceAndStandardOutputIsText) {
@@ -328,8 +327,8 @@ TEST(WindowsRun, OutputInAMissingFolderGetsTheSystemsText) {
   BinaryRun run =
       run_tarvel_binary({"-v1", testdata_path("vc1ap_240x104.wmv"), dir + "/no/such/dir/out.vc1"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Unable to create output file " + dir +
-                         "/no/such/dir/out.vc1: " + text_lines(platform_error_text(3)));
+  EXPECT_EQ(run.err,
+            "Unable to create output file " + dir + "/no/such/dir/out.vc1: " + text_lines(system_text(3)));
 }
 
 TEST(WindowsRun, DataObjectAboveFourGibibytesOnASparseFile) {

@@ -118,8 +118,8 @@ TEST(PlatformFiles, WriteToAFullDeviceReportsTheShortfall) {
 }
 
 TEST(PlatformErrors, TextIsTheSystemDescriptionWithALineBreak) {
-  EXPECT_EQ(std::string(platform_error_text(ENOENT)), "No such file or directory\n");
-  EXPECT_EQ(std::string(platform_error_text(EBUSY)), "Device or resource busy\n");
+  EXPECT_EQ(system_text(ENOENT), "No such file or directory\n");
+  EXPECT_EQ(system_text(EBUSY), "Device or resource busy\n");
 }
 #endif
 

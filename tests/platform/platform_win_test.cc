@@ -54,10 +54,10 @@ TEST(PlatformWindows, FailuresCarryTheSystemsCodeAndText) {
     EXPECT_EQ(platform_open_read(c.path.c_str()), kInvalidFile) << c.path;
     EXPECT_EQ(platform_last_error(), c.code) << c.path;
   }
-  std::string text = platform_error_text(kErrorSharingViolation);
+  std::string text = system_text(kErrorSharingViolation);
   ASSERT_GT(text.size(), 2u);
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");  // as the system writes it
-  EXPECT_NE(text, platform_error_text(kErrorFileExists));
+  EXPECT_NE(text, system_text(kErrorFileExists));
 }
 
 TEST(PlatformWindows, Utf8PathsReachTheSystemAsUnicode) {

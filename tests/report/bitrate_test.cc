@@ -11,6 +11,7 @@
 
 #include "report/json.h"
 #include "report/report.h"
+#include "tests/support/captured_report.h"
 #include "tests/support/wmv_writer.h"
 
 namespace {
@@ -233,14 +234,12 @@ TEST(Bitrate, SummaryLinesAndDocumentMembers) {
   bitrate_format_bucket(&got.r.buckets[1], line, sizeof line);
   EXPECT_STREQ(line, "HRD leaky bucket 2 (rate 1 Kb/s, buffer 2 Kb): underflow at frame 1 (-0.500 s)\n");
 
-  std::string console, out;
-  console_capture(&console, &out);
+  std::string out;
   JsonWriter w;
-  json_init(&w);
+  json_init(&w, append_to_string, &out);
   json_begin_object(&w, nullptr);
   bitrate_write_json(&w, &got.r);
   json_end(&w);
-  console_capture(nullptr, nullptr);
   EXPECT_NE(out.find("\"average\": 204000,"), std::string::npos) << out;
   EXPECT_NE(out.find("\"per_second\": [208000, 200000]"), std::string::npos) << out;
   EXPECT_NE(out.find("\"holds\": true, \"underflow\": null, \"lowest_fullness\": "), std::string::npos)

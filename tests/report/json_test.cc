@@ -6,19 +6,18 @@
 #include <string>
 
 #include "report/report.h"
+#include "tests/support/captured_report.h"
 
 namespace {
 
 // What the writer makes of `text` as one array element.
 std::string escaped(const std::string& text) {
-  std::string console, out;
-  console_capture(&console, &out);
+  std::string out;
   JsonWriter w;
-  json_init(&w);
+  json_init(&w, append_to_string, &out);
   json_begin_array(&w, nullptr, kJsonOneLine);
   json_string_bytes(&w, nullptr, text.data(), text.size());
   json_end(&w);
-  console_capture(nullptr, nullptr);
   return out.substr(1, out.size() - 3);  // inside "[" and "]\n"
 }
 
@@ -53,17 +52,18 @@ TEST(JsonWriter, StringsAreEscapedAsRfc8259WantsAndBadUtf8BecomesReplacementChar
 }
 
 TEST(JsonDocument, MessagesPastTheBoundAreCountedAndLevelZeroIsAlwaysKept) {
-  std::string console, out;
-  console_capture(&console, &out);
+  CapturedReport captured;
+  const std::string& out = captured.out;
   JsonWriter document;
-  report_json_start(&document);
-  print_at_level(2, "Some text that is no message\n");
-  for (uint32_t i = 0; i < kMaxJsonMessages + 3; i++) print_at_level(1, "Warning: number %u\n", i);
-  print_at_level(0, "\nError: the last one\n");
-  report_json_finish(1);
-  console_capture(nullptr, nullptr);
+  report_json_start(&captured.report, &document);
+  print_at_level(&captured.report, 2, "Some text that is no message\n");
+  for (uint32_t i = 0; i < kMaxJsonMessages + 3; i++) {
+    report_warning(&captured.report, 1, "Warning: number %u\n", i);
+  }
+  report_error(&captured.report, 0, "\nError: the last one\n");
+  report_json_finish(&captured.report, 1);
 
-  EXPECT_EQ(console, "\nError: the last one\n");  // level 0 still reaches the console
+  EXPECT_EQ(captured.console, "\nError: the last one\n");  // level 0 still reaches the console
   size_t count = 0;
   for (size_t at = out.find("{\"level\": "); at != std::string::npos; at = out.find("{\"level\": ", at + 1))
     count++;

@@ -215,20 +215,20 @@ inline bool run_demux_file(const std::string& input_name, DemuxRun* run) {
   set_header_buffer(&settings->entry_point_headers, run->entry_point_headers);
   settings->output_path = output_name.c_str();
 
-  uint32_t saved_verbosity = report_verbosity();
-  report_set_verbosity(run->verbosity);
   run->console.clear();
   run->out.clear();
-  console_capture(&run->console, &run->out);
+  Report report;
+  report.verbosity = run->verbosity;
+  report.capture_console = &run->console;
+  report.capture_out = &run->out;
+  DemuxOutputs outputs = {&report, output, nullptr, nullptr, nullptr};
   DataObjectInfo info;
   DemuxCounters counters = {};
   if (demux_find_data_object(&reader, &info)) {
-    run->result = demux_data_object(settings.get(), &info, &reader, output, &counters);
+    run->result = demux_data_object(settings.get(), &outputs, &info, &reader, &counters);
   } else {
     run->result = kDemuxNoDataObject;
   }
-  console_capture(nullptr, nullptr);
-  report_set_verbosity(saved_verbosity);
 
   run->bytes_written = counters.bytes_written;
   run->frames_written = counters.frames_written;

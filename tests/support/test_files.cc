@@ -14,6 +14,8 @@
 #include <random>
 #endif
 
+#include "platform/platform.h"
+
 namespace {
 
 #ifdef _WIN32
@@ -145,3 +147,8 @@ std::string windows_short_path(const std::string& path) {
   return std::string(text.begin(), text.end());
 }
 #endif
+
+std::string system_text(int code) {
+  char text[1024];
+  return platform_error_text(code, text, sizeof text);
+}

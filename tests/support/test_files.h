@@ -27,6 +27,9 @@ bool file_exists(const std::string& path);
 // A file of the test data folder.
 std::string testdata_path(const std::string& name);
 
+// The system's text for an error code, as the program shows it (platform_error_text).
+std::string system_text(int code);
+
 #ifdef _WIN32
 // The 8.3 short form of an existing path ("" when the system has none for it).
 std::string windows_short_path(const std::string& path);

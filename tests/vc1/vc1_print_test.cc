@@ -5,35 +5,21 @@
 #include <string>
 
 #include "report/report.h"
+#include "tests/support/captured_report.h"
 #include "vc1/vc1.h"
 
 namespace {
 
-// Captures standard-output text at the default verbosity for the length of a test.
-struct Capture {
-  std::string console;
-  std::string out;
-  uint32_t saved_verbosity = report_verbosity();
-  Capture() {
-    report_set_verbosity(2);
-    console_capture(&console, &out);
-  }
-  ~Capture() {
-    console_capture(nullptr, nullptr);
-    report_set_verbosity(saved_verbosity);
-  }
-};
-
 std::string field_line(const Vc1HeaderTable& t, int id) {
-  Capture c;
-  vc1_print_field(&t, vc1_find_field(&t, id));
+  CapturedReport c;
+  vc1_print_field(&c.report, &t, vc1_find_field(&t, id));
   EXPECT_EQ(c.console, "");
   return c.out;
 }
 
 std::string listing(const Vc1HeaderTable& t) {
-  Capture c;
-  vc1_print_headers(&t);
+  CapturedReport c;
+  vc1_print_headers(&c.report, &t);
   EXPECT_EQ(c.console, "");
   return c.out;
 }
@@ -77,9 +63,8 @@ TEST(Vc1Print, ParsedHeadersListEveryFieldWithTitles) {
 
 TEST(Vc1Print, ListingIsHiddenBelowVerbosityTwo) {
   Vc1HeaderTable t = parsed_nineteen();
-  Capture c;
-  report_set_verbosity(1);
-  vc1_print_headers(&t);
+  CapturedReport c(1);
+  vc1_print_headers(&c.report, &t);
   EXPECT_EQ(c.out, "");
   EXPECT_EQ(c.console, "");
 }
@@ -178,9 +163,9 @@ TEST(Vc1Print, LeakyBucketLinesStandAfterTheExponentsAndAtTheEnd) {
 
 TEST(Vc1Print, RowOutsideTheTablePrintsNothing) {
   Vc1HeaderTable t = parsed_nineteen();
-  Capture c;
-  vc1_print_field(&t, -1);
-  vc1_print_field(&t, kVc1RowCount);
+  CapturedReport c;
+  vc1_print_field(&c.report, &t, -1);
+  vc1_print_field(&c.report, &t, kVc1RowCount);
   EXPECT_EQ(c.out, "");
 }
 
