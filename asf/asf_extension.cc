@@ -150,7 +150,8 @@ int asf_pixel_aspect_extension(const AsfStreamRecord* record, uint32_t sizes[kMa
   for (uint32_t k = 0; k < count; k++) {
     const AsfPayloadExtSystem& system = record->payload_ext_systems[k];
     sizes[k] = system.data_size;
-    if (guid_equal(system.system_id, ASF_Payload_Extension_System_Pixel_Aspect_Ratio)) return static_cast<int>(k);
+    if (guid_equal(system.system_id, ASF_Payload_Extension_System_Pixel_Aspect_Ratio))
+      return static_cast<int>(k);
   }
   return -1;
 }

@@ -122,7 +122,8 @@ bool asf_read_header(AsfParserContext* context) {
   if (!result && context->embedded_stream_found != 0) result = true;
   // A forward-only input reaches the Data Object by reading over the part of the header
   // that was not walked; one that ends first is cut short inside its header.
-  bool reached_end = seekable || read_past(context, object_size - kHeaderFixedSize - length, area, length + 1u);
+  bool reached_end =
+      seekable || read_past(context, object_size - kHeaderFixedSize - length, area, length + 1u);
   std::free(area);
 
   settle_records(context);

@@ -58,15 +58,16 @@ bool run_bitrate_start(Report* report, const Options* options, const Vc1HeaderTa
     run->plot = plot_columns_create(settings.hrd.bucket_count);
     settings.plot = run->plot;
   }
-  run->check = options->plot_path == nullptr || run->plot != nullptr ? bitrate_check_create(&settings) : nullptr;
+  run->check =
+      options->plot_path == nullptr || run->plot != nullptr ? bitrate_check_create(&settings) : nullptr;
   if (run->check != nullptr) return true;
   report_error(report, 0, "Error: Out of memory\n");
   run_bitrate_release(run);
   return false;
 }
 
-bool run_bitrate_finish(Report* report, RunBitrate* run, const Options* options, const AsfStreamRecord* record,
-                        PlatformFile plot_file) {
+bool run_bitrate_finish(Report* report, RunBitrate* run, const Options* options,
+                        const AsfStreamRecord* record, PlatformFile plot_file) {
   BitrateResults results;
   bitrate_check_finish(run->check, &results);
   char line[256];

@@ -26,8 +26,8 @@ bool run_bitrate_start(Report* report, const Options* options, const Vc1HeaderTa
 // After the demux's summary: the figures at level 1 and in the run's document, and the
 // picture into `plot_file` (kInvalidFile: none asked for). False after the error when the
 // picture could not be written.
-bool run_bitrate_finish(Report* report, RunBitrate* run, const Options* options, const AsfStreamRecord* record,
-                        PlatformFile plot_file);
+bool run_bitrate_finish(Report* report, RunBitrate* run, const Options* options,
+                        const AsfStreamRecord* record, PlatformFile plot_file);
 
 void run_bitrate_release(RunBitrate* run);
 

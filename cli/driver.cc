@@ -134,7 +134,8 @@ bool has_sequence_header(const HeaderBuffer* headers) {
 void probe_first_packets(Report* report, const AsfParserContext* context, AsfStreamRecord* record,
                          PlatformFile input, DataStart* data, HeaderBuffer* inband) {
   ProbeRequest request = {};
-  int par_system = record->par_source == kParNone ? asf_pixel_aspect_extension(record, request.system_sizes) : -1;
+  int par_system =
+      record->par_source == kParNone ? asf_pixel_aspect_extension(record, request.system_sizes) : -1;
   request.want_headers = !has_sequence_header(&record->retrieved_headers);
   if (!request.want_headers && par_system < 0) return;
   if (open_data_start(context, input, data) != kDataOpened) return;
@@ -142,7 +143,8 @@ void probe_first_packets(Report* report, const AsfParserContext* context, AsfStr
   known_streams(context, streams);
   request.stream_number = record->stream_number;
   request.packet_size = context->max_packet_size;
-  bool sized = data->info.object_size > kDataObjectHeaderSize && !(context->file_flags & kFilePropertiesBroadcast);
+  bool sized =
+      data->info.object_size > kDataObjectHeaderSize && !(context->file_flags & kFilePropertiesBroadcast);
   request.data_bytes = sized ? data->info.object_size - kDataObjectHeaderSize : 0;
   request.known_streams = streams;
   request.par_system = par_system < 0 ? kNoParSystem : static_cast<uint32_t>(par_system);

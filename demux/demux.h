@@ -165,15 +165,15 @@ struct DataObjectInfo {
 bool demux_find_data_object(FileReader* reader, DataObjectInfo* info);
 
 // A look at the first packets for what the header does not say (demux_probe.cc).
-constexpr uint32_t kProbeBytes = 4u << 20;       // the packets looked at: at most this many bytes
-constexpr uint32_t kNoParSystem = 0xFFFFFFFFu;   // the stream has no Pixel Aspect Ratio extension
+constexpr uint32_t kProbeBytes = 4u << 20;           // the packets looked at: at most this many bytes
+constexpr uint32_t kNoParSystem = 0xFFFFFFFFu;       // the stream has no Pixel Aspect Ratio extension
 constexpr uint32_t kVariableExtensionSize = 0xFFFF;  // an extension whose data gives its own length
 constexpr uint32_t kMaxProbedExtensions = 8;
 
 struct ProbeRequest {
   uint32_t stream_number;
   uint32_t packet_size;
-  uint64_t data_bytes;  // bytes of packets the Data Object declares; 0: not known
+  uint64_t data_bytes;            // bytes of packets the Data Object declares; 0: not known
   const uint32_t* known_streams;  // as in DemuxSettings
   uint32_t want_headers;          // the codec data holds no sequence header
   // The stream's payload extension systems up to the Pixel Aspect Ratio one: index

@@ -42,7 +42,9 @@ bool has_ended(const ObjectAssembler* a, const MediaPiece* piece) {
   return e.size == piece->object_size && e.presentation_time == piece->presentation_time;
 }
 
-uint32_t index_of(const ObjectAssembler* a, const OpenObject* o) { return static_cast<uint32_t>(o - a->objects); }
+uint32_t index_of(const ObjectAssembler* a, const OpenObject* o) {
+  return static_cast<uint32_t>(o - a->objects);
+}
 
 // Calls visit(object) for each active object, in index order; a visit may end the object.
 template <typename A, typename Visit>

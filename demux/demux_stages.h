@@ -304,7 +304,7 @@ struct OpenObject {
   uint32_t too_large;  // larger than the frame buffer can be: counted, not kept
   uint32_t previous;   // the number opened before it (have_previous): the number it should have
   uint32_t have_previous;
-  uint64_t opened;  // when it was opened, counted in objects: the oldest is given up first
+  uint64_t opened;    // when it was opened, counted in objects: the oldest is given up first
   uint32_t complete;  // every byte is held: it waits to be written in the numbers' order
   ObjectPiece pieces[kMaxObjectPieces];
   uint32_t piece_count;

@@ -78,8 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       // As the walk does: complete objects waiting for their turn go first when the piece
       // needs their place, and the ones whose turn has come after it.
-      while (assembler_must_write(&assembler, &piece) &&
-             assembler_next(&assembler, true, &given_up)) {
+      while (assembler_must_write(&assembler, &piece) && assembler_next(&assembler, true, &given_up)) {
         write_completed(&assembler);
       }
       AssemblerResult result = assembler_take(&assembler, &piece);

@@ -58,7 +58,8 @@ void vc1_insert_frame_period(uint32_t period_us, Vc1HeaderTable* table) {
 }
 
 bool vc1_frame_rate(const Vc1HeaderTable* table, uint32_t* num, uint32_t* den) {
-  if (vc1_get_field(table, VC1_DISPLAY_EXT) != 1 || vc1_get_field(table, VC1_FRAMERATE_FLAG) != 1) return false;
+  if (vc1_get_field(table, VC1_DISPLAY_EXT) != 1 || vc1_get_field(table, VC1_FRAMERATE_FLAG) != 1)
+    return false;
   if (vc1_get_field(table, VC1_FRAMERATEIND) == 1) {
     *num = vc1_get_field(table, VC1_FRAMERATEEXP) + 1;
     *den = 32;

@@ -41,8 +41,8 @@ void print_framerate(Report* report, const Vc1HeaderTable* table, const char* na
   uint32_t dr = raw_value(table, VC1_FRAMERATEDR);
   if (nr >= 1 && nr <= 7 && dr >= 1 && dr <= 2) {
     double fps = static_cast<double>(kVc1FramerateNr[nr]) / static_cast<double>(kVc1FramerateDr[dr]);
-    print_at_level(report, kLevel, "%s: %d (=%d/%d, =%2.3f FPS)\n", name, as_int(v), as_int(kVc1FramerateNr[nr]),
-                   as_int(kVc1FramerateDr[dr]), fps);
+    print_at_level(report, kLevel, "%s: %d (=%d/%d, =%2.3f FPS)\n", name, as_int(v),
+                   as_int(kVc1FramerateNr[nr]), as_int(kVc1FramerateDr[dr]), fps);
   } else {
     print_at_level(report, kLevel, "%s: %d (* illegal framerate *)\n", name, as_int(v));
   }

@@ -190,7 +190,8 @@ TEST(DemuxPacketsTest, CompressedPayloadsGiveOneFramePerSubPayload) {
   compressed.sub_payloads = {frames[0], frames[1], frames[2]};
   compressed.presentation_time = 5000;
   compressed.time_delta = 40;
-  packet.payloads = {whole_payload(2, false, pattern_bytes(9, 1)), compressed, whole_payload(1, false, frames[3])};
+  packet.payloads = {whole_payload(2, false, pattern_bytes(9, 1)), compressed,
+                     whole_payload(1, false, frames[3])};
 
   DemuxRun run;
   run.verbosity = 3;

@@ -27,9 +27,9 @@ namespace {
 
 struct Expect {
   const char* name;
-  bool loses = true;     // status 1 and the damage summary; false: status 0 and no message
-  std::string warning;   // a level-1 line the damage makes certain
-  std::string summary;   // the whole summary line, where its numbers are certain
+  bool loses = true;    // status 1 and the damage summary; false: status 0 and no message
+  std::string warning;  // a level-1 line the damage makes certain
+  std::string summary;  // the whole summary line, where its numbers are certain
 };
 
 struct Row {
@@ -237,8 +237,7 @@ std::vector<Row> moved_rows() {
     std::vector<uint32_t> order = in_order;
     std::swap(order[k - 1], order[k]);
     rows.push_back(
-        reordered({.name = "a packet moved in front of the one before it", .loses = false},
-                  s, order));
+        reordered({.name = "a packet moved in front of the one before it", .loses = false}, s, order));
   }
   std::vector<uint32_t> again = in_order;
   again.insert(again.begin() + 25, 4);

@@ -61,7 +61,8 @@ TEST(HrdCopies, FiguresAndBucketsOfTheWrittenStreamAreTheOnesCountedFromIt) {
     std::string dir = make_scratch_dir(), path = dir + "/in.wmv";
     bool copy = !c.spec.buckets.empty();
     if (copy) {
-      ASSERT_TRUE(write_file(path, sample_with_hrd(c.spec, {.video = {{.frame_period = kFramePeriod}}}).bytes));
+      ASSERT_TRUE(
+          write_file(path, sample_with_hrd(c.spec, {.video = {{.frame_period = kFramePeriod}}}).bytes));
       EXPECT_NE(run_tarvel_binary({"-v2", path}).out.find(bucket_lines(c.spec)), std::string::npos);
       if (have_ffmpeg()) {
         EXPECT_EQ(shell_output("ffmpeg -v error -i '" + path + "' -f framemd5 - | grep -vc '^#'"), "120\n");
@@ -74,9 +75,9 @@ TEST(HrdCopies, FiguresAndBucketsOfTheWrittenStreamAreTheOnesCountedFromIt) {
     EXPECT_EQ(run.status, 0);
     save_file(dir + "/doc.json", run.out);
     std::string period = copy ? " --period-100ns " + std::to_string(kFramePeriod) : "";
-    std::string counted = shell_output(python() + " " TARVEL_SOURCE_DIR "/tests/tools/bitrate_figures.py '" +
-                                       dir + "/out.vc1' '" + dir + "/doc.json'" + period + " --expect '" + dir +
-                                       "/doc.json' 2>&1");
+    std::string counted =
+        shell_output(python() + " " TARVEL_SOURCE_DIR "/tests/tools/bitrate_figures.py '" + dir +
+                     "/out.vc1' '" + dir + "/doc.json'" + period + " --expect '" + dir + "/doc.json' 2>&1");
     EXPECT_EQ(counted, std::string("same: ") + c.outcomes + "\n");
 
     // The text lines say the same, after the summary and before the remux advice.
@@ -84,7 +85,8 @@ TEST(HrdCopies, FiguresAndBucketsOfTheWrittenStreamAreTheOnesCountedFromIt) {
     size_t line = text.find("\nBitrate: average ");
     ASSERT_NE(line, std::string::npos) << text;
     EXPECT_LT(text.find("Total Bytes Written"), line);
-    EXPECT_EQ(text.compare(text.find('\n', line + 1) + 1, std::string(c.bucket_text).size(), c.bucket_text), 0)
+    EXPECT_EQ(text.compare(text.find('\n', line + 1) + 1, std::string(c.bucket_text).size(), c.bucket_text),
+              0)
         << text.substr(line);
     EXPECT_GT(text.find("\nRemux: "), line);
 
