@@ -262,6 +262,18 @@ int run_input(const Options* options, Report* report) {
   return status;
 }
 
+// A picture asked for without an output: the stream is demuxed as for the null device, to
+// draw the frames it would hold. Returns whether the elementary stream, the timestamps or
+// the picture go to standard output: the report then moves aside.
+bool settle_outputs(Options* options) {
+  if (options->plot_path != nullptr && options->output_path == nullptr) options->output_path = "nul";
+  bool output_is_stdout = false;
+  for (const char* path : {options->output_path, options->timestamps_path, options->plot_path}) {
+    if (path != nullptr && platform_path_is_stdout(path)) output_is_stdout = true;
+  }
+  return output_is_stdout;
+}
+
 }  // namespace
 
 int run_tarvel(int argc, char** argv, Report* report) {
@@ -275,15 +287,7 @@ int run_tarvel(int argc, char** argv, Report* report) {
   // included.
   Options options;
   int parsed = parse_command_line(argc, argv, &options);
-  // A picture asked for without an output: the stream is demuxed as for the null device,
-  // to draw the frames it would hold.
-  if (options.plot_path != nullptr && options.output_path == nullptr) options.output_path = "nul";
-  // The elementary stream, the timestamps or the picture on standard output: the report
-  // moves aside.
-  bool output_is_stdout = false;
-  for (const char* path : {options.output_path, options.timestamps_path, options.plot_path}) {
-    if (path != nullptr && platform_path_is_stdout(path)) output_is_stdout = true;
-  }
+  bool output_is_stdout = settle_outputs(&options);
   report->to_standard_error = output_is_stdout;
   if (parsed != 0 && option_is_set(&options, OPT_VERSION)) {
     print_always(report, "tarvel %s\n", TARVEL_VERSION);
