@@ -82,8 +82,6 @@ std::string with_json_version_token(std::string document) {
 
 #ifndef _WIN32
 // The Debian interpreter, where python3-jsonschema installs the schema checker.
-std::string python() { return file_exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
-
 // What json_report_check.py finds wrong with the document `dir`/doc.json of the run on
 // `input` (in `dir`), given the rest of its arguments: "" when nothing.
 std::string json_check_problems(const std::string& dir, const std::string& input, const std::string& rest) {

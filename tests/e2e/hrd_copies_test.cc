@@ -19,8 +19,6 @@ namespace {
 
 constexpr uint64_t kFramePeriod = 417083;  // 100-ns units, put in the copies' ASF header
 
-std::string python() { return file_exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
-
 // The header lines of the buckets, as the program prints them at -v2.
 std::string bucket_lines(const HrdSpec& spec) {
   std::string lines = "HRD_PARAM_FLAG: 1\n-HRD_NUM_LEAKY_BUCKETS: " + std::to_string(spec.buckets.size()) +

@@ -107,8 +107,6 @@ std::string picture(const std::vector<Frame>& frames, const std::string& title, 
   return path;
 }
 
-std::string python() { return file_exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
-
 // What svg_check.py says of the SVG (and of its PNG, for the colours given).
 std::string checked(const std::string& svg, const std::string& png = "", const std::string& colours = "") {
   return shell_output(python() + " " TARVEL_SOURCE_DIR "/tests/report/svg_check.py '" + svg + "' " + png +

@@ -152,3 +152,5 @@ std::string system_text(int code) {
   char text[1024];
   return platform_error_text(code, text, sizeof text);
 }
+
+std::string python() { return file_exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }

@@ -23,6 +23,8 @@ Bytes read_file(const std::string& path);  // empty when the file cannot be read
 void save_file(const std::string& path, const std::string& bytes);
 std::string load_file(const std::string& path);
 bool file_exists(const std::string& path);
+// The Python interpreter the test scripts run with.
+std::string python();
 
 // A file of the test data folder.
 std::string testdata_path(const std::string& name);
